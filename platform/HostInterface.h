@@ -1,0 +1,78 @@
+// The contract between the substitute host and a filter module: the record
+// the host fills, the selectors it calls and the codes a filter answers with.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+typedef int16_t OSErr;
+
+enum : int16_t {
+  noErr = 0,
+  userCanceledErr = -128,
+};
+
+enum : int16_t {
+  filterSelectorAbout = 0,
+  filterSelectorParameters = 1,
+  filterSelectorPrepare = 2,
+  filterSelectorStart = 3,
+  filterSelectorContinue = 4,
+  filterSelectorFinish = 5,
+};
+
+enum : int16_t {
+  plugInModeBitmap = 0,
+  plugInModeGrayScale = 1,
+  plugInModeIndexedColor = 2,
+  plugInModeRGBColor = 3,
+  plugInModeCMYKColor = 4,
+};
+
+struct VRect {
+  int16_t top;
+  int16_t left;
+  int16_t bottom;
+  int16_t right;
+};
+
+struct VPoint {
+  int16_t v;
+  int16_t h;
+};
+
+// What the host tells the module about itself; the record's platformData
+// points here.
+struct KelvanePlatformData {
+  uint32_t size;           // sizeof(KelvanePlatformData), for later growth
+  int32_t hasDisplay;      // non-zero when windows can be shown
+  const char* scriptPath;  // session script to replay instead of the editor, or null
+  int32_t showPresets;     // non-zero: the editor shows its preset row
+  int32_t scriptStatus;    // written by the module: 0 ok, 2 script error
+};
+
+// Only the fields a filter of this host reads or writes.
+struct FilterRecord {
+  VPoint imageSize;
+  int16_t planes;
+  int16_t imageMode;
+  VRect filterRect;
+  VRect inRect;
+  VRect outRect;
+  VRect maskRect;
+  int16_t inLoPlane;
+  int16_t inHiPlane;
+  int16_t outLoPlane;
+  int16_t outHiPlane;
+  void* inData;
+  int32_t inRowBytes;
+  void* outData;
+  int32_t outRowBytes;
+  void* platformData;
+};
+
+typedef void (*FilterEntryProc)(int16_t selector, FilterRecord* record,
+                                intptr_t* data, int16_t* result);
+
+}  // extern "C"
