@@ -2,12 +2,20 @@
 // blocks shared by reference count; an optional view converts rows on access.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "imagecore/CoreResult.h"
 #include "imagecore/Formats.h"
 
 class CColorRef;
+class CMemBlock;
+class CPixelCursor;
+struct CStripArray;
+struct CRowTable;
+struct CPaletteData;
+struct CRowCacheEntry;
+struct CImageInternals;
 
 enum : int {
   keAccessRead = 0,
@@ -25,21 +33,66 @@ struct CoreRect {
   bool IsEmpty() const { return right <= left || bottom <= top; }
 };
 
+// One strip as it lies in memory: a bottom-up block of rows (negative
+// stride), so it can be handed to the system as a bitmap unchanged.
+struct CStripInfo {
+  const uint8_t* blockAddress = nullptr;  // lowest address of the locked block
+  size_t blockSize = 0;
+  uint8_t* firstRow = nullptr;  // the strip's top row, at the highest address
+  ptrdiff_t stride = 0;         // bytes from one row to the next (negative)
+  int rows = 0;
+  int width = 0;  // pixels, as created (rows are padded to 128 pixels)
+  keFormat format = keFormatNone;
+};
+
 class CCoreImage {
  public:
+  // (image, destination, source, pixel count): converts one row span between
+  // the storage format and the view format.
+  using RowConverter = void (*)(CCoreImage& image, uint8_t* dst, const uint8_t* src, int count);
+
   CCoreImage();
   // Copies share storage, as AssignFrom does; CopyFrom makes a deep copy.
   CCoreImage(const CCoreImage& other);
   CCoreImage& operator=(const CCoreImage& other);
   virtual ~CCoreImage();
 
+  // ---- Life cycle and storage -------------------------------------------
+
   void Reset();
+  // Formats 1..14. Without a fill colour the pixels are zero. Indexed formats
+  // take up to paletteCount entries (negative: all) of `palette`, or the
+  // default palette when none is given.
   CoreResult Create(int width, int height, keFormat format, const CColorRef* fill,
                     const uint8_t* palette, int paletteCount);
+  // When the image already has storage of this size viewed in the wanted
+  // format, it is only filled. Defaults: transparent black for BGRA and
+  // GreyA, opaque black for BGR and Grey.
   CoreResult CreateBGRA(int width, int height, const CColorRef* fill = nullptr);
   CoreResult CreateBGR(int width, int height, const CColorRef* fill = nullptr);
   CoreResult CreateGrey(int width, int height, const CColorRef* fill = nullptr);
   CoreResult CreateGreyA(int width, int height, const CColorRef* fill = nullptr);
+  // New storage in the source's storage format and palette, with the source's
+  // view repeated and the rectangle placed at the source's left and top.
+  CoreResult CreateLike(int width, int height, const CCoreImage& source,
+                        int accessMode = keAccessReadWrite, const CColorRef* fill = nullptr);
+  CoreResult CreateLike(const CCoreImage& source, int accessMode = keAccessReadWrite,
+                        const CColorRef* fill = nullptr);
+
+  // Deep copy in the source's view format. The source's rows are read through
+  // its own row protocol (so a read-write view of the source writes back).
+  CoreResult CopyFrom(const CCoreImage& source);
+  // Shallow copy: shares strips, row table and palette; no view.
+  CoreResult ShareFrom(const CCoreImage& source);
+  // Shallow copy that also repeats the source's view and tag word.
+  CCoreImage& AssignFrom(const CCoreImage& source);
+  // Takes over the source's storage; the source is left empty.
+  void TakeFrom(CCoreImage& source);
+  // Shares the source's storage for the rectangle (in the source's
+  // coordinates), which must lie within the source's rectangle (else 101).
+  CoreResult SubImage(const CCoreImage& source, int left, int top, int right, int bottom);
+
+  // ---- Row access -----------------------------------------------------
 
   // Rows are handed out in the view format; every successful GetRow is
   // paired with exactly one ReleaseRow(y). count -1 means up to the right edge.
@@ -47,12 +100,91 @@ class CCoreImage {
   CoreResult GetRow(int y, uint8_t*& row) { return GetRow(y, 0, -1, row); }
   void ReleaseRow(int y);
 
+  // ---- Views ------------------------------------------------------------
+
+  // Presents the storage in another format (0: the storage format again) or
+  // one channel as a grey image; accessMode 0 read, 1 write, 2 both.
+  CoreResult SetViewFormat(keFormat format, int accessMode);
+  CoreResult SetChannelView(int channelCode, int accessMode);
+
+  // Every pixel of the rectangle set to the colour, in the view format
+  // (formats 1..13; others are left unchanged).
+  CoreResult Fill(const CColorRef& colour);
+
+  // In place over the storage; false (nothing changed) unless the view
+  // format is GreyA, BGRA or BGRxA.
+  bool Premultiply();
+  bool Unpremultiply();
+
+  // ---- Accessors --------------------------------------------------------
+
   bool HasStorage() const;
   int Width() const;
   int Height() const;
+  CoreRect Rect() const { return m_rect; }
   keFormat StorageFormat() const;
   keFormat ViewFormat() const;
+  // The palette as 4-byte entries (blue, green, red, 0); 8-bit grey formats
+  // answer the grey ramp with 256 entries. Null and 0 otherwise.
+  const uint8_t* Palette() const;
+  int PaletteCount() const;
+  int BitsPerPixel() const { return m_storageBpp; }
+  int ViewBitsPerPixel() const;
+  int Tag() const { return m_tag; }
+  void SetTag(int tag) { m_tag = tag; }
+  int AccessMode() const { return m_accessMode; }
+  int ChannelCode() const { return m_channelCode; }
+  int ChannelOffset() const { return m_channelOffset; }
+  bool HasRowCache() const { return m_rowCache != nullptr; }
 
-  // The rest of the interface (views, copies, fills, alpha conversion and
-  // the storage description) is declared below this line.
+  // Storage description, for drawing and diagnostics.
+  int StorageWidth() const { return m_storageWidth; }
+  int StorageHeight() const { return m_storageHeight; }
+  int OriginX() const { return m_originX; }
+  int OriginY() const { return m_originY; }
+  int RowSize() const;  // bytes of one padded storage row
+  int StripCount() const;
+  bool GetStripInfo(int strip, CStripInfo& info) const;
+
+  // Row buffers allocated by views since the process started (all images).
+  static uint64_t RowBufferAllocations();
+
+ private:
+  friend class CPixelCursor;
+  friend struct CImageInternals;
+
+  CoreResult CreateStorage(int width, int height, keFormat format, bool zero,
+                           const uint8_t* palette, int paletteCount);
+  void FlushRowCache();
+  CoreResult InstallConverters(RowConverter load, RowConverter store, int accessMode);
+  void RemoveView();
+  CoreResult PixelCopy(CCoreImage& source);
+  bool CanCopyInPlace(const CCoreImage& source) const;
+  uint8_t* StorageRow(int y) const;
+
+  keFormat m_storageFormat = keFormatNone;
+  CoreRect m_stripGrid;
+  CStripArray* m_strips = nullptr;
+  CPaletteData* m_palette = nullptr;
+  int m_paletteCount = 0;
+  int m_storageWidth = 0;
+  int m_storageHeight = 0;
+  RowConverter m_load = nullptr;
+  RowConverter m_store = nullptr;
+  CRowTable* m_rowTable = nullptr;
+  CoreRect m_rect;
+  int m_originX = 0;
+  int m_originY = 0;
+  int m_storageBpp = 0;
+  int m_accessMode = keAccessReadWrite;
+  int m_channelCode = keChannelNone;
+  keFormat m_viewFormat = keFormatNone;
+  CRowCacheEntry* m_rowCache = nullptr;
+  int m_tag = 0;
+  int m_channelOffset = 0;
+  // Beyond the description: entries in the row cache (without the spare), and
+  // the bit position within its first byte of the span being converted (1-
+  // and 4-bit storage only).
+  int m_rowCacheRows = 0;
+  int m_convertBitPhase = 0;
 };

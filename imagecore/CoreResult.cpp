@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -65,16 +66,12 @@ class CoreResultAccess {
   static void AddRef(CJException* object) { object->m_refCount.fetch_add(1); }
   static void Release(CJException* object) {
     if (object->m_refCount.fetch_sub(1) - 1 > 0) return;
-    if (object->m_armed && object->m_code != 0 && std::uncaught_exceptions() == 0) {
-      struct Deleter {
-        CJException* object;
-        ~Deleter() {
-          if (object->m_heap) delete object;
-        }
-      } deleter{object};
-      object->Raise();
-    }
-    if (object->m_heap) delete object;
+    const bool raise =
+        object->m_armed && object->m_code != 0 && std::uncaught_exceptions() == 0;
+    // One owner deletes the object on every path, also while the copy that
+    // Raise throws unwinds (and even if an override of Raise returned).
+    std::unique_ptr<CJException> owned(object->m_heap ? object : nullptr);
+    if (raise) object->Raise();
   }
   static void CopyMessage(CJException* to, const CJException& from) {
     if (from.m_message) to->SetMessage(from.m_message);
@@ -130,16 +127,21 @@ const char* CJException::MessageText() {
   const char* templ = lookup ? lookup(0xFFFF) : nullptr;
   if (!templ) templ = "An undefined error has occured - %u";
   // A template is ours or a module's: only a %u is ever substituted.
-  std::string format;
-  for (const char* p = templ; *p; ++p) {
-    if (*p == '%' && p[1] == 'u') {
-      format += std::to_string(m_code);
-      ++p;
-    } else {
-      format += *p;
+  try {
+    std::string format;
+    for (const char* p = templ; *p; ++p) {
+      if (*p == '%' && p[1] == 'u') {
+        format += std::to_string(m_code);
+        ++p;
+      } else {
+        format += *p;
+      }
     }
+    std::snprintf(m_inline, sizeof m_inline, "%s", format.c_str());
+  } catch (...) {
+    // Reached from what(), which must not throw: the message stays empty.
+    m_inline[0] = '\0';
   }
-  std::snprintf(m_inline, sizeof m_inline, "%s", format.c_str());
   return m_message;
 }
 
@@ -208,11 +210,12 @@ CoreResult& ShareResult(CoreResult& slot, const CoreResult& other) {
 }
 
 CoreResult& ResultFromException(CoreResult& slot, const CJException& caught) {
+  // Copied before the slot lets go: `caught` may be the slot's own result.
+  CJException* copy = g_allocationFails.load() ? nullptr : new (std::nothrow) CJException(caught);
   if (slot.m_ptr) {
     CoreResultAccess::Disarm(slot.m_ptr);
     ReleaseResult(slot);
   }
-  CJException* copy = g_allocationFails.load() ? nullptr : new (std::nothrow) CJException(caught);
   if (copy) {
     CoreResultAccess::Adopt(slot, copy, true);
   } else {

@@ -23,5 +23,21 @@ bool GlobalUnlock(HGLOBAL handle);   // false once the count reaches 0 (or on er
 size_t GlobalSize(HGLOBAL handle);
 unsigned GlobalFlags(HGLOBAL handle);  // lock count in the low byte
 HGLOBAL GlobalDiscard(HGLOBAL handle);  // frees the bytes, keeps the handle (discarded)
-// The last error of a global-memory call on this thread: 0 none.
+
+// Error codes left by the calls above.
+enum : unsigned {
+  keGlobalErrNone = 0,
+  keGlobalErrInvalidHandle = 6,
+  keGlobalErrNoMemory = 8,
+  keGlobalErrLocked = 33,
+  keGlobalErrDiscarded = 157,
+  keGlobalErrNotLocked = 158,
+};
+
+// The last error of a global-memory call on this thread: 0 none. Calls set it
+// only when they fail, so a caller that must tell "count reached 0" from a
+// failed GlobalUnlock clears it first.
 unsigned GlobalLastError();
+void SetGlobalLastError(unsigned code);
+// Handles currently allocated in the process (for leak checks).
+size_t GlobalHandleCount();

@@ -1,0 +1,19 @@
+// Mean filter over a square window, per channel. Colour with alpha is
+// filtered premultiplied, so transparent pixels lend no colour.
+#pragma once
+
+#include "imagecore/CoreResult.h"
+
+class CCoreImage;
+class CProgressScale;
+
+// destination := source filtered with the mean of the window x window
+// neighbourhood (borders reflected without repeating the edge pixel), rounded
+// half up. The window is first made odd and within 3..31, and the value used
+// is written back. An image no larger than half the window in either
+// direction is copied unfiltered. Formats Grey, GreyA, BGR and BGRA; any other
+// gives 101. With a progress scale, Step(row) is called after each output row
+// and a non-zero answer stops with 100 (destination then holds the unfiltered
+// copy). source and destination may be the same image.
+CoreResult BoxBlur(CProgressScale* progress, CCoreImage& source, CCoreImage& destination,
+                   int& window);

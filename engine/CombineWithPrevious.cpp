@@ -1,0 +1,33 @@
+#include "engine/CombineWithPrevious.h"
+
+#include <cstdint>
+
+#include "imagecore/CoreImage.h"
+
+bool CombineIntersects(const CCombineInputs& in) {
+  if (in.backgroundMarks) {
+    return in.combineMode == 1 ? in.strength > in.previousStrength
+                               : in.strength >= in.previousStrength;
+  }
+  return in.strength < in.previousStrength;  // object marks only
+}
+
+void CombineWithPrevious(CCoreImage& matte, CCoreImage& prevMatte, const CCombineInputs& in) {
+  const bool anyMarks = in.objectMarks || in.backgroundMarks;
+  const bool intersect = CombineIntersects(in);
+  const int width = matte.Width();
+  for (int y = 0; y < matte.Height(); ++y) {
+    uint8_t* cur = nullptr;
+    uint8_t* prev = nullptr;
+    matte.GetRow(y, cur);
+    prevMatte.GetRow(y, prev);
+    for (int x = 0; x < width; ++x) {
+      const bool c = cur[x] >= 250;
+      const bool p = prev[x] >= 250;
+      const bool keep = !anyMarks ? c : intersect ? (c && p) : (c || p);
+      cur[x] = keep ? 255 : 0;
+    }
+    prevMatte.ReleaseRow(y);
+    matte.ReleaseRow(y);
+  }
+}

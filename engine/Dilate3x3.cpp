@@ -1,0 +1,40 @@
+#include "engine/Dilate3x3.h"
+
+#include "engine/Plane.h"
+#include "imagecore/CoreImage.h"
+#include "imagecore/CoreResult.h"
+
+void Dilate3x3(CPlane& matte) {
+  if (matte.BytesPerPixel() != 1)
+    ThrowIfFailed(keErrInvalidArgument);
+  const int w = matte.Width();
+  const int h = matte.Height();
+  const CPlane reference = matte;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* above = y > 0 ? reference.Row(y - 1) : nullptr;
+    const uint8_t* here = reference.Row(y);
+    const uint8_t* below = y + 1 < h ? reference.Row(y + 1) : nullptr;
+    uint8_t* out = matte.Row(y);
+    for (int x = 0; x < w; ++x) {
+      if (here[x] != 0)
+        continue;
+      // The pixel itself is 0, so testing the whole 3x3 square tests exactly
+      // its neighbours.
+      const int left = x > 0 ? x - 1 : x;
+      const int right = x + 1 < w ? x + 1 : x;
+      bool grow = false;
+      for (int nx = left; nx <= right && !grow; ++nx)
+        grow = here[nx] != 0 || (above && above[nx] != 0) || (below && below[nx] != 0);
+      if (grow)
+        out[x] = 255;
+    }
+  }
+}
+
+void Dilate3x3(CCoreImage& matte) {
+  if (matte.ViewFormat() != keFormatGrey)
+    ThrowIfFailed(keErrInvalidArgument);
+  CPlane plane = ReadPlane(matte);
+  Dilate3x3(plane);
+  WritePlane(plane, matte);
+}

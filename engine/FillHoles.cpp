@@ -1,0 +1,708 @@
+#include "engine/FillHoles.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "engine/FloodReplace.h"
+#include "engine/Marks.h"
+#include "engine/Plane.h"
+#include "imagecore/CoreImage.h"
+#include "imagecore/ProgressScale.h"
+
+namespace {
+
+constexpr uint8_t kReached = 255;  // stage 1; also "unclassified candidate" in stage 2
+constexpr uint8_t kCounting = 100;
+
+// Matte labels of hole pixels, by size class; real matte values 1..3 are
+// raised to 4 first so that these stay unambiguous.
+constexpr uint8_t kLabelSmall = 1;
+constexpr uint8_t kLabelMedium = 2;
+constexpr uint8_t kLabelLarge = 3;
+constexpr uint8_t kClassLarge = 16;
+
+constexpr int kStageCount = 9;
+
+uint8_t SizeClass(int pixels) {
+  if (pixels <= 255)
+    return 1;
+  if (pixels <= 1020)
+    return 2;
+  if (pixels <= 3600)
+    return 3;
+  if (pixels <= 6400)
+    return 4;
+  return kClassLarge;
+}
+
+bool IsLabel(uint8_t value) { return value >= kLabelSmall && value <= kLabelLarge; }
+
+class CChildScale {
+ public:
+  CChildScale(CProgressScale* parent, int steps) {
+    m_scale.BeginChild(parent);
+    m_scale.SetStageCount(kStageCount);
+    m_scale.SetStepCount(steps);
+  }
+  ~CChildScale() { m_scale.EndChild(); }
+  void Stage(int stage) { m_scale.GoToStage(stage); }
+  bool Stop(int row) { return m_scale.Step(row) != 0; }
+
+ private:
+  CProgressScale m_scale;
+};
+
+// Unsigned big integer, little-endian 32-bit limbs: the exact mean needs the
+// product of all ray lengths, which outgrows any machine word.
+class CBigNat {
+ public:
+  explicit CBigNat(uint32_t value = 0) {
+    if (value != 0)
+      m_limbs.push_back(value);
+  }
+  void MulSmall(uint32_t factor) {
+    uint64_t carry = 0;
+    for (uint32_t& limb : m_limbs) {
+      const uint64_t product = static_cast<uint64_t>(limb) * factor + carry;
+      limb = static_cast<uint32_t>(product);
+      carry = product >> 32;
+    }
+    if (carry != 0)
+      m_limbs.push_back(static_cast<uint32_t>(carry));
+    Trim();
+  }
+  void Add(const CBigNat& other) {
+    if (m_limbs.size() < other.m_limbs.size())
+      m_limbs.resize(other.m_limbs.size(), 0);
+    uint64_t carry = 0;
+    for (size_t i = 0; i < m_limbs.size(); ++i) {
+      const uint64_t sum =
+          static_cast<uint64_t>(m_limbs[i]) + (i < other.m_limbs.size() ? other.m_limbs[i] : 0) + carry;
+      m_limbs[i] = static_cast<uint32_t>(sum);
+      carry = sum >> 32;
+    }
+    if (carry != 0)
+      m_limbs.push_back(static_cast<uint32_t>(carry));
+  }
+  // -1, 0 or 1 as *this is below, equal to or above other.
+  int Compare(const CBigNat& other) const {
+    if (m_limbs.size() != other.m_limbs.size())
+      return m_limbs.size() < other.m_limbs.size() ? -1 : 1;
+    for (size_t i = m_limbs.size(); i-- > 0;) {
+      if (m_limbs[i] != other.m_limbs[i])
+        return m_limbs[i] < other.m_limbs[i] ? -1 : 1;
+    }
+    return 0;
+  }
+
+ private:
+  void Trim() {
+    while (!m_limbs.empty() && m_limbs.back() == 0)
+      m_limbs.pop_back();
+  }
+  std::vector<uint32_t> m_limbs;
+};
+
+// A ray: (row step, column step) and how a step moves. Kind r moves the row
+// first and is tested there before the diagonal move; kind c the column.
+enum keRayKind : uint8_t { keRayDiagonal, keRayRowFirst, keRayColumnFirst };
+struct CRay {
+  int dr;
+  int dc;
+  keRayKind kind;
+};
+
+constexpr CRay kRays8[8] = {
+    {0, -1, keRayDiagonal}, {0, 1, keRayDiagonal},  {-1, 0, keRayDiagonal}, {1, 0, keRayDiagonal},
+    {-1, -1, keRayDiagonal}, {-1, 1, keRayDiagonal}, {1, -1, keRayDiagonal}, {1, 1, keRayDiagonal},
+};
+
+constexpr CRay kRays16[16] = {
+    {-1, -1, keRayDiagonal},    {-1, -1, keRayRowFirst}, {-1, 0, keRayDiagonal},
+    {-1, 1, keRayRowFirst},     {-1, 1, keRayDiagonal},  {-1, 1, keRayColumnFirst},
+    {0, 1, keRayDiagonal},      {1, 1, keRayColumnFirst}, {1, 1, keRayDiagonal},
+    {1, 1, keRayRowFirst},      {1, 0, keRayDiagonal},   {1, -1, keRayRowFirst},
+    {1, -1, keRayDiagonal},     {1, -1, keRayColumnFirst}, {0, -1, keRayDiagonal},
+    {-1, -1, keRayColumnFirst},
+};
+
+// Long rays cross big holes many times over. For the fast path every ray
+// family has a bit per position, set where a ray stops (the border, pixels
+// off the candidates, and positions outside the image), laid out so that a
+// ray's positions follow one another within one or two bit lines; a ray then
+// finds its stop a word at a time. Stops only ever appear during the
+// interpolation, and each one is set in every layout built so far.
+enum keLineLayout : int {
+  keLayoutRow,         // (0, +-1): line y, index x
+  keLayoutColumn,      // (+-1, 0): line x, index y
+  keLayoutDiagonal,    // (1, 1), (-1, -1): line x - y, index x
+  keLayoutAnti,        // (1, -1), (-1, 1): line x + y, index x
+  keLayoutRowFirstP,   // kind r with dr = dc: line 2x - y, index x
+  keLayoutRowFirstN,   // kind r with dr = -dc: line 2x + y, index x
+  keLayoutColumnFirstP,  // kind c with dr = dc: line x - 2y, index y
+  keLayoutColumnFirstN,  // kind c with dr = -dc: line x + 2y, index y
+  keLayoutCount
+};
+
+class CStopperLines {
+ public:
+  CStopperLines(int w, int h, const uint8_t* candidates) : m_w(w), m_h(h), m_cand(candidates) {}
+
+  // Line and index of pixel (x, y) in a layout.
+  void Locate(int layout, int x, int y, int& line, int& index) const {
+    switch (layout) {
+      case keLayoutRow: line = y; index = x; return;
+      case keLayoutColumn: line = x; index = y; return;
+      case keLayoutDiagonal: line = x - y + m_h - 1; index = x; return;
+      case keLayoutAnti: line = x + y; index = x; return;
+      case keLayoutRowFirstP: line = 2 * x - y + m_h - 1; index = x; return;
+      case keLayoutRowFirstN: line = 2 * x + y; index = x; return;
+      case keLayoutColumnFirstP: line = x - 2 * y + 2 * m_h - 2; index = y; return;
+      default: line = x + 2 * y; index = y; return;
+    }
+  }
+
+  // The first stop at or after index `from` on the line, walking by step
+  // (+1 or -1). Every line ends on a set bit, so the search always ends.
+  int Find(int layout, int line, int from, int step) {
+    CLayout& l = Built(layout);
+    const uint64_t* bits = l.bits.data() + static_cast<size_t>(line) * l.wordsPerLine;
+    int word = from >> 6;
+    if (step > 0) {
+      uint64_t v = bits[word] & (~uint64_t{0} << (from & 63));
+      while (v == 0)
+        v = bits[++word];
+      return (word << 6) + __builtin_ctzll(v);
+    }
+    uint64_t v = bits[word] & (~uint64_t{0} >> (63 - (from & 63)));
+    while (v == 0)
+      v = bits[--word];
+    return (word << 6) + 63 - __builtin_clzll(v);
+  }
+
+  void MarkStop(int x, int y) {
+    for (int layout = 0; layout < keLayoutCount; ++layout) {
+      CLayout& l = m_layouts[layout];
+      if (l.bits.empty())
+        continue;
+      int line = 0;
+      int index = 0;
+      Locate(layout, x, y, line, index);
+      l.bits[static_cast<size_t>(line) * l.wordsPerLine + (index >> 6)] |= uint64_t{1} << (index & 63);
+    }
+  }
+
+ private:
+  struct CLayout {
+    int wordsPerLine = 0;
+    std::vector<uint64_t> bits;
+  };
+
+  CLayout& Built(int layout) {
+    CLayout& l = m_layouts[layout];
+    if (!l.bits.empty())
+      return l;
+    const bool byRow = layout == keLayoutColumn || layout == keLayoutColumnFirstP ||
+                       layout == keLayoutColumnFirstN;
+    const int length = byRow ? m_h : m_w;
+    int lines = 0;
+    switch (layout) {
+      case keLayoutRow: lines = m_h; break;
+      case keLayoutColumn: lines = m_w; break;
+      case keLayoutDiagonal:
+      case keLayoutAnti: lines = m_w + m_h - 1; break;
+      case keLayoutRowFirstP:
+      case keLayoutRowFirstN: lines = 2 * m_w + m_h - 2; break;
+      default: lines = m_w + 2 * m_h - 2; break;
+    }
+    l.wordsPerLine = (length + 63) / 64;
+    // Everything stops until shown otherwise: positions outside the image and
+    // the unused tail of each line stay set.
+    l.bits.assign(static_cast<size_t>(lines) * l.wordsPerLine, ~uint64_t{0});
+    for (int y = 1; y + 1 < m_h; ++y) {
+      const uint8_t* c = m_cand + static_cast<size_t>(y) * m_w;
+      for (int x = 1; x + 1 < m_w; ++x) {
+        if (c[x] == 0)
+          continue;
+        int line = 0;
+        int index = 0;
+        Locate(layout, x, y, line, index);
+        l.bits[static_cast<size_t>(line) * l.wordsPerLine + (index >> 6)] &= ~(uint64_t{1} << (index & 63));
+      }
+    }
+    return l;
+  }
+
+  int m_w;
+  int m_h;
+  const uint8_t* m_cand;
+  CLayout m_layouts[keLayoutCount];
+};
+
+// Steps walked one by one before a ray turns to the bit lines: short rays,
+// the common case, never pay for building them.
+constexpr int kWalkedSteps = 16;
+
+class CHoleFiller {
+ public:
+  CHoleFiller(CPlane& matte, CPlane& candidates, bool plain)
+      : m_w(matte.Width()), m_h(matte.Height()), m_matte(matte.Data()),
+        m_cand(candidates.Data()), m_plain(plain), m_lines(m_w, m_h, m_cand) {}
+
+  // A position at or beyond the image's edge, or off the candidates, ends a ray.
+  bool Ends(int x, int y) const {
+    return x <= 0 || y <= 0 || x >= m_w - 1 || y >= m_h - 1 ||
+           m_cand[static_cast<size_t>(y) * m_w + x] == 0;
+  }
+
+  // Every change of a candidate goes through here, so the bit lines stay true.
+  void SetCandidate(size_t i, uint8_t value) {
+    m_cand[i] = value;
+    if (value == 0 && !m_plain)
+      m_lines.MarkStop(static_cast<int>(i % m_w), static_cast<int>(i / m_w));
+  }
+
+  int Cast(int x, int y, const CRay* rays, int count) {
+    int values[16];
+    int lengths[16];
+    for (int r = 0; r < count; ++r) {
+      const CRay& ray = rays[r];
+      int px = x;
+      int py = y;
+      int length = 0;
+      for (;;) {
+        if (!m_plain && length == kWalkedSteps) {
+          // (px, py) ends a whole step and did not stop: the rest of the ray
+          // is the ray from there.
+          length += Skip(ray, px, py);
+          break;
+        }
+        ++length;
+        if (ray.kind == keRayRowFirst) {
+          py += ray.dr;
+          if (Ends(px, py))
+            break;
+        } else if (ray.kind == keRayColumnFirst) {
+          px += ray.dc;
+          if (Ends(px, py))
+            break;
+        }
+        px += ray.dc;
+        py += ray.dr;
+        if (Ends(px, py))
+          break;
+      }
+      px = std::clamp(px, 0, m_w - 1);
+      py = std::clamp(py, 0, m_h - 1);
+      values[r] = m_matte[static_cast<size_t>(py) * m_w + px];
+      lengths[r] = length;
+    }
+    return m_plain ? WeightedRayMeanPlain(values, lengths, count)
+                   : WeightedRayMean(values, lengths, count);
+  }
+
+ private:
+  // The length of the ray from interior (x, y), which does not stop there;
+  // (x, y) becomes the position where it stops.
+  int Skip(const CRay& ray, int& x, int& y) {
+    int line = 0;
+    int index = 0;
+    if (ray.kind == keRayDiagonal) {
+      const int layout = ray.dr == 0    ? keLayoutRow
+                         : ray.dc == 0  ? keLayoutColumn
+                         : ray.dr == ray.dc ? keLayoutDiagonal
+                                            : keLayoutAnti;
+      const int step = ray.dc != 0 ? ray.dc : ray.dr;  // the index is x unless the line is a column
+      m_lines.Locate(layout, x, y, line, index);
+      const int k = (m_lines.Find(layout, line, index + step, step) - index) * step;
+      x += k * ray.dc;
+      y += k * ray.dr;
+      return k;
+    }
+    // Kinds r and c test a middle position a, then the step's end b; the a's
+    // and the b's of a ray lie on two neighbouring lines of one layout.
+    const bool rowFirst = ray.kind == keRayRowFirst;
+    const int layout = rowFirst ? (ray.dr == ray.dc ? keLayoutRowFirstP : keLayoutRowFirstN)
+                                : (ray.dr == ray.dc ? keLayoutColumnFirstP : keLayoutColumnFirstN);
+    const int step = rowFirst ? ray.dc : ray.dr;
+    const int ax = rowFirst ? x : x + ray.dc;
+    const int ay = rowFirst ? y + ray.dr : y;
+    int aLine = 0;
+    int aIndex = 0;
+    m_lines.Locate(layout, ax, ay, aLine, aIndex);
+    m_lines.Locate(layout, x, y, line, index);
+    const int ka = (m_lines.Find(layout, aLine, aIndex, step) - aIndex) * step + 1;
+    const int kb = (m_lines.Find(layout, line, index + step, step) - index) * step;
+    if (ka <= kb) {
+      x = ax + (ka - 1) * ray.dc * (rowFirst ? 1 : 2);
+      y = ay + (ka - 1) * ray.dr * (rowFirst ? 2 : 1);
+      return ka;
+    }
+    x += kb * ray.dc * (rowFirst ? 1 : 2);
+    y += kb * ray.dr * (rowFirst ? 2 : 1);
+    return kb;
+  }
+
+  int m_w;
+  int m_h;
+  const uint8_t* m_matte;
+  uint8_t* m_cand;
+  bool m_plain;
+  CStopperLines m_lines;
+};
+
+int HalfWidth(uint8_t label) { return label == kLabelSmall ? 1 : label == kLabelMedium ? 2 : 6; }
+
+// Stage 6 the plain way: each window summed pixel by pixel.
+void SmoothPlain(CPlane& matte, const CPlane& candidates) {
+  const int w = matte.Width();
+  const int h = matte.Height();
+  for (int y = 0; y < h; ++y) {
+    uint8_t* m = matte.Row(y);
+    for (int x = 0; x < w; ++x) {
+      if (!IsLabel(m[x]))
+        continue;
+      const int s = HalfWidth(m[x]);
+      int sum = 0;
+      int count = 0;
+      for (int wy = std::max(0, y - s); wy <= std::min(h - 1, y + s); ++wy) {
+        const uint8_t* c = candidates.Row(wy);
+        for (int wx = std::max(0, x - s); wx <= std::min(w - 1, x + s); ++wx) {
+          if (c[wx] != 0) {
+            sum += c[wx];
+            ++count;
+          }
+        }
+      }
+      m[x] = static_cast<uint8_t>(count != 0 ? sum / count : 0);
+    }
+  }
+}
+
+// Stage 6 with running sums: per half-width, column sums over the window's
+// rows slide down the image, and a prefix over them answers each window.
+class CWindowSums {
+ public:
+  CWindowSums(const CPlane& candidates, int halfWidth)
+      : m_cand(candidates), m_s(halfWidth), m_colSum(candidates.Width(), 0),
+        m_colCount(candidates.Width(), 0), m_prefixSum(candidates.Width() + 1, 0),
+        m_prefixCount(candidates.Width() + 1, 0) {}
+
+  // Moves the window to centre row y; rows are visited in order from 0.
+  void Advance(int y) {
+    const int h = m_cand.Height();
+    if (y == 0) {
+      for (int r = 0; r <= std::min(h - 1, m_s); ++r)
+        AddRow(r, 1);
+    } else {
+      if (y + m_s < h)
+        AddRow(y + m_s, 1);
+      if (y - m_s - 1 >= 0)
+        AddRow(y - m_s - 1, -1);
+    }
+    m_prefixReady = false;
+  }
+
+  // Mean of the nonzero candidates in the window around (x, current row).
+  uint8_t Mean(int x) {
+    const int w = m_cand.Width();
+    if (!m_prefixReady) {
+      for (int i = 0; i < w; ++i) {
+        m_prefixSum[i + 1] = m_prefixSum[i] + m_colSum[i];
+        m_prefixCount[i + 1] = m_prefixCount[i] + m_colCount[i];
+      }
+      m_prefixReady = true;
+    }
+    const int lo = std::max(0, x - m_s);
+    const int hi = std::min(w - 1, x + m_s);
+    const int64_t count = m_prefixCount[hi + 1] - m_prefixCount[lo];
+    const int64_t sum = m_prefixSum[hi + 1] - m_prefixSum[lo];
+    return static_cast<uint8_t>(count != 0 ? sum / count : 0);
+  }
+
+ private:
+  void AddRow(int row, int sign) {
+    const uint8_t* c = m_cand.Row(row);
+    for (int x = 0; x < m_cand.Width(); ++x) {
+      if (c[x] != 0) {
+        m_colSum[x] += sign * c[x];
+        m_colCount[x] += sign;
+      }
+    }
+  }
+
+  const CPlane& m_cand;
+  int m_s;
+  std::vector<int64_t> m_colSum;
+  std::vector<int64_t> m_colCount;
+  std::vector<int64_t> m_prefixSum;
+  std::vector<int64_t> m_prefixCount;
+  bool m_prefixReady = false;
+};
+
+CoreResult FillHolesImpl(CPlane& matte, const CPlane& marks, CProgressScale* progress, bool plain) {
+  const int w = matte.Width();
+  const int h = matte.Height();
+  if (matte.BytesPerPixel() != 1 || marks.BytesPerPixel() != 1 || marks.Width() != w ||
+      marks.Height() != h)
+    return MakeResult(keErrInvalidArgument);
+  CChildScale scale(progress, h);
+  const auto at = [w](int x, int y) { return static_cast<size_t>(y) * w + x; };
+  const auto onBorder = [w, h](int x, int y) { return x == 0 || y == 0 || x == w - 1 || y == h - 1; };
+
+  // The caller's matte stays as it was until the end: it is the entry copy,
+  // and a stop leaves it untouched.
+  const CPlane& entry = matte;
+  CPlane work = matte;
+  CPlane cand(w, h, 1, 0);
+  uint8_t* const m = work.Data();
+  uint8_t* const c = cand.Data();
+  const uint8_t* const k = marks.Data();
+  CFloodStack stack;
+
+  // 1. Background reach: climbs from each background mark over non-opaque
+  // pixels whose matte does not decrease.
+  scale.Stage(0);
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    for (int x = 0; x < w; ++x) {
+      if (k[at(x, y)] != keMarkBackground || c[at(x, y)] == kReached)
+        continue;
+      c[at(x, y)] = kReached;
+      stack.push_back({x, y});
+      while (!stack.empty()) {
+        const CFloodSeed p = stack.back();
+        stack.pop_back();
+        const uint8_t v = m[at(p.x, p.y)];
+        const CFloodSeed next[4] = {{p.x - 1, p.y}, {p.x + 1, p.y}, {p.x, p.y - 1}, {p.x, p.y + 1}};
+        for (const CFloodSeed& n : next) {
+          if (n.x < 0 || n.y < 0 || n.x >= w || n.y >= h)
+            continue;
+          const size_t i = at(n.x, n.y);
+          if (m[i] >= v && m[i] != 255 && c[i] != kReached) {
+            c[i] = kReached;
+            stack.push_back(n);
+          }
+        }
+      }
+    }
+  }
+
+  // 2. Candidates: what the reach missed and is not opaque.
+  scale.Stage(1);
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    for (int x = 0; x < w; ++x) {
+      const size_t i = at(x, y);
+      c[i] = c[i] != kReached && m[i] != 255 ? kReached : 0;
+    }
+  }
+  scale.Stage(2);
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    for (int x = 0; x < w; ++x) {
+      if (IsLabel(m[at(x, y)]))
+        m[at(x, y)] = 4;
+    }
+  }
+
+  // 3. Size classes of the 4-connected candidate areas.
+  scale.Stage(3);
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    for (int x = 0; x < w; ++x) {
+      if (c[at(x, y)] != kReached)
+        continue;
+      const int pixels = FloodReplace(cand, x, y, kCounting, h, w, stack);
+      FloodReplace(cand, x, y, SizeClass(pixels), h, w, stack);
+    }
+  }
+
+  // 4. Interpolation from rays; large holes are served by one 16-ray cast per
+  // 9 x 9 block.
+  scale.Stage(4);
+  CHoleFiller filler(work, cand, plain);
+  bool anyLabel = false;
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    for (int x = 0; x < w; ++x) {
+      const size_t i = at(x, y);
+      if (c[i] == 0 || m[i] == kLabelLarge)
+        continue;
+      if (!onBorder(x, y)) {
+        if (c[i] == 1)
+          m[i] = kLabelSmall;
+        else if (c[i] >= 2 && c[i] <= 15)
+          m[i] = kLabelMedium;
+        else if (c[i] == kClassLarge)
+          m[i] = kLabelLarge;
+        anyLabel = anyLabel || IsLabel(m[i]);
+      }
+      if (m[i] == kLabelLarge && c[i] == kClassLarge) {
+        const uint8_t mean = static_cast<uint8_t>(filler.Cast(x, y, kRays16, 16));
+        for (int qy = std::max(0, y - 4); qy <= std::min(h - 1, y + 4); ++qy) {
+          for (int qx = std::max(0, x - 4); qx <= std::min(w - 1, x + 4); ++qx) {
+            const size_t q = at(qx, qy);
+            if (c[q] != kClassLarge)
+              continue;
+            filler.SetCandidate(q, mean);
+            if (!onBorder(qx, qy))
+              m[q] = kLabelLarge;
+          }
+        }
+      } else {
+        filler.SetCandidate(i, static_cast<uint8_t>(filler.Cast(x, y, kRays8, 8)));
+      }
+    }
+  }
+
+  // 5. Border pixels take the labels of their inner neighbours.
+  scale.Stage(5);
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    if (w < 2)
+      continue;
+    if (IsLabel(m[at(1, y)]))
+      m[at(0, y)] = m[at(1, y)];
+    if (IsLabel(m[at(w - 2, y)]))
+      m[at(w - 1, y)] = m[at(w - 2, y)];
+  }
+  if (h >= 2) {
+    for (int x = 0; x < w; ++x) {
+      if (IsLabel(m[at(x, 1)]))
+        m[at(x, 0)] = m[at(x, 1)];
+      if (IsLabel(m[at(x, h - 2)]))
+        m[at(x, h - 1)] = m[at(x, h - 2)];
+    }
+  }
+
+  // 6. Smoothing of the labelled pixels into the matte.
+  scale.Stage(6);
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    for (int x = 0; x < w; ++x) {
+      if (m[at(x, y)] > 3)
+        c[at(x, y)] = m[at(x, y)];
+    }
+  }
+  scale.Stage(7);
+  if (plain) {
+    for (int y = 0; y < h; ++y) {
+      if (scale.Stop(y))
+        return MakeResult(keErrAborted);
+    }
+    SmoothPlain(work, cand);
+  } else {
+    CWindowSums windows[3] = {{cand, 1}, {cand, 2}, {cand, 6}};
+    for (int y = 0; y < h; ++y) {
+      if (scale.Stop(y))
+        return MakeResult(keErrAborted);
+      if (!anyLabel)
+        continue;
+      for (CWindowSums& window : windows)
+        window.Advance(y);
+      uint8_t* row = work.Row(y);
+      for (int x = 0; x < w; ++x) {
+        if (IsLabel(row[x]))
+          row[x] = windows[row[x] - 1].Mean(x);
+      }
+    }
+  }
+
+  scale.Stage(8);
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    uint8_t* out = work.Row(y);
+    const uint8_t* in = entry.Row(y);
+    for (int x = 0; x < w; ++x)
+      out[x] = std::max(out[x], in[x]);
+  }
+  matte = std::move(work);
+  return CoreResult();
+}
+
+}  // namespace
+
+int WeightedRayMeanPlain(const int* values, const int* lengths, int count) {
+  if (count <= 0)
+    return 0;
+  // With D the product of all lengths: sum(v / l) = A / D, sum(1 / l) = B / D,
+  // and the answer is the largest n with n * B <= A.
+  CBigNat a;
+  CBigNat b;
+  for (int i = 0; i < count; ++i) {
+    CBigNat others(1);
+    for (int j = 0; j < count; ++j) {
+      if (j != i)
+        others.MulSmall(static_cast<uint32_t>(lengths[j]));
+    }
+    b.Add(others);
+    others.MulSmall(static_cast<uint32_t>(values[i]));
+    a.Add(others);
+  }
+  int lo = 0;
+  int hi = 255;
+  while (lo < hi) {
+    const int mid = (lo + hi + 1) / 2;
+    CBigNat scaled = b;
+    scaled.MulSmall(static_cast<uint32_t>(mid));
+    if (scaled.Compare(a) <= 0)
+      lo = mid;
+    else
+      hi = mid - 1;
+  }
+  return lo;
+}
+
+int WeightedRayMean(const int* values, const int* lengths, int count) {
+  if (count <= 0)
+    return 0;
+  bool equal = true;
+  for (int i = 1; i < count && equal; ++i)
+    equal = values[i] == values[0];
+  if (equal)
+    return values[0];
+  // All terms are positive, so the double quotient is within about 1e-12 of
+  // the true one; only a quotient that close to an integer needs exact work.
+  double a = 0.0;
+  double b = 0.0;
+  for (int i = 0; i < count; ++i) {
+    a += values[i] / static_cast<double>(lengths[i]);
+    b += 1.0 / static_cast<double>(lengths[i]);
+  }
+  const double quotient = a / b;
+  const double whole = std::floor(quotient);
+  const double fraction = quotient - whole;
+  if (fraction > 1e-9 && fraction < 1.0 - 1e-9)
+    return std::clamp(static_cast<int>(whole), 0, 255);
+  return WeightedRayMeanPlain(values, lengths, count);
+}
+
+CoreResult FillHoles(CPlane& matte, const CPlane& marks, CProgressScale* progress) {
+  return FillHolesImpl(matte, marks, progress, false);
+}
+
+CoreResult FillHolesReference(CPlane& matte, const CPlane& marks) {
+  return FillHolesImpl(matte, marks, nullptr, true);
+}
+
+CoreResult FillHoles(CCoreImage& matte, CCoreImage& marks, CProgressScale* progress) {
+  if (matte.ViewFormat() != keFormatGrey || marks.ViewFormat() != keFormatGrey)
+    return MakeResult(keErrInvalidArgument);
+  CPlane plane = ReadPlane(matte);
+  CoreResult result = FillHoles(plane, ReadPlane(marks), progress);
+  if (result.IsNull())
+    WritePlane(plane, matte);
+  return result;
+}

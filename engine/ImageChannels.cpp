@@ -1,0 +1,84 @@
+#include "engine/ImageChannels.h"
+
+#include <cstdint>
+
+#include "imagecore/CoreImage.h"
+
+namespace {
+
+// Calls fn(row of a, row of b) for every row, keeping GetRow/ReleaseRow paired.
+template <class Fn>
+void ForEachRowPair(CCoreImage& a, CCoreImage& b, Fn fn) {
+  const int height = a.Height();
+  for (int y = 0; y < height; ++y) {
+    uint8_t* rowA = nullptr;
+    uint8_t* rowB = nullptr;
+    a.GetRow(y, rowA);
+    b.GetRow(y, rowB);
+    fn(rowA, rowB);
+    b.ReleaseRow(y);
+    a.ReleaseRow(y);
+  }
+}
+
+template <class Fn>
+void ForEachRow(CCoreImage& image, Fn fn) {
+  const int height = image.Height();
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = nullptr;
+    image.GetRow(y, row);
+    fn(row);
+    image.ReleaseRow(y);
+  }
+}
+
+}  // namespace
+
+void ExtractAlpha(CCoreImage& image, CCoreImage& matte) {
+  const int width = image.Width();
+  matte.CreateGrey(width, image.Height());
+  ForEachRowPair(image, matte, [width](uint8_t* bgra, uint8_t* grey) {
+    for (int x = 0; x < width; ++x) grey[x] = bgra[4 * x + 3];
+  });
+}
+
+void InsertAlpha(CCoreImage& matte, CCoreImage& image) {
+  const int width = image.Width();
+  ForEachRowPair(matte, image, [width](uint8_t* grey, uint8_t* bgra) {
+    for (int x = 0; x < width; ++x) bgra[4 * x + 3] = grey[x];
+  });
+}
+
+void BinarizeAlpha(CCoreImage& image) {
+  const int width = image.Width();
+  ForEachRow(image, [width](uint8_t* bgra) {
+    for (int x = 0; x < width; ++x) {
+      if (bgra[4 * x + 3] != 0) bgra[4 * x + 3] = 255;
+    }
+  });
+}
+
+void MakeOpaque(CCoreImage& image) {
+  const int width = image.Width();
+  ForEachRow(image, [width](uint8_t* bgra) {
+    for (int x = 0; x < width; ++x) bgra[4 * x + 3] = 255;
+  });
+}
+
+void CopyColours(CCoreImage& source, CCoreImage& image) {
+  const int width = image.Width();
+  ForEachRowPair(source, image, [width](uint8_t* from, uint8_t* to) {
+    for (int x = 0; x < width; ++x) {
+      to[4 * x] = from[4 * x];
+      to[4 * x + 1] = from[4 * x + 1];
+      to[4 * x + 2] = from[4 * x + 2];
+    }
+  });
+}
+
+void FillGrey(CCoreImage& image, unsigned char value) {
+  const int width = image.Width();
+  ForEachRow(image, [width, value](uint8_t* row) {
+    for (int x = 0; x < width; ++x) row[x] = value;
+  });
+}

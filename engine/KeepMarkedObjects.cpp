@@ -1,0 +1,91 @@
+#include "engine/KeepMarkedObjects.h"
+
+#include <utility>
+
+#include "engine/FloodReplace.h"
+#include "engine/Marks.h"
+#include "engine/Plane.h"
+#include "imagecore/CoreImage.h"
+#include "imagecore/ProgressScale.h"
+
+namespace {
+
+constexpr uint8_t kDropped = 0;
+constexpr uint8_t kKept = 100;
+constexpr uint8_t kCandidate = 255;
+
+// The child covers the caller's current stage for as long as the call runs,
+// also when it stops early.
+class CChildScale {
+ public:
+  CChildScale(CProgressScale* parent, int steps) {
+    m_scale.BeginChild(parent);
+    m_scale.SetStepCount(steps);
+  }
+  ~CChildScale() { m_scale.EndChild(); }
+  bool Stop(int row) { return m_scale.Step(row) != 0; }
+
+ private:
+  CProgressScale m_scale;
+};
+
+}  // namespace
+
+CoreResult KeepMarkedObjects(CPlane& matte, const CPlane& marks, int threshold,
+                             CProgressScale* progress) {
+  const int w = matte.Width();
+  const int h = matte.Height();
+  if (matte.BytesPerPixel() != 1 || marks.BytesPerPixel() != 1 || marks.Width() != w ||
+      marks.Height() != h)
+    return MakeResult(keErrInvalidArgument);
+  CChildScale scale(progress, h);
+
+  CPlane scratch(w, h, 1);
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    const uint8_t* m = matte.Row(y);
+    const uint8_t* k = marks.Row(y);
+    uint8_t* s = scratch.Row(y);
+    for (int x = 0; x < w; ++x) {
+      const int value = k[x] == keMarkBackground ? 0 : m[x];
+      s[x] = value < threshold ? kDropped : kCandidate;
+    }
+  }
+
+  CFloodStack stack;
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    const uint8_t* k = marks.Row(y);
+    const uint8_t* s = scratch.Row(y);
+    for (int x = 0; x < w; ++x) {
+      if (s[x] != kDropped && s[x] != kKept && k[x] == keMarkObject)
+        FloodReplace(scratch, x, y, kKept, h, w, stack);
+    }
+  }
+
+  // The matte changes only after the last report, so a stop never leaves half
+  // of it erased; the scratch turns into the result row by row.
+  for (int y = 0; y < h; ++y) {
+    if (scale.Stop(y))
+      return MakeResult(keErrAborted);
+    const uint8_t* m = matte.Row(y);
+    uint8_t* s = scratch.Row(y);
+    for (int x = 0; x < w; ++x)
+      s[x] = s[x] == kKept ? m[x] : 0;
+  }
+  matte = std::move(scratch);
+  return CoreResult();
+}
+
+CoreResult KeepMarkedObjects(CCoreImage& matte, CCoreImage& marks, int threshold,
+                             CProgressScale* progress) {
+  if (matte.ViewFormat() != keFormatGrey || marks.ViewFormat() != keFormatGrey)
+    return MakeResult(keErrInvalidArgument);
+  CPlane plane = ReadPlane(matte);
+  CoreResult result = KeepMarkedObjects(plane, ReadPlane(marks), threshold, progress);
+  if (result.IsNull())
+    WritePlane(plane, matte);
+  return result;
+}

@@ -1,0 +1,21 @@
+// Local standard deviation over a square window, per channel: the texture
+// measure the classification widens its tolerance with.
+#pragma once
+
+#include "imagecore/CoreResult.h"
+
+class CCoreImage;
+class CProgressScale;
+
+// destination := per channel, the standard deviation of the window x window
+// neighbourhood (borders reflected without repeating the edge pixel), rounded
+// half up to 0..255. The window is first made odd and within 3..101, and the
+// value used is written back. An image no larger than half the window in
+// either direction is copied unfiltered. Grey, GreyA (filtered premultiplied)
+// and BGR are filtered whole; BGRA only in its colour channels, keeping its
+// alpha; any other format gives 101. With a progress scale, Step(row) is
+// called after each output row and a non-zero answer stops with 100
+// (destination then holds the unfiltered copy). source and destination may
+// be the same image.
+CoreResult LocalDeviation(CProgressScale* progress, CCoreImage& source, CCoreImage& destination,
+                          int& window);

@@ -1,0 +1,359 @@
+#include "engine/MatteFilter.h"
+
+#include <cstdint>
+#include <mutex>
+
+#include "engine/BoxBlur.h"
+#include "engine/ClassifyRegions.h"
+#include "engine/CombineWithPrevious.h"
+#include "engine/Dilate3x3.h"
+#include "engine/Erode3x3.h"
+#include "engine/Feather.h"
+#include "engine/FillHoles.h"
+#include "engine/ImageChannels.h"
+#include "engine/KeepMarkedObjects.h"
+#include "engine/LocalDeviation.h"
+#include "engine/Marks.h"
+#include "engine/MatteDocument.h"
+#include "engine/RemoveMarkedBackground.h"
+#include "engine/RemoveSmallIslands.h"
+#include "engine/TextureMap.h"
+#include "framework/Param.h"
+#include "imagecore/ProgressScale.h"
+
+namespace {
+
+struct CIntParamSpec {
+  int slot;
+  const char* name;
+  int max;
+  int defaultValue;
+};
+
+constexpr CIntParamSpec kIntParams[] = {
+    {keSlotStrength, "Tolerance", 100, 30},
+    {keSlotSmoothing, "SMOOTH", 9, 0},
+    {keSlotFeather, "FEZER", 50, 1},
+    {keSlotContract, "CONTRACT", 100, 0},
+};
+
+constexpr struct {
+  int slot;
+  const char* name;
+} kBoolParams[] = {
+    {keSlotFillHoles, "FILLHOLES"},
+    {keSlotTextured, "TEXTUREDBACK"},
+};
+
+// The values a run reads once, at its start.
+struct CRunParameters {
+  int strength = 0;
+  int smoothLevel = 0;
+  int featherWidth = 0;
+  int contract = 0;
+  bool fillHoles = false;
+  bool textured = false;
+};
+
+CRunParameters ReadParameters(CParamSet& set) {
+  CRunParameters p;
+  set.FindParam(keSlotStrength)->GetInt(p.strength);
+  set.FindParam(keSlotSmoothing)->GetInt(p.smoothLevel);
+  set.FindParam(keSlotFeather)->GetInt(p.featherWidth);
+  set.FindParam(keSlotContract)->GetInt(p.contract);
+  uint8_t flag = 0;
+  set.FindParam(keSlotFillHoles)->GetBool(flag);
+  p.fillHoles = flag != 0;
+  flag = 0;
+  set.FindParam(keSlotTextured)->GetBool(flag);
+  p.textured = flag != 0;
+  return p;
+}
+
+bool TooSmall(int width, int height, int window, const CRunParameters& p) {
+  return width < 64 || height < 64 || window > width || window > height ||
+         p.contract > width - 1 || p.contract > height - 1 ||
+         3 * p.featherWidth > width - 1 || 3 * p.featherWidth > height - 1;
+}
+
+struct CMarkKinds {
+  bool object = false;
+  bool background = false;
+};
+
+// Object-marked pixels are always kept; also tells which kinds of marks exist.
+CMarkKinds KeepObjectMarks(CCoreImage& marks, CCoreImage& work) {
+  CMarkKinds kinds;
+  const int width = work.Width();
+  for (int y = 0; y < work.Height(); ++y) {
+    uint8_t* mark = nullptr;
+    uint8_t* pixel = nullptr;
+    marks.GetRow(y, mark);
+    work.GetRow(y, pixel);
+    for (int x = 0; x < width; ++x) {
+      if (mark[x] == keMarkObject) {
+        pixel[4 * x + 3] = 255;
+        kinds.object = true;
+      } else if (mark[x] == keMarkBackground) {
+        kinds.background = true;
+      }
+    }
+    work.ReleaseRow(y);
+    marks.ReleaseRow(y);
+  }
+  return kinds;
+}
+
+void CleanMatte(CCoreImage& matte, CCoreImage& marks, const CMarkKinds& kinds) {
+  RemoveMarkedBackground(matte, marks, 100);
+  if (kinds.object && kinds.background) {
+    KeepMarkedObjects(matte, marks, 1, nullptr);
+  } else {
+    RemoveSmallIslands(matte, 600, nullptr);
+  }
+}
+
+void FillMatteHoles(CCoreImage& matte, CCoreImage& allMarks) {
+  Dilate3x3(matte);
+  FillHoles(matte, allMarks, nullptr);
+  Erode3x3(matte);
+}
+
+void ThresholdSmoothed(CCoreImage& matte) {
+  const int width = matte.Width();
+  for (int y = 0; y < matte.Height(); ++y) {
+    uint8_t* row = nullptr;
+    matte.GetRow(y, row);
+    for (int x = 0; x < width; ++x) row[x] = row[x] > 129 ? 255 : 0;
+    matte.ReleaseRow(y);
+  }
+}
+
+// result colours := work's; result alpha := the smaller of source's and work's.
+void ComposeResult(CCoreImage& source, CCoreImage& work, CCoreImage& result) {
+  const int width = result.Width();
+  for (int y = 0; y < result.Height(); ++y) {
+    uint8_t* src = nullptr;
+    uint8_t* wrk = nullptr;
+    uint8_t* out = nullptr;
+    source.GetRow(y, src);
+    work.GetRow(y, wrk);
+    result.GetRow(y, out);
+    for (int x = 0; x < width; ++x) {
+      out[4 * x] = wrk[4 * x];
+      out[4 * x + 1] = wrk[4 * x + 1];
+      out[4 * x + 2] = wrk[4 * x + 2];
+      const uint8_t a = src[4 * x + 3];
+      const uint8_t b = wrk[4 * x + 3];
+      out[4 * x + 3] = a < b ? a : b;
+    }
+    result.ReleaseRow(y);
+    work.ReleaseRow(y);
+    source.ReleaseRow(y);
+  }
+}
+
+}  // namespace
+
+int SmoothingWindow(int level) {
+  static constexpr int kWindows[] = {0, 9, 11, 15, 17, 19, 21, 23, 25, 27};
+  return level >= 1 && level <= 9 ? kWindows[level] : 0;
+}
+
+CMatteFilter::CMatteFilter() {
+  m_paramSet.m_name = GetName();
+  DefineParameters();
+  m_paramSet.LoadFromRegistry();
+}
+
+CMatteFilter::~CMatteFilter() {
+  // A run still working on the document must end before it goes.
+  AbortRun();
+  m_paramSet.SaveToRegistry();
+}
+
+void CMatteFilter::DefineParameters() {
+  for (const CIntParamSpec& spec : kIntParams) {
+    auto* param = new CIntParam();
+    param->m_name = spec.name;
+    param->m_min = 0;
+    param->m_max = spec.max;
+    param->m_default = spec.defaultValue;
+    param->SetInt(spec.defaultValue);
+    m_paramSet.AddParam(spec.slot, spec.name, param);
+  }
+  for (const auto& spec : kBoolParams) {
+    auto* param = new CBoolParam();
+    param->m_name = spec.name;
+    param->m_default = 0;
+    param->SetInt(0);
+    m_paramSet.AddParam(spec.slot, spec.name, param);
+  }
+}
+
+std::string CMatteFilter::GetName() { return "Kelvane"; }
+
+int CMatteFilter::Process(ProcessArgs& args) {
+  CMatteDocument& doc = *m_view;
+  CProgressScale& progress = *args.progress;
+  progress.SetStepCount(10);
+
+  // The run works on its own copies of what the editor's thread may change
+  // meanwhile (marks, strokes, m_work), and publishes m_work when it ends.
+  CCoreImage work;
+  CCoreImage marks;
+  CCoreImage allMarks;
+  bool hasMarks = false;
+  bool hasAllMarks = false;
+  unsigned bgPointCount = 0;
+  unsigned objPointCount = 0;
+  int previousStrength = 0;
+  int combineMode = 0;
+  {
+    std::lock_guard<std::recursive_mutex> lock(doc.Lock());
+    work.CopyFrom(doc.m_base);
+    hasMarks = doc.m_marks != nullptr;
+    if (hasMarks) marks.CopyFrom(*doc.m_marks);
+    hasAllMarks = doc.m_allMarks != nullptr;
+    if (hasAllMarks) allMarks.CopyFrom(*doc.m_allMarks);
+    bgPointCount = static_cast<unsigned>(doc.m_bgPoints.size());
+    objPointCount = static_cast<unsigned>(doc.m_objPoints.size());
+    previousStrength = doc.m_prevStrength;
+    combineMode = doc.m_combineMode;
+  }
+  auto publishWork = [&doc, &work] {
+    std::lock_guard<std::recursive_mutex> lock(doc.Lock());
+    doc.m_work.TakeFrom(work);
+  };
+  auto report = [&progress](int step) { return progress.Step(step) != 0; };
+
+  const CRunParameters p = ReadParameters(m_paramSet);
+  const int window = SmoothingWindow(p.smoothLevel);
+  if (TooSmall(work.Width(), work.Height(), window, p)) {
+    // The run still completes and shows the layer unchanged; "Result" must
+    // show that too, not an empty or older image.
+    {
+      std::lock_guard<std::recursive_mutex> lock(doc.Lock());
+      doc.m_resultImage.CopyFrom(*args.result);
+    }
+    publishWork();
+    return keProcessTooSmall;
+  }
+
+  CCoreImage matte;
+  ExtractAlpha(work, matte);
+  int k = 0;
+
+  if (hasMarks) {
+    CCoreImage texture;
+    {
+      CCoreImage colourView;
+      colourView.AssignFrom(work);
+      colourView.SetChannelView(keChannelColour, keAccessRead);
+      CCoreImage deviation;
+      deviation.CopyFrom(colourView);
+      texture.CreateGrey(work.Width(), work.Height());
+      if (report(1)) return publishWork(), keProcessAborted;
+      int deviationWindow = 3;
+      LocalDeviation(nullptr, colourView, deviation, deviationWindow);
+      TextureFromDeviation(deviation, texture);
+    }
+
+    if (p.textured) {
+      CCoreImage smoothColours;
+      smoothColours.CopyFrom(work);
+      CCoreImage spare;
+      spare.CopyFrom(work);
+      MakeOpaque(spare);
+      if (report(2)) return publishWork(), keProcessAborted;
+      int blurWindow = 7;
+      BoxBlur(nullptr, spare, smoothColours, blurWindow);
+      CCoreImage workAlpha;
+      ExtractAlpha(work, workAlpha);
+      InsertAlpha(workAlpha, smoothColours);
+      if (report(3)) return publishWork(), keProcessAborted;
+      ClassifyRegions(smoothColours, work, texture, marks, p.strength, 255);
+      smoothColours.Reset();
+      CopyColours(*args.source, work);
+      k = 3;
+    } else {
+      if (report(2)) return publishWork(), keProcessAborted;
+      ClassifyRegions(work, work, texture, marks, p.strength, 255);
+      k = 2;
+    }
+
+    const CMarkKinds kinds = KeepObjectMarks(marks, work);
+    ExtractAlpha(work, matte);
+
+    if (report(k + 1)) return publishWork(), keProcessAborted;
+    CleanMatte(matte, marks, kinds);
+    ++k;
+
+    if (p.fillHoles) {
+      if (report(k + 1)) return publishWork(), keProcessAborted;
+      FillMatteHoles(matte, allMarks);
+      ++k;
+      if (doc.m_prevMatte) {
+        if (report(k + 1)) return publishWork(), keProcessAborted;
+        FillMatteHoles(*doc.m_prevMatte, allMarks);
+        ++k;
+      }
+    }
+
+    if (report(k + 1)) return publishWork(), keProcessAborted;
+    ++k;
+    const CCombineInputs combine{kinds.object, kinds.background, combineMode, p.strength,
+                                 previousStrength};
+    if (doc.m_prevMatte) CombineWithPrevious(matte, *doc.m_prevMatte, combine);
+    doc.m_prevStrength = p.strength;
+
+    if (report(k + 1)) return publishWork(), keProcessAborted;
+    ++k;
+    CleanMatte(matte, marks, kinds);
+
+    InsertAlpha(matte, work);
+    if (!doc.m_prevMatte) doc.m_prevMatte = std::make_unique<CCoreImage>();
+    doc.m_prevMatte->CopyFrom(matte);
+
+    doc.m_appliedBgPoints = bgPointCount;
+    doc.m_appliedObjPoints = objPointCount;
+    doc.m_appliedTextured = p.textured;
+    doc.m_appliedFillHoles = p.fillHoles;
+  } else if (hasAllMarks && p.fillHoles) {
+    ExtractAlpha(work, matte);
+    if (report(1)) return publishWork(), keProcessAborted;
+    FillMatteHoles(matte, allMarks);
+    k = 1;
+    if (doc.m_prevMatte) {
+      if (report(2)) return publishWork(), keProcessAborted;
+      FillMatteHoles(*doc.m_prevMatte, allMarks);
+      k = 2;
+    }
+    InsertAlpha(matte, work);
+  }
+
+  if (window != 0) {
+    if (report(k + 1)) return publishWork(), keProcessAborted;
+    ++k;
+    int blurWindow = window;
+    BoxBlur(nullptr, matte, matte, blurWindow);
+    ThresholdSmoothed(matte);
+  }
+  if (p.contract > 0) {
+    if (report(k + 1)) return publishWork(), keProcessAborted;
+    for (int i = 0; i < p.contract; ++i) Erode3x3(matte);
+  }
+  InsertAlpha(matte, work);
+
+  CCoreImage spare;
+  spare.CopyFrom(work);
+  if (p.featherWidth > 0) Feather(work, p.featherWidth);
+  ComposeResult(*args.source, work, *args.result);
+  {
+    std::lock_guard<std::recursive_mutex> lock(doc.Lock());
+    doc.m_resultImage.CopyFrom(*args.result);
+  }
+  work.TakeFrom(spare);
+  publishWork();
+  return 0;
+}

@@ -1,0 +1,29 @@
+#include "engine/Plane.h"
+
+#include <cstring>
+
+#include "imagecore/CoreImage.h"
+
+CPlane::CPlane(int width, int height, int bytesPerPixel, uint8_t fill)
+    : m_width(width), m_height(height), m_bytesPerPixel(bytesPerPixel),
+      m_data(static_cast<size_t>(width) * height * bytesPerPixel, fill) {}
+
+CPlane ReadPlane(CCoreImage& image) {
+  CPlane plane(image.Width(), image.Height(), FormatBitsPerPixel(image.ViewFormat()) / 8);
+  for (int y = 0; y < plane.Height(); ++y) {
+    uint8_t* row = nullptr;
+    image.GetRow(y, row);
+    std::memcpy(plane.Row(y), row, plane.Stride());
+    image.ReleaseRow(y);
+  }
+  return plane;
+}
+
+void WritePlane(const CPlane& plane, CCoreImage& image) {
+  for (int y = 0; y < plane.Height(); ++y) {
+    uint8_t* row = nullptr;
+    image.GetRow(y, row);
+    std::memcpy(row, plane.Row(y), plane.Stride());
+    image.ReleaseRow(y);
+  }
+}

@@ -1,0 +1,53 @@
+#include "engine/TextureMap.h"
+
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "imagecore/CoreImage.h"
+
+namespace {
+
+void Check(CoreResult result) { ThrowIfFailed(ExamineResult(result)); }
+
+const std::array<uint8_t, 256>& TextureTable() {
+  static const std::array<uint8_t, 256> table = [] {
+    std::array<uint8_t, 256> t{};
+    for (int m = 0; m < 256; ++m) t[m] = static_cast<uint8_t>(255.0 * std::sqrt(m / 255.0));
+    return t;
+  }();
+  return table;
+}
+
+}  // namespace
+
+void TextureFromDeviation(CCoreImage& deviation, CCoreImage& texture) {
+  if (deviation.ViewFormat() != keFormatBGR) ThrowIfFailed(keErrInvalidArgument);
+  const int width = deviation.Width();
+  const int height = deviation.Height();
+  if (!texture.HasStorage() || texture.Width() != width || texture.Height() != height ||
+      texture.ViewFormat() != keFormatGrey) {
+    Check(texture.CreateGrey(width, height));
+  }
+
+  const std::array<uint8_t, 256>& table = TextureTable();
+  for (int y = 0; y < height; ++y) {
+    uint8_t* bgr = nullptr;
+    uint8_t* grey = nullptr;
+    Check(deviation.GetRow(y, bgr));
+    CoreResult got = texture.GetRow(y, grey);
+    if (!got.IsNull()) {
+      deviation.ReleaseRow(y);
+      Check(std::move(got));
+    }
+    for (int x = 0; x < width; ++x) {
+      const uint8_t* p = bgr + 3 * x;
+      uint8_t m = p[0] > p[1] ? p[0] : p[1];
+      if (p[2] > m) m = p[2];
+      grey[x] = table[m];
+    }
+    texture.ReleaseRow(y);
+    deviation.ReleaseRow(y);
+  }
+}

@@ -1,0 +1,217 @@
+#include "editor/model/SessionScript.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+struct CParsed {
+  keParseResult result;
+  CScriptCommand command;
+  CScriptError error;
+};
+
+CParsed Parse(std::string_view line) {
+  CParsed parsed;
+  parsed.result = ParseScriptLine(line, 7, parsed.command, parsed.error);
+  return parsed;
+}
+
+void ExpectMalformed(std::string_view line, int column) {
+  const CParsed parsed = Parse(line);
+  ASSERT_EQ(parsed.result, keParseError) << line;
+  EXPECT_EQ(parsed.error.line, 7) << line;
+  EXPECT_EQ(parsed.error.column, column) << line;
+  EXPECT_FALSE(parsed.error.message.empty());
+}
+
+}  // namespace
+
+TEST(SessionScript, ReadsEveryCommand) {
+  struct {
+    const char* line;
+    keScriptCommand kind;
+  } cases[] = {
+      {"set strength 40", keScriptSetStrength},   {"set contract 3", keScriptSetContract},
+      {"set feathering 2", keScriptSetFeathering}, {"set smoothing 9", keScriptSetSmoothing},
+      {"set fillholes on", keScriptSetFillHoles},  {"set textured off", keScriptSetTextured},
+      {"brush 20", keScriptBrush},                 {"brush-smooth on", keScriptBrushSmooth},
+      {"background 1,2", keScriptBackground},      {"object 1,2 3,4", keScriptObject},
+      {"erase 0,0", keScriptErase},                {"recover 5,5", keScriptRecover},
+      {"apply", keScriptApply},                    {"delete-marks", keScriptDeleteMarks},
+      {"reset", keScriptReset},                    {"display result", keScriptDisplay},
+      {"preset Sky", keScriptPreset},              {"save-preset Sky", keScriptSavePreset},
+      {"delete-preset", keScriptDeletePreset},     {"ok", keScriptOk},
+      {"cancel", keScriptCancel},
+  };
+  for (const auto& c : cases) {
+    const CParsed parsed = Parse(c.line);
+    ASSERT_EQ(parsed.result, keParseCommand) << c.line << ": " << parsed.error.message;
+    EXPECT_EQ(parsed.command.kind, c.kind) << c.line;
+    EXPECT_EQ(parsed.command.line, 7);
+  }
+}
+
+TEST(SessionScript, PointsMayBeNegativeAndKeepTheirOrder) {
+  const CParsed parsed = Parse("background\t10,5  -3,-7 0,-0 120,8");
+  ASSERT_EQ(parsed.result, keParseCommand);
+  const std::vector<CScriptPoint> expected = {{10, 5}, {-3, -7}, {0, 0}, {120, 8}};
+  EXPECT_EQ(parsed.command.points, expected);
+}
+
+TEST(SessionScript, HugeCoordinatesSaturateInsteadOfOverflowing) {
+  const CParsed parsed = Parse("object 99999999999999999999,-99999999999999999999");
+  ASSERT_EQ(parsed.result, keParseCommand);
+  EXPECT_EQ(parsed.command.points[0].x, kScriptCoordinateLimit);
+  EXPECT_EQ(parsed.command.points[0].y, -kScriptCoordinateLimit);
+}
+
+TEST(SessionScript, MalformedPointsNameTheirColumn) {
+  ExpectMalformed("background 10,5 x,3", 17);
+  ExpectMalformed("background 10", 12);
+  ExpectMalformed("background 10,", 12);
+  ExpectMalformed("background ,5", 12);
+  ExpectMalformed("background 1,2,3", 12);
+  ExpectMalformed("background +1,2", 12);
+  ExpectMalformed("background 1.0,2", 12);
+  ExpectMalformed("background 1,-", 12);
+  ExpectMalformed("erase 1,2 3;4", 11);
+}
+
+TEST(SessionScript, FieldValuesAreWhatTheFieldAcceptsWhenTyped) {
+  for (const char* good : {"1e2", "150", "-5", "0", "1E2", "5-", "-", "12e", "1e-2"}) {
+    EXPECT_TRUE(IsFieldValueWord(good)) << good;
+  }
+  for (const char* bad : {"1.5", "+5", "e5", "E5", "1e2e", "1eE2", "five", "1,5", "0x10"}) {
+    EXPECT_FALSE(IsFieldValueWord(bad)) << bad;
+  }
+  ExpectMalformed("set strength 1.5", 14);
+  ExpectMalformed("set feathering +5", 16);
+  ExpectMalformed("brush e5", 7);
+  const CParsed parsed = Parse("set feathering 1e2");
+  ASSERT_EQ(parsed.result, keParseCommand);
+  EXPECT_EQ(parsed.command.text, "1e2");
+}
+
+TEST(SessionScript, WordCountsAreChecked) {
+  // Too few words: no single word is at fault.
+  ExpectMalformed("set", 0);
+  ExpectMalformed("set strength", 0);
+  ExpectMalformed("background", 0);
+  ExpectMalformed("display", 0);
+  ExpectMalformed("brush", 0);
+  ExpectMalformed("preset", 0);
+  // Too many: the first word too many.
+  ExpectMalformed("apply now", 7);
+  ExpectMalformed("ok ok", 4);
+  ExpectMalformed("set textured on off", 17);
+  ExpectMalformed("brush 5 6", 9);
+  ExpectMalformed("save-preset My Sky", 16);
+}
+
+TEST(SessionScript, CommandWordsAreExactAndLowerCase) {
+  ExpectMalformed("Apply", 1);
+  ExpectMalformed("  APPLY", 3);
+  ExpectMalformed("set Strength 5", 5);
+  ExpectMalformed("set fillholes ON", 15);
+  ExpectMalformed("set fillholes yes", 15);
+  ExpectMalformed("display Result", 9);
+  ExpectMalformed("brush-smooth 1", 14);
+  ExpectMalformed("deletemarks", 1);
+}
+
+TEST(SessionScript, CommentsAndBlankLinesAreSkipped) {
+  EXPECT_EQ(Parse("").result, keParseEmpty);
+  EXPECT_EQ(Parse(" \t ").result, keParseEmpty);
+  EXPECT_EQ(Parse("# apply").result, keParseEmpty);
+  EXPECT_EQ(Parse("\r").result, keParseEmpty);
+  const CParsed parsed = Parse("background 1,2#3,4 and more");
+  ASSERT_EQ(parsed.result, keParseCommand);
+  EXPECT_EQ(parsed.command.points.size(), 1u);
+  EXPECT_EQ(Parse("apply # go").result, keParseCommand);
+}
+
+TEST(SessionScript, OnlySpacesAndTabsSeparateWords) {
+  ExpectMalformed("apply\v", 1);
+  ExpectMalformed("set\xC2\xA0strength 5", 1);
+}
+
+TEST(SessionScript, ColumnsCountCharactersNotBytes) {
+  // "ü" is two bytes but one column.
+  ExpectMalformed("save-preset \xC3\xBC x", 15);
+}
+
+TEST(SessionScript, ErrorsReadFileLineAndColumn) {
+  CScriptError error;
+  error.line = 4;
+  error.column = 12;
+  error.message = "malformed point 'x'";
+  EXPECT_EQ(FormatScriptError("s.txt", error), "s.txt:4:12: malformed point 'x'");
+  error.column = 0;
+  EXPECT_EQ(FormatScriptError("s.txt", error), "s.txt:4: malformed point 'x'");
+}
+
+TEST(SessionScript, ControlBytesInMessagesAreEscaped) {
+  const CParsed parsed = Parse("app\x01ly");
+  ASSERT_EQ(parsed.result, keParseError);
+  EXPECT_NE(parsed.error.message.find("\\x01"), std::string::npos);
+}
+
+TEST(SessionScriptReader, ByteOrderMarkAndCrLfAreIgnored) {
+  std::istringstream input("\xEF\xBB\xBFset strength 40\r\n\r\n# note\r\nobject 1,2\r\napply");
+  CScriptReader reader(input);
+  CScriptCommand command;
+  CScriptError error;
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadCommand) << error.message;
+  EXPECT_EQ(command.kind, keScriptSetStrength);
+  EXPECT_EQ(command.text, "40");
+  EXPECT_EQ(command.line, 1);
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadCommand);
+  EXPECT_EQ(command.kind, keScriptObject);
+  EXPECT_EQ(command.line, 4);
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadCommand);
+  EXPECT_EQ(command.kind, keScriptApply);
+  EXPECT_EQ(command.line, 5);
+  EXPECT_EQ(reader.Next(command, error), CScriptReader::keReadEnd);
+}
+
+TEST(SessionScriptReader, AByteOrderMarkLaterInTheFileIsNotIgnored) {
+  std::istringstream input("apply\n\xEF\xBB\xBF" "apply\n");
+  CScriptReader reader(input);
+  CScriptCommand command;
+  CScriptError error;
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadCommand);
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadError);
+  EXPECT_EQ(error.line, 2);
+  EXPECT_EQ(error.column, 1);
+}
+
+TEST(SessionScriptReader, ReadsOneLineAtATime) {
+  // A malformed line after the one being carried out is not read yet.
+  std::istringstream input("ok\nthis is not a command\n");
+  CScriptReader reader(input);
+  CScriptCommand command;
+  CScriptError error;
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadCommand);
+  EXPECT_EQ(command.kind, keScriptOk);
+  EXPECT_EQ(reader.LineNumber(), 1);
+  std::string rest;
+  std::getline(input, rest);
+  EXPECT_EQ(rest, "this is not a command");
+}
+
+TEST(SessionScriptReader, NothingIsReadAfterAnError) {
+  std::istringstream input("bogus\napply\n");
+  CScriptReader reader(input);
+  CScriptCommand command;
+  CScriptError error;
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadError);
+  EXPECT_EQ(error.line, 1);
+  EXPECT_EQ(reader.Next(command, error), CScriptReader::keReadEnd);
+}
+
+TEST(SessionScriptReader, AMissingFileIsNotOpen) {
+  CScriptReader reader(std::string("/nonexistent/dir/script.txt"));
+  EXPECT_FALSE(reader.IsOpen());
+}

@@ -1,0 +1,124 @@
+#include "engine/MatteDocument.h"
+
+#include <gtest/gtest.h>
+
+#include "TestImages.h"
+#include "engine/Marks.h"
+
+namespace {
+
+class MatteDocumentTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    MakeBGRA(m_layer, 8, 6, 10, 20, 30, 255);
+    SetPixelByte(m_layer, 1, 1, 3, 7);  // partly transparent
+    SetPixelByte(m_layer, 2, 1, 3, 0);  // transparent
+    m_displayed.CopyFrom(m_layer);
+    m_doc.Open(m_layer, &m_displayed);
+  }
+
+  CCoreImage m_layer;
+  CCoreImage m_displayed;
+  CMatteDocument m_doc;
+};
+
+}  // namespace
+
+TEST_F(MatteDocumentTest, OpeningMakesEveryNonZeroAlphaOpaque) {
+  EXPECT_EQ(PixelByte(m_doc.m_work, 1, 1, 3), 255);
+  EXPECT_EQ(PixelByte(m_doc.m_work, 2, 1, 3), 0);
+  EXPECT_EQ(AllBytes(m_doc.m_base), AllBytes(m_doc.m_work));
+  ASSERT_TRUE(m_doc.m_prevMatte);
+  EXPECT_EQ(PixelByte(*m_doc.m_prevMatte, 1, 1), 255);
+  EXPECT_EQ(PixelByte(*m_doc.m_prevMatte, 2, 1), 0);
+  EXPECT_FALSE(m_doc.HasMarks());
+  EXPECT_EQ(m_doc.m_prevStrength, 0);
+  EXPECT_EQ(PixelByte(m_doc.m_original, 1, 1, 3), 7);  // the layer itself is untouched
+}
+
+TEST_F(MatteDocumentTest, StrokeWritesOnlySampledPixelsClampedToTheImage) {
+  m_doc.BeginMarkStroke(false);
+  m_doc.MarkPoint(false, 3, 2);
+  m_doc.MarkPoint(false, -5, 100);  // lands on the nearest edge pixel
+  m_doc.EndMarkStroke(false);
+  ASSERT_TRUE(m_doc.m_marks && m_doc.m_allMarks);
+  int marked = 0;
+  for (int y = 0; y < 6; ++y) {
+    for (int x = 0; x < 8; ++x) {
+      const uint8_t mark = PixelByte(*m_doc.m_marks, x, y);
+      EXPECT_EQ(mark, PixelByte(*m_doc.m_allMarks, x, y));
+      if (mark != keMarkNone) ++marked;
+    }
+  }
+  EXPECT_EQ(marked, 2);
+  EXPECT_EQ(PixelByte(*m_doc.m_marks, 3, 2), keMarkBackground);
+  EXPECT_EQ(PixelByte(*m_doc.m_marks, 0, 5), keMarkBackground);
+  EXPECT_EQ(m_doc.m_bgPoints,
+            (std::vector<CMarkPoint>{{3, 2}, {0, 5}, kStrokeEnd}));
+}
+
+TEST_F(MatteDocumentTest, ClosingPairOnlyAfterAPointOfThatList) {
+  m_doc.BeginMarkStroke(false);
+  m_doc.MarkPoint(false, 1, 1);
+  m_doc.EndMarkStroke(false);
+  m_doc.EndMarkStroke(true);  // the object list is empty: it stays empty
+  EXPECT_TRUE(m_doc.m_objPoints.empty());
+  m_doc.EndMarkStroke(false);  // already closed: no second pair
+  EXPECT_EQ(m_doc.m_bgPoints.size(), 2u);
+}
+
+TEST_F(MatteDocumentTest, CombineModeFollowsTheLastStrokeAndTheTexturedBox) {
+  m_doc.BeginMarkStroke(true);
+  EXPECT_EQ(m_doc.m_combineMode, 1);
+  m_doc.MarkPoint(true, 4, 4);
+  m_doc.EndMarkStroke(true);
+  EXPECT_EQ(m_doc.m_combineMode, 1);
+  EXPECT_EQ(PixelByte(*m_doc.m_marks, 4, 4), keMarkObject);
+  m_doc.OnTexturedClicked(true);
+  EXPECT_EQ(m_doc.m_combineMode, 0);
+  m_doc.OnTexturedClicked(false);
+  EXPECT_EQ(m_doc.m_combineMode, 1);
+}
+
+TEST_F(MatteDocumentTest, DeleteAllMarksKeepsAllMarksAndResetRemovesThem) {
+  m_doc.BeginMarkStroke(false);
+  m_doc.MarkPoint(false, 2, 2);
+  m_doc.EndMarkStroke(false);
+  m_doc.m_prevStrength = 40;
+  m_doc.DeleteAllMarks();
+  EXPECT_FALSE(m_doc.m_marks);
+  ASSERT_TRUE(m_doc.m_allMarks);
+  EXPECT_EQ(PixelByte(*m_doc.m_allMarks, 2, 2), keMarkBackground);
+  EXPECT_TRUE(m_doc.m_bgPoints.empty());
+  EXPECT_EQ(m_doc.m_prevStrength, 0);
+
+  // A new stroke after the deletion starts a fresh marks image.
+  m_doc.BeginMarkStroke(true);
+  ASSERT_TRUE(m_doc.m_marks);
+  EXPECT_EQ(PixelByte(*m_doc.m_marks, 2, 2), keMarkNone);
+
+  m_doc.Reset();
+  EXPECT_FALSE(m_doc.m_marks);
+  EXPECT_FALSE(m_doc.m_allMarks);
+}
+
+TEST_F(MatteDocumentTest, ResetMakesTheWorkFullyOpaqueAndRestoresTheDisplay) {
+  SetPixelByte(m_displayed, 0, 0, 3, 0);
+  SetPixelByte(m_doc.m_work, 0, 0, 3, 0);
+  m_doc.Reset();
+  EXPECT_EQ(PixelByte(m_displayed, 0, 0, 3), 255);
+  EXPECT_EQ(PixelByte(m_displayed, 2, 1, 3), 0);  // the layer's own alpha
+  EXPECT_EQ(PixelByte(m_doc.m_work, 2, 1, 3), 255);
+  EXPECT_EQ(PixelByte(*m_doc.m_prevMatte, 2, 1), 255);
+}
+
+TEST_F(MatteDocumentTest, EndOfARecoverStrokeMakesPartialAlphaOpaque) {
+  SetPixelByte(m_doc.m_work, 5, 5, 3, 90);
+  m_doc.EndManualStroke(false);
+  EXPECT_EQ(PixelByte(m_doc.m_work, 5, 5, 3), 90);  // erase leaves the brush's alpha
+  EXPECT_EQ(PixelByte(*m_doc.m_prevMatte, 5, 5), 90);
+  m_doc.EndManualStroke(true);
+  EXPECT_EQ(PixelByte(m_doc.m_work, 5, 5, 3), 255);
+  EXPECT_EQ(PixelByte(m_doc.m_base, 5, 5, 3), 255);
+  EXPECT_EQ(AllBytes(m_doc.m_resultImage), AllBytes(m_displayed));
+}

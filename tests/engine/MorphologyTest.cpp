@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include "engine/Dilate3x3.h"
+#include "engine/Erode3x3.h"
+#include "engine/Plane.h"
+#include "imagecore/CoreImage.h"
+#include "imagecore/CoreResult.h"
+
+namespace {
+
+int CountNonzero(const CPlane& plane) {
+  int n = 0;
+  for (int y = 0; y < plane.Height(); ++y)
+    for (int x = 0; x < plane.Width(); ++x)
+      n += plane.At(x, y) != 0 ? 1 : 0;
+  return n;
+}
+
+}  // namespace
+
+TEST(MorphologyTest, ErodeLeavesAnAllOpaqueMatteWhole) {
+  // Neighbours outside the image do not count, so the edge does not erode.
+  CPlane matte(7, 5, 1, 255);
+  Erode3x3(matte);
+  EXPECT_EQ(CountNonzero(matte), 35);
+}
+
+TEST(MorphologyTest, DilateLeavesAnAllTransparentMatteEmpty) {
+  CPlane matte(7, 5, 1, 0);
+  Dilate3x3(matte);
+  EXPECT_EQ(CountNonzero(matte), 0);
+}
+
+TEST(MorphologyTest, SinglePixelVanishesUnderErode) {
+  CPlane matte(5, 5, 1, 0);
+  matte.At(2, 2) = 255;
+  Erode3x3(matte);
+  EXPECT_EQ(CountNonzero(matte), 0);
+}
+
+TEST(MorphologyTest, SingleHoleIsFilledByDilate) {
+  CPlane matte(5, 5, 1, 255);
+  matte.At(2, 2) = 0;
+  Dilate3x3(matte);
+  EXPECT_EQ(CountNonzero(matte), 25);
+  EXPECT_EQ(matte.At(2, 2), 255);
+}
+
+TEST(MorphologyTest, DilateGrowsByAllEightNeighboursAndKeepsValues) {
+  CPlane matte(6, 5, 1, 0);
+  matte.At(0, 0) = 80;  // corner pixel: only the neighbours inside grow
+  matte.At(4, 3) = 17;
+  Dilate3x3(matte);
+  EXPECT_EQ(matte.At(0, 0), 80);
+  EXPECT_EQ(matte.At(1, 1), 255);
+  EXPECT_EQ(matte.At(2, 0), 0);
+  EXPECT_EQ(matte.At(4, 3), 17);
+  for (int y = 2; y <= 4; ++y)
+    for (int x = 3; x <= 5; ++x)
+      if (x != 4 || y != 3) {
+        EXPECT_EQ(matte.At(x, y), 255) << x << "," << y;
+      }
+  EXPECT_EQ(CountNonzero(matte), 4 + 9);
+}
+
+TEST(MorphologyTest, ErodeReadsTheMatteAsItWasBeforeThePass) {
+  // A 3-pixel-wide bar shrinks to its middle line in one pass, not to
+  // nothing: each pixel is judged on the unchanged matte.
+  CPlane matte(9, 7, 1, 0);
+  for (int y = 2; y <= 4; ++y)
+    for (int x = 1; x <= 7; ++x)
+      matte.At(x, y) = 200;
+  Erode3x3(matte);
+  EXPECT_EQ(CountNonzero(matte), 5);
+  for (int x = 2; x <= 6; ++x)
+    EXPECT_EQ(matte.At(x, 3), 200);
+}
+
+TEST(MorphologyTest, ErodeAtTheEdgeLooksOnlyInward) {
+  CPlane matte(6, 6, 1, 255);
+  matte.At(3, 3) = 0;
+  Erode3x3(matte);
+  // Only the hole's eight neighbours fall; the image edge stays opaque.
+  EXPECT_EQ(CountNonzero(matte), 36 - 9);
+  EXPECT_EQ(matte.At(0, 0), 255);
+  EXPECT_EQ(matte.At(5, 5), 255);
+  EXPECT_EQ(matte.At(4, 4), 0);
+}
+
+TEST(MorphologyTest, DilateThenErodeClosesASmallGap) {
+  CPlane matte(9, 3, 1, 255);
+  matte.At(4, 0) = matte.At(4, 1) = matte.At(4, 2) = 0;
+  Dilate3x3(matte);
+  Erode3x3(matte);
+  EXPECT_EQ(CountNonzero(matte), 27);
+}
+
+TEST(MorphologyTest, ImageCallsChangeTheImage) {
+  CCoreImage matte;
+  CoreResult created = matte.CreateGrey(5, 4);
+  ASSERT_EQ(ExamineResult(created), 0u);
+  CPlane plane(5, 4, 1, 0);
+  plane.At(2, 1) = 255;
+  WritePlane(plane, matte);
+  Dilate3x3(matte);
+  EXPECT_EQ(CountNonzero(ReadPlane(matte)), 9);
+  Erode3x3(matte);
+  Erode3x3(matte);
+  EXPECT_EQ(CountNonzero(ReadPlane(matte)), 0);
+}
+
+TEST(MorphologyTest, ImageThatIsNotGreyIsRefused) {
+  CCoreImage image;
+  CoreResult created = image.CreateBGRA(4, 4);
+  ASSERT_EQ(ExamineResult(created), 0u);
+  EXPECT_THROW(Dilate3x3(image), CJException);
+  EXPECT_THROW(Erode3x3(image), CJException);
+}

@@ -1,0 +1,53 @@
+// The built module loaded as a host loads it and run through its entry point.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/HostInterface.h"
+
+namespace {
+
+const std::string kModule = std::string(KELVANE_PLUGIN_DIR) + "/kelvane.8bf";
+
+TEST(Module, RunsALayerThroughTheEntryPointAndUnloadsCleanly) {
+  // Twice: the second load must start the module afresh after the unload.
+  for (int load = 0; load < 2; ++load) {
+    void* module = dlopen(kModule.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(module, nullptr) << dlerror();
+    auto entry = reinterpret_cast<FilterEntryProc>(dlsym(module, "ENTRYPOINT"));
+    ASSERT_NE(entry, nullptr);
+
+    const int width = 5;
+    const int height = 3;
+    std::vector<uint8_t> in(width * height * 4);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 11);
+    std::vector<uint8_t> out(in.size(), 0);
+    FilterRecord record{};
+    record.imageSize = VPoint{height, width};
+    record.planes = 4;
+    record.imageMode = plugInModeRGBColor;
+    intptr_t data = 0;
+    int16_t result = 99;
+    entry(filterSelectorParameters, &record, &data, &result);
+    EXPECT_EQ(result, noErr);
+    EXPECT_EQ(record.inRect.bottom, height);
+    EXPECT_EQ(record.inRect.right, width);
+    record.inData = in.data();
+    record.inRowBytes = width * 4;
+    record.outData = out.data();
+    record.outRowBytes = width * 4;
+    result = 99;
+    entry(filterSelectorContinue, &record, &data, &result);
+    EXPECT_EQ(result, noErr);
+    EXPECT_EQ(out, in);
+    result = 1234;
+    entry(6, &record, &data, &result);
+    EXPECT_EQ(result, 1234);
+    EXPECT_EQ(dlclose(module), 0);
+  }
+}
+
+}  // namespace

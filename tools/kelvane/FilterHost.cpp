@@ -1,0 +1,226 @@
+#include "FilterHost.h"
+
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+bool IsEmpty(const VRect& rect) { return rect.bottom <= rect.top || rect.right <= rect.left; }
+
+bool Inside(const VRect& rect, const CHostLayer& layer) {
+  return rect.top >= 0 && rect.left >= 0 && rect.bottom <= layer.height &&
+         rect.right <= layer.width;
+}
+
+// One requested piece of the layer, copied out into a buffer of its own.
+struct CPiece {
+  VRect rect{};
+  int lo = 0;
+  int count = 0;
+  int32_t rowBytes = 0;
+  std::vector<uint8_t> bytes;
+};
+
+bool MakePiece(const VRect& rect, int16_t lo, int16_t hi, const CHostLayer& layer, CPiece& piece,
+               std::string& error, const char* what) {
+  piece = CPiece();
+  if (IsEmpty(rect)) return true;
+  if (!Inside(rect, layer)) {
+    error = std::string("the filter asked for a ") + what + " rectangle outside the image";
+    return false;
+  }
+  if (lo < 0 || hi < lo || hi >= layer.planes) {
+    error = std::string("the filter asked for ") + what + " planes the image does not have";
+    return false;
+  }
+  piece.rect = rect;
+  piece.lo = lo;
+  piece.count = hi - lo + 1;
+  const int width = rect.right - rect.left;
+  piece.rowBytes = width * piece.count;
+  piece.bytes.resize(static_cast<size_t>(piece.rowBytes) * static_cast<size_t>(rect.bottom - rect.top));
+  uint8_t* to = piece.bytes.data();
+  for (int y = rect.top; y < rect.bottom; ++y) {
+    const uint8_t* from = layer.bytes.data() +
+                          (static_cast<size_t>(y) * layer.width + rect.left) * layer.planes + lo;
+    for (int x = 0; x < width; ++x, from += layer.planes, to += piece.count) {
+      std::memcpy(to, from, static_cast<size_t>(piece.count));
+    }
+  }
+  return true;
+}
+
+void StorePiece(const CPiece& piece, CHostLayer& layer) {
+  if (piece.bytes.empty()) return;
+  const int width = piece.rect.right - piece.rect.left;
+  const uint8_t* from = piece.bytes.data();
+  for (int y = piece.rect.top; y < piece.rect.bottom; ++y) {
+    uint8_t* to = layer.bytes.data() +
+                  (static_cast<size_t>(y) * layer.width + piece.rect.left) * layer.planes +
+                  piece.lo;
+    for (int x = 0; x < width; ++x, to += layer.planes, from += piece.count) {
+      std::memcpy(to, from, static_cast<size_t>(piece.count));
+    }
+  }
+}
+
+// A filter that never stops asking would hang the host for good.
+constexpr int kMaxContinueCalls = 1 << 20;
+
+}  // namespace
+
+CHostLayer LayerFromPixels(const CPngPixels& pixels, bool planesAsFile) {
+  CHostLayer layer;
+  layer.width = pixels.width;
+  layer.height = pixels.height;
+  const bool grey = pixels.channels <= 2;
+  const bool alpha = pixels.channels == 2 || pixels.channels == 4;
+  const size_t count = static_cast<size_t>(pixels.width) * static_cast<size_t>(pixels.height);
+  if (planesAsFile) {
+    layer.planes = pixels.channels;
+    layer.imageMode = grey ? plugInModeGrayScale : plugInModeRGBColor;
+    layer.bytes = pixels.bytes;
+    return layer;
+  }
+  layer.planes = 4;
+  layer.imageMode = plugInModeRGBColor;
+  layer.bytes.resize(count * 4);
+  const uint8_t* from = pixels.bytes.data();
+  uint8_t* to = layer.bytes.data();
+  for (size_t i = 0; i < count; ++i, from += pixels.channels, to += 4) {
+    if (grey) {
+      to[0] = to[1] = to[2] = from[0];
+    } else {
+      to[0] = from[0];
+      to[1] = from[1];
+      to[2] = from[2];
+    }
+    to[3] = alpha ? from[pixels.channels - 1] : 255;
+  }
+  return layer;
+}
+
+std::vector<uint8_t> LayerToRGBA(const CHostLayer& layer) {
+  const size_t count = static_cast<size_t>(layer.width) * static_cast<size_t>(layer.height);
+  std::vector<uint8_t> rgba(count * 4);
+  const bool grey = layer.imageMode == plugInModeGrayScale;
+  const uint8_t* from = layer.bytes.data();
+  uint8_t* to = rgba.data();
+  for (size_t i = 0; i < count; ++i, from += layer.planes, to += 4) {
+    if (grey) {
+      to[0] = to[1] = to[2] = from[0];
+      to[3] = layer.planes >= 2 ? from[1] : 255;
+    } else {
+      to[0] = from[0];
+      to[1] = from[1];
+      to[2] = from[2];
+      to[3] = layer.planes >= 4 ? from[3] : 255;
+    }
+  }
+  return rgba;
+}
+
+KelvanePlatformData HostPlatformData() {
+  KelvanePlatformData data{};
+  data.size = sizeof data;
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  data.hasDisplay = (x11 && *x11) || (wayland && *wayland);
+  data.scriptPath = nullptr;
+  data.showPresets = 0;
+  data.scriptStatus = 0;
+  return data;
+}
+
+CFilterModule::~CFilterModule() {
+  if (m_handle) dlclose(m_handle);
+}
+
+bool CFilterModule::Load(const std::string& path, const std::string& entryPoint,
+                         std::string& error) {
+  // The module keeps its own symbols to itself: local binding.
+  m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!m_handle) {
+    const char* why = dlerror();
+    error = "cannot load " + path + ": " + (why ? why : "unknown reason");
+    return false;
+  }
+  const std::string name = entryPoint.empty() ? "ENTRYPOINT" : entryPoint;
+  void* symbol = dlsym(m_handle, name.c_str());
+  if (!symbol) {
+    error = path + " does not export " + name;
+    dlclose(m_handle);
+    m_handle = nullptr;
+    return false;
+  }
+  m_entry = reinterpret_cast<FilterEntryProc>(symbol);
+  return true;
+}
+
+CFilterOutcome RunFilter(FilterEntryProc entry, CHostLayer& layer, KelvanePlatformData& platform) {
+  CFilterOutcome outcome;
+  FilterRecord record{};
+  record.imageSize.v = static_cast<int16_t>(layer.height);
+  record.imageSize.h = static_cast<int16_t>(layer.width);
+  record.planes = static_cast<int16_t>(layer.planes);
+  record.imageMode = layer.imageMode;
+  // No selection: the filter area is the whole layer.
+  record.filterRect = VRect{0, 0, static_cast<int16_t>(layer.height),
+                            static_cast<int16_t>(layer.width)};
+  record.platformData = &platform;
+  intptr_t data = 0;
+
+  auto call = [&](int16_t selector) {
+    int16_t result = noErr;
+    entry(selector, &record, &data, &result);
+    return result;
+  };
+
+  outcome.result = call(filterSelectorParameters);
+  if (outcome.result != noErr) return outcome;
+  outcome.result = call(filterSelectorPrepare);
+  if (outcome.result != noErr) return outcome;
+  outcome.result = call(filterSelectorStart);
+  if (outcome.result != noErr) return outcome;
+
+  CPiece in;
+  CPiece out;
+  for (int calls = 0;
+       !IsEmpty(record.inRect) || !IsEmpty(record.outRect) || !IsEmpty(record.maskRect);
+       ++calls) {
+    if (calls == kMaxContinueCalls) {
+      outcome.hostFailed = true;
+      outcome.message = "the filter kept asking for data";
+      break;
+    }
+    if (!MakePiece(record.inRect, record.inLoPlane, record.inHiPlane, layer, in, outcome.message,
+                   "source") ||
+        !MakePiece(record.outRect, record.outLoPlane, record.outHiPlane, layer, out,
+                   outcome.message, "destination")) {
+      outcome.hostFailed = true;
+      break;
+    }
+    // There is no selection, so a mask request gets no data, only a check.
+    if (!IsEmpty(record.maskRect) && !Inside(record.maskRect, layer)) {
+      outcome.hostFailed = true;
+      outcome.message = "the filter asked for a mask rectangle outside the image";
+      break;
+    }
+    record.inData = in.bytes.empty() ? nullptr : in.bytes.data();
+    record.inRowBytes = in.rowBytes;
+    record.outData = out.bytes.empty() ? nullptr : out.bytes.data();
+    record.outRowBytes = out.rowBytes;
+    outcome.result = call(filterSelectorContinue);
+    record.inData = nullptr;
+    record.outData = nullptr;
+    if (outcome.result != noErr) break;
+    StorePiece(out, layer);
+  }
+
+  // Finish follows a successful Start, even when Continue failed.
+  const int16_t finished = call(filterSelectorFinish);
+  if (outcome.result == noErr && !outcome.hostFailed) outcome.result = finished;
+  return outcome;
+}

@@ -1,0 +1,3 @@
+#include "tools/kelvane/HostProgram.h"
+
+int main(int argc, char** argv) { return RunHostProgram(argc, argv); }
