@@ -29,9 +29,9 @@ Handler HandlerFor(int16_t selector) {
 // The host only knows noErr and userCanceledErr from this filter; the box
 // is the one place the user learns why the layer stayed as it was.
 void ReportFailure(const std::string& what, const std::string& code) {
-  std::string text = "The filter stopped because of a failure: " + what;
+  std::string text = "The filter stopped because of a failure:\n" + what;
   if (!code.empty()) text += " (error " + code + ")";
-  text += ".\nThe image was left unchanged.";
+  text += "\nThe image was left unchanged.";
   try {
     MessageBox(nullptr, text, "! Kelvane Error !", MB_OK | MB_ICONERROR);
   } catch (...) {

@@ -283,8 +283,11 @@ struct MemState {
   MemStatistics statistics;
 };
 
+// Built in static storage rather than on the heap, so a module that is
+// unloaded does not leave it behind as a leak.
 MemState& State() {
-  static MemState* state = new MemState;
+  alignas(MemState) static unsigned char storage[sizeof(MemState)];
+  static MemState* state = new (storage) MemState;
   return *state;
 }
 

@@ -247,3 +247,20 @@ TEST(PluginApp, CancelledEditorEndsWithoutAResultAndWritesNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Dispatcher, ARealCoreFailureWhileReadingTheLayerIsShownAndCancels) {
+  CMatteApp app;
+  CBoxRecorder boxes;
+  CHostRun run(6, 4, 4, plugInModeRGBColor);
+  run.record.imageSize.h = -6;  // a host that reports a size no image can have
+  int16_t result = 99;
+  EXPECT_NO_THROW(DispatchSelector(app, filterSelectorContinue, &run.record, nullptr, &result));
+  EXPECT_EQ(result, userCanceledErr);
+  EXPECT_EQ(run.out, std::vector<uint8_t>(run.out.size(), kUntouched));
+  ASSERT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_NE(boxes.boxes[0].text.find("(error "), std::string::npos) << boxes.boxes[0].text;
+}
+
+}  // namespace

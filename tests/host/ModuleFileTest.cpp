@@ -25,7 +25,7 @@ std::string CommandOutput(const std::string& command) {
   return out;
 }
 
-// The property list built by hand from its documented layout.
+// The property list built by hand, field by field, from its layout table.
 class CExpectedPipl {
  public:
   CExpectedPipl() {
@@ -95,7 +95,7 @@ class CExpectedPipl {
 
 }  // namespace
 
-TEST(ModuleFile, PiplSectionHoldsExactlyTheDocumentedBytes) {
+TEST(ModuleFile, PiplSectionHoldsExactlyTheListedBytes) {
   const std::string out = ::testing::TempDir() + "/kelvane-pipl.bin";
   std::remove(out.c_str());
   ASSERT_EQ(std::system(("objcopy -O binary --only-section=.pipl '" + kModule + "' '" + out + "'")

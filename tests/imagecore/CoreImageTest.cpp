@@ -87,6 +87,15 @@ TEST(CoreImageGeometry, CreateRejectsUnstorableFormatsAndEmptySizes) {
   EXPECT_EQ(image.BitsPerPixel(), 64);
 }
 
+TEST(CoreImageGeometry, ImpossibleRowsFailAsOutOfMemoryAndLeaveNothing) {
+  const size_t before = CMemAllocator::Instance().Statistics().liveBlocks;
+  CCoreImage image;
+  ASSERT_EQ(Code(image.CreateGrey(4, 4)), 0u);
+  EXPECT_EQ(Code(image.CreateBGRA(5000000, 2)), 102u);
+  EXPECT_FALSE(image.HasStorage());
+  EXPECT_EQ(CMemAllocator::Instance().Statistics().liveBlocks, before);
+}
+
 TEST(CoreImageGeometry, NewStorageIsZeroAndDescribesItself) {
   CCoreImage image;
   ASSERT_EQ(Code(image.CreateGreyA(7, 130)), 0u);

@@ -108,12 +108,13 @@ TEST_F(PngFileTest, WriteRoundTripsAndAFailedWriteLeavesTheOldFile) {
 TEST_F(PngFileTest, SixteenBitChannelsAreScaledToTheNearestEightBitValue) {
   std::string error;
   CPngPixels pixels;
-  // 0x1234 / 257 = 18.13, 0x80FF / 257 = 128.99: nearest, not truncated.
+  // 0x1234 / 257 = 18.13 and 0x00FF / 257 = 0.99: the nearest value, where
+  // dropping the low byte would give 0.
   ASSERT_TRUE(WriteTestPng(Path("rgba16.png"), 1, 1, PNG_COLOR_TYPE_RGB_ALPHA, 16,
-                           {{0x12, 0x34, 0x80, 0xFF, 0x00, 0x00, 0xFF, 0xFF}}));
+                           {{0x12, 0x34, 0x00, 0xFF, 0x00, 0x00, 0xFF, 0xFF}}));
   ASSERT_TRUE(ReadPng(Path("rgba16.png"), pixels, error)) << error;
   EXPECT_EQ(pixels.channels, 4);
-  EXPECT_EQ(pixels.bytes, (std::vector<uint8_t>{18, 129, 0, 255}));
+  EXPECT_EQ(pixels.bytes, (std::vector<uint8_t>{18, 1, 0, 255}));
 
   ASSERT_TRUE(WriteTestPng(Path("greya16.png"), 1, 1, PNG_COLOR_TYPE_GRAY_ALPHA, 16,
                            {{0x80, 0x80, 0x01, 0x01}}));

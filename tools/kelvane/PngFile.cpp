@@ -96,14 +96,15 @@ bool ReadHeader(CPngState* state, std::FILE* file, png_uint_32* width, png_uint_
   return true;
 }
 
-// Reads the rows into `bytes`. Non-interlaced rows are appended one at a time
-// so that memory grows with the data actually present, not with what a
-// damaged header claims.
+// Reads the rows into `bytes`. The whole image is reserved (address space
+// only) but non-interlaced rows are appended one at a time, so that memory is
+// touched only as data actually arrives, not as a damaged header claims.
 bool ReadRows(CPngState* state, png_uint_32 width, png_uint_32 height, int channels, int passes,
               std::vector<uint8_t>* bytes) {
   if (setjmp(png_jmpbuf(state->png))) return false;
   const size_t rowSize = static_cast<size_t>(width) * static_cast<size_t>(channels);
   if (passes == 1) {
+    bytes->reserve(rowSize * height);
     for (png_uint_32 y = 0; y < height; ++y) {
       const size_t start = bytes->size();
       bytes->resize(start + rowSize);
