@@ -1,10 +1,11 @@
 #include "engine/BoxBlur.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
-#include "engine/Plane.h"
+#include "engine/SlidingRows.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/ProgressScale.h"
@@ -35,30 +36,92 @@ inline int Reflect(int i, int count) {
 // T / n^2 (T the window total) is never a tie, since n^2 is odd, and stays at
 // least 1 / (2 n^2) >= 1/1922 away from one; the double sums drift from it by
 // less than 2^-53 * 256 * (2 * height + n + 3), under 2^-12 for any int
-// height. So the byte is floor((2T + n^2) / (2 n^2)), taken from a table.
+// height. The rounding of T / n^2 is then taken in single precision: T is
+// exact in a float, T * (1/n^2) + 0.5 is off by less than 5e-5, and
+// truncating it gives floor((2T + n^2) / (2 n^2)).
 //
-// All C interleaved channels of `in` are filtered at once, so each row of the
-// vertical sums is one contiguous array.
-template <int C>
-bool MeanFilter(const CPlane& in, CPlane& out, int n, CProgressScale* progress) {
-  const int width = in.Width();
-  const int height = in.Height();
-  const int r = n / 2;
-  const size_t stride = in.Stride();
+// The kernels below work in blocks of 16 cells so the compiler vectorises
+// them; the tails run the same statements one cell at a time.
+constexpr size_t kBlock = 16;
 
-  const int nn = n * n;
-  std::vector<uint8_t> rounded(static_cast<size_t>(255) * nn + 1);
-  for (size_t t = 0; t < rounded.size(); ++t) {
-    rounded[t] = static_cast<uint8_t>((2 * t + nn) / (2 * nn));
+// sums[i] += add[i] - sub[i]; sub may be null.
+void SlideColumns(int32_t* __restrict sums, const uint8_t* __restrict add,
+                  const uint8_t* __restrict sub, size_t count) {
+  size_t i = 0;
+  if (sub == nullptr) {
+    for (; i + kBlock <= count; i += kBlock) {
+      for (size_t j = 0; j < kBlock; ++j) sums[i + j] += add[i + j];
+    }
+    for (; i < count; ++i) sums[i] += add[i];
+    return;
   }
+  for (; i + kBlock <= count; i += kBlock) {
+    for (size_t j = 0; j < kBlock; ++j) {
+      sums[i + j] += static_cast<int32_t>(add[i + j]) - static_cast<int32_t>(sub[i + j]);
+    }
+  }
+  for (; i < count; ++i) sums[i] += static_cast<int32_t>(add[i]) - static_cast<int32_t>(sub[i]);
+}
+
+// prefix[C * (p + 1) + c] = sum of cells[C * q + c] for q <= p: window sums
+// along the row become differences of two prefixes. Unsigned, so the
+// differences are right even where a long row's prefix wraps.
+// The running sums are named locals: an array of them was kept in memory,
+// putting a store and a reload between one cell and the next.
+template <int C>
+void PrefixSums(uint32_t* __restrict prefix, const int32_t* __restrict cells, int pixels) {
+  static_assert(C >= 1 && C <= 4);
+  uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  for (int c = 0; c < C; ++c) prefix[c] = 0;
+  for (int p = 0; p < pixels; ++p) {
+    const int32_t* cell = cells + static_cast<size_t>(p) * C;
+    uint32_t* out = prefix + static_cast<size_t>(p + 1) * C;
+    out[0] = s0 += static_cast<uint32_t>(cell[0]);
+    if constexpr (C > 1) out[1] = s1 += static_cast<uint32_t>(cell[1]);
+    if constexpr (C > 2) out[2] = s2 += static_cast<uint32_t>(cell[2]);
+    if constexpr (C > 3) out[3] = s3 += static_cast<uint32_t>(cell[3]);
+  }
+}
+
+// dst[i] = the rounded mean of the window total prefix[i + span] - prefix[i].
+void Means(const uint32_t* __restrict prefix, size_t span, uint8_t* __restrict dst, size_t count,
+           float reciprocal) {
+  size_t i = 0;
+  for (; i + kBlock <= count; i += kBlock) {
+    for (size_t j = 0; j < kBlock; ++j) {
+      const auto total = static_cast<int32_t>(prefix[i + j + span] - prefix[i + j]);
+      dst[i + j] =
+          static_cast<uint8_t>(static_cast<int32_t>(static_cast<float>(total) * reciprocal + 0.5f));
+    }
+  }
+  for (; i < count; ++i) {
+    const auto total = static_cast<int32_t>(prefix[i + span] - prefix[i]);
+    dst[i] =
+        static_cast<uint8_t>(static_cast<int32_t>(static_cast<float>(total) * reciprocal + 0.5f));
+  }
+}
+
+// All C interleaved channels are filtered at once, so each row of the
+// vertical sums is one contiguous array. The image holds the unfiltered copy
+// on entry and is overwritten row by row.
+template <int C>
+bool MeanFilter(CCoreImage& image, int n, bool premultiplied, CProgressScale* progress) {
+  const int width = image.Width();
+  const int height = image.Height();
+  const int r = n / 2;
+  const size_t stride = static_cast<size_t>(width) * C;
+  const float reciprocal = 1.0f / static_cast<float>(n * n);
+
+  CSlidingRows rows(image, n, premultiplied);
+  rows.LoadThrough(r);
 
   // Column sums over the window's rows, with r reflected cells each side.
-  std::vector<int32_t> columns(static_cast<size_t>(width + 2 * r) * C, 0);
+  const int extended = width + 2 * r;
+  std::vector<int32_t> columns(static_cast<size_t>(extended) * C, 0);
+  std::vector<uint32_t> prefix(static_cast<size_t>(extended + 1) * C);
   int32_t* interior = columns.data() + static_cast<size_t>(r) * C;
-  for (int k = -r; k <= r; ++k) {
-    const uint8_t* row = in.Row(Reflect(k, height));
-    for (size_t i = 0; i < stride; ++i) interior[i] += row[i];
-  }
+  for (int k = -r; k <= r; ++k)
+    SlideColumns(interior, rows.Row(Reflect(k, height)), nullptr, stride);
 
   for (int y = 0; y < height; ++y) {
     for (int j = 1; j <= r; ++j) {
@@ -67,71 +130,29 @@ bool MeanFilter(const CPlane& in, CPlane& out, int n, CProgressScale* progress) 
         interior[(width - 1 + j) * C + c] = interior[(width - 1 - j) * C + c];
       }
     }
+    PrefixSums<C>(prefix.data(), columns.data(), extended);
 
-    int32_t sum[C] = {};
-    for (int p = 0; p < n; ++p) {
-      for (int c = 0; c < C; ++c) sum[c] += columns[static_cast<size_t>(p) * C + c];
-    }
-    uint8_t* dst = out.Row(y);
-    const int32_t* leaving = columns.data();
-    const int32_t* entering = columns.data() + static_cast<size_t>(n) * C;
-    for (int x = 0; x < width - 1; ++x) {
-      for (int c = 0; c < C; ++c) {
-        dst[c] = rounded[sum[c]];
-        sum[c] += entering[c] - leaving[c];
+    uint8_t* dst = nullptr;
+    ThrowOnFailure(image.GetRow(y, dst));
+    Means(prefix.data(), static_cast<size_t>(n) * C, dst, stride, reciprocal);
+    if (premultiplied) {
+      if (C == 4) {
+        UnpremultiplyBGRARow(dst, dst, width);
+      } else {
+        UnpremultiplyGreyARow(dst, width);
       }
-      dst += C;
-      leaving += C;
-      entering += C;
     }
-    for (int c = 0; c < C; ++c) dst[c] = rounded[sum[c]];
+    image.ReleaseRow(y);
 
     if (progress && progress->Step(y) != 0) return false;
 
     if (y + 1 < height) {
-      const uint8_t* add = in.Row(Reflect(y + r + 1, height));
-      const uint8_t* sub = in.Row(Reflect(y - r, height));
-      for (size_t i = 0; i < stride; ++i) {
-        interior[i] += static_cast<int32_t>(add[i]) - static_cast<int32_t>(sub[i]);
-      }
+      rows.LoadThrough(std::min(y + r + 1, height - 1));
+      SlideColumns(interior, rows.Row(Reflect(y + r + 1, height)), rows.Row(Reflect(y - r, height)),
+                   stride);
     }
   }
   return true;
-}
-
-bool MeanFilterPlane(const CPlane& in, CPlane& out, int n, CProgressScale* progress) {
-  switch (in.BytesPerPixel()) {
-    case 1:
-      return MeanFilter<1>(in, out, n, progress);
-    case 2:
-      return MeanFilter<2>(in, out, n, progress);
-    case 3:
-      return MeanFilter<3>(in, out, n, progress);
-    default:
-      return MeanFilter<4>(in, out, n, progress);
-  }
-}
-
-// Alpha and the premultiplied colour are filtered alike and the result is
-// unpremultiplied, with the core's own per-pixel rules.
-void PremultiplyPlane(CPlane& plane) {
-  for (int y = 0; y < plane.Height(); ++y) {
-    if (plane.BytesPerPixel() == 4) {
-      PremultiplyBGRARow(plane.Row(y), plane.Row(y), plane.Width());
-    } else {
-      PremultiplyGreyARow(plane.Row(y), plane.Width());
-    }
-  }
-}
-
-void UnpremultiplyPlane(CPlane& plane) {
-  for (int y = 0; y < plane.Height(); ++y) {
-    if (plane.BytesPerPixel() == 4) {
-      UnpremultiplyBGRARow(plane.Row(y), plane.Row(y), plane.Width());
-    } else {
-      UnpremultiplyGreyARow(plane.Row(y), plane.Width());
-    }
-  }
 }
 
 }  // namespace
@@ -145,17 +166,25 @@ CoreResult BoxBlur(CProgressScale* progress, CCoreImage& source, CCoreImage& des
     return CoreResult();
   }
 
-  const keFormat format = destination.ViewFormat();
-  const bool premultiplied = format == keFormatGreyA || format == keFormatBGRA;
-  if (!premultiplied && format != keFormatGrey && format != keFormatBGR) {
-    return MakeResult(keErrInvalidArgument);
+  // Alpha and the premultiplied colour are filtered alike, so transparent
+  // pixels lend no colour; the result is unpremultiplied row by row.
+  bool finished = true;
+  switch (destination.ViewFormat()) {
+    case keFormatGrey:
+      finished = MeanFilter<1>(destination, window, false, progress);
+      break;
+    case keFormatGreyA:
+      finished = MeanFilter<2>(destination, window, true, progress);
+      break;
+    case keFormatBGR:
+      finished = MeanFilter<3>(destination, window, false, progress);
+      break;
+    case keFormatBGRA:
+      finished = MeanFilter<4>(destination, window, true, progress);
+      break;
+    default:
+      return MakeResult(keErrInvalidArgument);
   }
-
-  CPlane in = ReadPlane(destination);
-  if (premultiplied) PremultiplyPlane(in);
-  CPlane out(in.Width(), in.Height(), in.BytesPerPixel());
-  if (!MeanFilterPlane(in, out, window, progress)) return MakeResult(keErrAborted);
-  if (premultiplied) UnpremultiplyPlane(out);
-  WritePlane(out, destination);
+  if (!finished) return MakeResult(keErrAborted);
   return CoreResult();
 }

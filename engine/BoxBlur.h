@@ -13,7 +13,8 @@ class CProgressScale;
 // is written back. An image no larger than half the window in either
 // direction is copied unfiltered. Formats Grey, GreyA, BGR and BGRA; any other
 // gives 101. With a progress scale, Step(row) is called after each output row
-// and a non-zero answer stops with 100 (destination then holds the unfiltered
-// copy). source and destination may be the same image.
+// and a non-zero answer stops with 100 (destination's rows up to that one are
+// filtered, the rest still hold the copy). source and destination may be the
+// same image.
 CoreResult BoxBlur(CProgressScale* progress, CCoreImage& source, CCoreImage& destination,
                    int& window);

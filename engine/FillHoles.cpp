@@ -1,6 +1,7 @@
 #include "engine/FillHoles.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -166,21 +167,25 @@ class CStopperLines {
   }
 
   // The first stop at or after index `from` on the line, walking by step
-  // (+1 or -1). Every line ends on a set bit, so the search always ends.
+  // (+1 or -1). `from` lies in the image or next to it; each line is closed
+  // by a set bit on either side of its part in the image, so the search
+  // always ends there at the latest.
   int Find(int layout, int line, int from, int step) {
     CLayout& l = Built(layout);
-    const uint64_t* bits = l.bits.data() + static_cast<size_t>(line) * l.wordsPerLine;
-    int word = from >> 6;
+    const uint64_t* bits = l.bits.data() + l.lineWord[line];
+    const int first = l.lineFirst[line];
+    const int bit = from - first;
+    int word = bit >> 6;
     if (step > 0) {
-      uint64_t v = bits[word] & (~uint64_t{0} << (from & 63));
+      uint64_t v = bits[word] & (~uint64_t{0} << (bit & 63));
       while (v == 0)
         v = bits[++word];
-      return (word << 6) + __builtin_ctzll(v);
+      return first + (word << 6) + __builtin_ctzll(v);
     }
-    uint64_t v = bits[word] & (~uint64_t{0} >> (63 - (from & 63)));
+    uint64_t v = bits[word] & (~uint64_t{0} >> (63 - (bit & 63)));
     while (v == 0)
       v = bits[--word];
-    return (word << 6) + 63 - __builtin_clzll(v);
+    return first + (word << 6) + 63 - __builtin_clzll(v);
   }
 
   void MarkStop(int x, int y) {
@@ -191,13 +196,17 @@ class CStopperLines {
       int line = 0;
       int index = 0;
       Locate(layout, x, y, line, index);
-      l.bits[static_cast<size_t>(line) * l.wordsPerLine + (index >> 6)] |= uint64_t{1} << (index & 63);
+      const int bit = index - l.lineFirst[line];
+      l.bits[l.lineWord[line] + (bit >> 6)] |= uint64_t{1} << (bit & 63);
     }
   }
 
  private:
+  // Line i holds indices lineFirst[i] (one before its first pixel) onwards,
+  // from word lineWord[i].
   struct CLayout {
-    int wordsPerLine = 0;
+    std::vector<int> lineFirst;
+    std::vector<size_t> lineWord;
     std::vector<uint64_t> bits;
   };
 
@@ -205,9 +214,6 @@ class CStopperLines {
     CLayout& l = m_layouts[layout];
     if (!l.bits.empty())
       return l;
-    const bool byRow = layout == keLayoutColumn || layout == keLayoutColumnFirstP ||
-                       layout == keLayoutColumnFirstN;
-    const int length = byRow ? m_h : m_w;
     int lines = 0;
     switch (layout) {
       case keLayoutRow: lines = m_h; break;
@@ -218,10 +224,29 @@ class CStopperLines {
       case keLayoutRowFirstN: lines = 2 * m_w + m_h - 2; break;
       default: lines = m_w + 2 * m_h - 2; break;
     }
-    l.wordsPerLine = (length + 63) / 64;
-    // Everything stops until shown otherwise: positions outside the image and
-    // the unused tail of each line stay set.
-    l.bits.assign(static_cast<size_t>(lines) * l.wordsPerLine, ~uint64_t{0});
+    std::vector<int> lo(lines, INT_MAX);
+    std::vector<int> hi(lines, INT_MIN);
+    for (int y = 0; y < m_h; ++y) {
+      for (int x = 0; x < m_w; ++x) {
+        int line = 0;
+        int index = 0;
+        Locate(layout, x, y, line, index);
+        lo[line] = std::min(lo[line], index);
+        hi[line] = std::max(hi[line], index);
+      }
+    }
+    l.lineFirst.resize(lines);
+    l.lineWord.resize(lines);
+    size_t words = 0;
+    for (int i = 0; i < lines; ++i) {
+      const int count = hi[i] >= lo[i] ? hi[i] - lo[i] + 3 : 2;  // with both closing bits
+      l.lineFirst[i] = hi[i] >= lo[i] ? lo[i] - 1 : 0;
+      l.lineWord[i] = words;
+      words += static_cast<size_t>(count + 63) / 64;
+    }
+    // Everything stops until shown otherwise: the closing bits, the border
+    // and the unused tail of each line's last word stay set.
+    l.bits.assign(words, ~uint64_t{0});
     for (int y = 1; y + 1 < m_h; ++y) {
       const uint8_t* c = m_cand + static_cast<size_t>(y) * m_w;
       for (int x = 1; x + 1 < m_w; ++x) {
@@ -230,7 +255,8 @@ class CStopperLines {
         int line = 0;
         int index = 0;
         Locate(layout, x, y, line, index);
-        l.bits[static_cast<size_t>(line) * l.wordsPerLine + (index >> 6)] &= ~(uint64_t{1} << (index & 63));
+        const int bit = index - l.lineFirst[line];
+        l.bits[l.lineWord[line] + (bit >> 6)] &= ~(uint64_t{1} << (bit & 63));
       }
     }
     return l;
@@ -244,7 +270,7 @@ class CStopperLines {
 
 // Steps walked one by one before a ray turns to the bit lines: short rays,
 // the common case, never pay for building them.
-constexpr int kWalkedSteps = 16;
+constexpr int kWalkedSteps = 4;
 
 class CHoleFiller {
  public:
@@ -464,7 +490,8 @@ CoreResult FillHolesImpl(CPlane& matte, const CPlane& marks, CProgressScale* pro
   CFloodStack stack;
 
   // 1. Background reach: climbs from each background mark over non-opaque
-  // pixels whose matte does not decrease.
+  // pixels whose matte does not decrease. Marking a pixel when it is pushed
+  // reaches the same pixels as marking it when popped, on a smaller stack.
   scale.Stage(0);
   for (int y = 0; y < h; ++y) {
     if (scale.Stop(y))

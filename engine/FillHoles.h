@@ -15,9 +15,9 @@ class CProgressScale;
 CoreResult FillHoles(CCoreImage& matte, CCoreImage& marks, CProgressScale* progress = nullptr);
 CoreResult FillHoles(CPlane& matte, const CPlane& marks, CProgressScale* progress = nullptr);
 
-// The same fill computed the plain way (every mean in exact big-integer
-// arithmetic, every smoothing window summed pixel by pixel); FillHoles must
-// give the same bytes.
+// The same fill computed the plain way (every ray walked step by step, every
+// mean in big-integer arithmetic, every smoothing window summed pixel by
+// pixel); FillHoles must give the same bytes.
 CoreResult FillHolesReference(CPlane& matte, const CPlane& marks);
 
 // trunc(sum(value / length) / sum(1 / length)) over count rays, exactly;

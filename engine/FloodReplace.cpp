@@ -10,7 +10,7 @@
 int FloodReplace(CPlane& plane, int x, int y, uint8_t newValue, int height, int width,
                  CFloodStack& stack) {
   if (plane.BytesPerPixel() != 1)
-    ThrowIfFailed(keErrNoStorage);
+    ThrowIfFailed(keErrInvalidArgument);
   const int h = std::min(height, plane.Height());
   const int w = std::min(width, plane.Width());
   stack.clear();
@@ -61,7 +61,7 @@ int FloodReplace(CPlane& plane, int x, int y, uint8_t newValue, int height, int 
 
 int FloodReplace(CCoreImage& image, int x, int y, uint8_t newValue, int height, int width) {
   if (image.ViewFormat() != keFormatGrey)
-    ThrowIfFailed(keErrNoStorage);
+    ThrowIfFailed(keErrInvalidArgument);
   CPlane plane = ReadPlane(image);
   const int changed = FloodReplace(plane, x, y, newValue, height, width);
   if (changed > 0)

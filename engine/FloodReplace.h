@@ -19,7 +19,7 @@ using CFloodStack = std::vector<CFloodSeed>;
 // contains (x, y) becomes newValue; only the top-left height x width of the
 // image (clipped to the image) takes part. Answers the number of pixels
 // changed: 0 when the seed lies outside or newValue equals the seed's value.
-// The image (or its view) must be grey, else the core's exception 110.
+// The image (or its view) must be grey, else the core's exception 101.
 int FloodReplace(CCoreImage& image, int x, int y, uint8_t newValue, int height, int width);
 int FloodReplace(CPlane& plane, int x, int y, uint8_t newValue, int height, int width);
 // The same, reusing the caller's stack: callers that fill many small areas

@@ -8,7 +8,7 @@ class CCoreImage;
 class CPlane;
 class CProgressScale;
 
-// matte and marks are grey and of one size (else the core's exception 101).
+// matte and marks are grey and of one size (else result 101).
 // Each of the three passes reports its rows to a child of progress; when the
 // meter asks to stop, the result is 100 and the matte is left as it was.
 CoreResult KeepMarkedObjects(CCoreImage& matte, CCoreImage& marks, int threshold,

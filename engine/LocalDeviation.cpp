@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/Plane.h"
+#include "engine/SlidingRows.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/ProgressScale.h"
@@ -50,22 +50,85 @@ bool IntegerSumsAreExact(int n, int height) {
   return (2.0 * height + n + 3.0) * n4 <= 1e9;
 }
 
-// floor(x / n^4) for 0 <= x <= 65025 n^4: a multiply and shift while the
-// rounding error of the reciprocal stays below one (n <= 15), else a division.
-class CQuotient {
- public:
-  explicit CQuotient(int n) {
-    m_divisor = static_cast<uint64_t>(n) * n * n * n;
-    m_magic = n <= 15 ? ((uint64_t{1} << 48) + m_divisor - 1) / m_divisor : 0;
-  }
-  uint32_t operator()(uint64_t x) const {
-    return static_cast<uint32_t>(m_magic != 0 ? (x * m_magic) >> 48 : x / m_divisor);
-  }
+// The kernels below work in blocks of 16 cells so the compiler vectorises
+// them; the tails run the same statements one cell at a time.
+constexpr size_t kBlock = 16;
 
- private:
-  uint64_t m_divisor = 1;
-  uint64_t m_magic = 0;
-};
+// Column sums of values and squares: += add's, -= sub's (sub may be null).
+// Squares stay below 101^2 * 65025 < 2^31.
+void SlideColumns(int32_t* __restrict sums, int32_t* __restrict squares,
+                  const uint8_t* __restrict add, const uint8_t* __restrict sub, size_t count) {
+  size_t i = 0;
+  if (sub == nullptr) {
+    for (; i + kBlock <= count; i += kBlock) {
+      for (size_t j = 0; j < kBlock; ++j) {
+        const int32_t a = add[i + j];
+        sums[i + j] += a;
+        squares[i + j] += a * a;
+      }
+    }
+    for (; i < count; ++i) {
+      const int32_t a = add[i];
+      sums[i] += a;
+      squares[i] += a * a;
+    }
+    return;
+  }
+  for (; i + kBlock <= count; i += kBlock) {
+    for (size_t j = 0; j < kBlock; ++j) {
+      const int32_t a = add[i + j];
+      const int32_t d = sub[i + j];
+      sums[i + j] += a - d;
+      squares[i + j] += a * a - d * d;
+    }
+  }
+  for (; i < count; ++i) {
+    const int32_t a = add[i];
+    const int32_t d = sub[i];
+    sums[i] += a - d;
+    squares[i] += a * a - d * d;
+  }
+}
+
+// prefix[C * (p + 1) + c] = sum of cells[C * q + c] for q <= p: window sums
+// along the row become differences of two prefixes. Unsigned, so the
+// differences are right even where a long row's prefix wraps.
+// The running sums are named locals: an array of them was kept in memory,
+// putting a store and a reload between one cell and the next.
+template <int C>
+void PrefixSums(uint32_t* __restrict prefix, const int32_t* __restrict cells, int pixels) {
+  static_assert(C >= 1 && C <= 4);
+  uint32_t s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  for (int c = 0; c < C; ++c) prefix[c] = 0;
+  for (int p = 0; p < pixels; ++p) {
+    const int32_t* cell = cells + static_cast<size_t>(p) * C;
+    uint32_t* out = prefix + static_cast<size_t>(p + 1) * C;
+    out[0] = s0 += static_cast<uint32_t>(cell[0]);
+    if constexpr (C > 1) out[1] = s1 += static_cast<uint32_t>(cell[1]);
+    if constexpr (C > 2) out[2] = s2 += static_cast<uint32_t>(cell[2]);
+    if constexpr (C > 3) out[3] = s3 += static_cast<uint32_t>(cell[3]);
+  }
+}
+
+// index[i] = floor(4D / n^4), D = n^2 Q - T^2 from the window totals T and
+// Q (prefix differences). Every step is exact in double (4D < 2^43), and
+// (4D + 1/2) / n^4 lies at least 1 / (2 n^4) from a whole number, far more
+// than the rounding of the reciprocal can move it.
+void RootIndices(const uint32_t* __restrict sumPrefix, const uint32_t* __restrict squarePrefix,
+                 size_t span, double nn, double reciprocal4, int32_t* __restrict index,
+                 size_t count) {
+  auto one = [&](size_t i) {
+    const double t = static_cast<int32_t>(sumPrefix[i + span] - sumPrefix[i]);
+    const double q = static_cast<int32_t>(squarePrefix[i + span] - squarePrefix[i]);
+    const double x = 4.0 * (nn * q - t * t);
+    return static_cast<int32_t>((x + 0.5) * reciprocal4);
+  };
+  size_t i = 0;
+  for (; i + kBlock <= count; i += kBlock) {
+    for (size_t j = 0; j < kBlock; ++j) index[i + j] = one(i + j);
+  }
+  for (; i < count; ++i) index[i] = one(i);
+}
 
 // (isqrt(v) + 1) / 2 for v = floor(4D / n^4) in 0..65025.
 const uint8_t* RoundedRootTable() {
@@ -81,196 +144,195 @@ const uint8_t* RoundedRootTable() {
   return table.data();
 }
 
-// All C interleaved channels of `in` at once, on exact integer sums.
+// All C interleaved channels are filtered at once. The image holds the
+// unfiltered copy on entry and is overwritten row by row.
 template <int C>
-bool DeviationIntegers(const CPlane& in, CPlane& out, int n, CProgressScale* progress) {
-  const int width = in.Width();
-  const int height = in.Height();
-  const int r = n / 2;
-  const size_t stride = in.Stride();
-  const int64_t nn = static_cast<int64_t>(n) * n;
-  const CQuotient quotient(n);
-  const uint8_t* rounded = RoundedRootTable();
+class CDeviationFilter {
+ public:
+  CDeviationFilter(CCoreImage& image, int n, bool premultiplied)
+      : m_image(image),
+        m_n(n),
+        m_r(n / 2),
+        m_width(image.Width()),
+        m_height(image.Height()),
+        m_premultiplied(premultiplied),
+        m_rows(image, n, premultiplied) {}
 
-  // Column sums of values and squares over the window's rows, with r
-  // reflected cells each side. Squares stay below 101^2 * 65025 < 2^31.
-  const size_t cells = static_cast<size_t>(width + 2 * r) * C;
-  std::vector<int32_t> sums(cells, 0);
-  std::vector<int32_t> squares(cells, 0);
-  int32_t* sumIn = sums.data() + static_cast<size_t>(r) * C;
-  int32_t* squareIn = squares.data() + static_cast<size_t>(r) * C;
-  for (int k = -r; k <= r; ++k) {
-    const uint8_t* row = in.Row(Reflect(k, height));
-    for (size_t i = 0; i < stride; ++i) {
-      sumIn[i] += row[i];
-      squareIn[i] += row[i] * row[i];
-    }
+  bool Run(CProgressScale* progress) {
+    if (IntegerSumsAreExact(m_n, m_height)) return RunIntegers(progress);
+    return RunDoubles(progress);
   }
 
-  for (int y = 0; y < height; ++y) {
-    for (int j = 1; j <= r; ++j) {
-      for (int c = 0; c < C; ++c) {
-        sumIn[-j * C + c] = sumIn[j * C + c];
-        sumIn[(width - 1 + j) * C + c] = sumIn[(width - 1 - j) * C + c];
-        squareIn[-j * C + c] = squareIn[j * C + c];
-        squareIn[(width - 1 + j) * C + c] = squareIn[(width - 1 - j) * C + c];
-      }
+ private:
+  uint8_t* BeginOutputRow(int y) {
+    uint8_t* dst = nullptr;
+    ThrowOnFailure(m_image.GetRow(y, dst));
+    return dst;
+  }
+
+  void EndOutputRow(int y, uint8_t* dst) {
+    if (m_premultiplied) UnpremultiplyGreyARow(dst, m_width);
+    m_image.ReleaseRow(y);
+  }
+
+  // Window rows entering and leaving on the way from output row y to y + 1.
+  const uint8_t* Entering(int y) {
+    m_rows.LoadThrough(std::min(y + m_r + 1, m_height - 1));
+    return m_rows.Row(Reflect(y + m_r + 1, m_height));
+  }
+  const uint8_t* Leaving(int y) const { return m_rows.Row(Reflect(y - m_r, m_height)); }
+
+  bool RunIntegers(CProgressScale* progress) {
+    const int n = m_n;
+    const int r = m_r;
+    const int width = m_width;
+    const size_t stride = static_cast<size_t>(width) * C;
+    const double nn = static_cast<double>(n) * n;
+    const double reciprocal4 = 1.0 / (nn * nn);
+    const uint8_t* rounded = RoundedRootTable();
+
+    // Column sums of values and squares over the window's rows, with r
+    // reflected cells each side.
+    const int extended = width + 2 * r;
+    const size_t cells = static_cast<size_t>(extended) * C;
+    std::vector<int32_t> sums(cells, 0);
+    std::vector<int32_t> squares(cells, 0);
+    std::vector<uint32_t> sumPrefix(cells + C);
+    std::vector<uint32_t> squarePrefix(cells + C);
+    std::vector<int32_t> index(stride);
+    int32_t* sumIn = sums.data() + static_cast<size_t>(r) * C;
+    int32_t* squareIn = squares.data() + static_cast<size_t>(r) * C;
+
+    m_rows.LoadThrough(r);
+    for (int k = -r; k <= r; ++k) {
+      SlideColumns(sumIn, squareIn, m_rows.Row(Reflect(k, m_height)), nullptr, stride);
     }
 
+    for (int y = 0; y < m_height; ++y) {
+      for (int j = 1; j <= r; ++j) {
+        for (int c = 0; c < C; ++c) {
+          sumIn[-j * C + c] = sumIn[j * C + c];
+          sumIn[(width - 1 + j) * C + c] = sumIn[(width - 1 - j) * C + c];
+          squareIn[-j * C + c] = squareIn[j * C + c];
+          squareIn[(width - 1 + j) * C + c] = squareIn[(width - 1 - j) * C + c];
+        }
+      }
+      PrefixSums<C>(sumPrefix.data(), sums.data(), extended);
+      PrefixSums<C>(squarePrefix.data(), squares.data(), extended);
+      RootIndices(sumPrefix.data(), squarePrefix.data(), static_cast<size_t>(n) * C, nn,
+                  reciprocal4, index.data(), stride);
+
+      uint8_t* dst = BeginOutputRow(y);
+      for (size_t i = 0; i < stride; ++i) dst[i] = rounded[index[i]];
+      EndOutputRow(y, dst);
+
+      if (progress && progress->Step(y) != 0) return false;
+      if (y + 1 < m_height) {
+        const uint8_t* add = Entering(y);
+        SlideColumns(sumIn, squareIn, add, Leaving(y), stride);
+      }
+    }
+    return true;
+  }
+
+  // One source row's window sums of values and squares, each divided by n:
+  // the row's contribution to the running column sums. The row sums are
+  // whole numbers, so summing them in integers changes nothing.
+  void Contributions(const uint8_t* row, std::vector<double>& values,
+                     std::vector<double>& squares) {
+    const int n = m_n;
+    const int r = m_r;
+    const int width = m_width;
+    for (int p = 0; p < width + 2 * r; ++p) {
+      const int x = Reflect(p - r, width);
+      for (int c = 0; c < C; ++c) m_line[static_cast<size_t>(p) * C + c] = row[x * C + c];
+    }
     int32_t t[C] = {};
     int32_t q[C] = {};
     for (int p = 0; p < n; ++p) {
       for (int c = 0; c < C; ++c) {
-        t[c] += sums[static_cast<size_t>(p) * C + c];
-        q[c] += squares[static_cast<size_t>(p) * C + c];
+        const int32_t v = m_line[static_cast<size_t>(p) * C + c];
+        t[c] += v;
+        q[c] += v * v;
       }
     }
-    uint8_t* dst = out.Row(y);
     for (int x = 0; x < width; ++x) {
       for (int c = 0; c < C; ++c) {
-        const int64_t d = nn * q[c] - static_cast<int64_t>(t[c]) * t[c];
-        dst[c] = rounded[quotient(static_cast<uint64_t>(4 * d))];
+        values[static_cast<size_t>(x) * C + c] = static_cast<double>(t[c]) / n;
+        squares[static_cast<size_t>(x) * C + c] = static_cast<double>(q[c]) / n;
       }
       if (x + 1 < width) {
-        const size_t enter = static_cast<size_t>(x + n) * C;
-        const size_t leave = static_cast<size_t>(x) * C;
         for (int c = 0; c < C; ++c) {
-          t[c] += sums[enter + c] - sums[leave + c];
-          q[c] += squares[enter + c] - squares[leave + c];
+          const int32_t a = m_line[static_cast<size_t>(x + n) * C + c];
+          const int32_t s = m_line[static_cast<size_t>(x) * C + c];
+          t[c] += a - s;
+          q[c] += a * a - s * s;
         }
       }
-      dst += C;
-    }
-
-    if (progress && progress->Step(y) != 0) return false;
-
-    if (y + 1 < height) {
-      const uint8_t* add = in.Row(Reflect(y + r + 1, height));
-      const uint8_t* sub = in.Row(Reflect(y - r, height));
-      for (size_t i = 0; i < stride; ++i) {
-        const int32_t a = add[i];
-        const int32_t s = sub[i];
-        sumIn[i] += a - s;
-        squareIn[i] += a * a - s * s;
-      }
-    }
-  }
-  return true;
-}
-
-// One source row's window sums of values and squares, each divided by n:
-// the row's contribution to the running column sums.
-template <int C>
-void RowContributions(const uint8_t* row, int width, int n, std::vector<int32_t>& line,
-                      std::vector<double>& values, std::vector<double>& squares) {
-  const int r = n / 2;
-  for (int p = 0; p < width + 2 * r; ++p) {
-    const int x = Reflect(p - r, width);
-    for (int c = 0; c < C; ++c) line[static_cast<size_t>(p) * C + c] = row[x * C + c];
-  }
-  int32_t t[C] = {};
-  int32_t q[C] = {};
-  for (int p = 0; p < n; ++p) {
-    for (int c = 0; c < C; ++c) {
-      const int32_t v = line[static_cast<size_t>(p) * C + c];
-      t[c] += v;
-      q[c] += v * v;
-    }
-  }
-  for (int x = 0; x < width; ++x) {
-    for (int c = 0; c < C; ++c) {
-      values[static_cast<size_t>(x) * C + c] = static_cast<double>(t[c]) / n;
-      squares[static_cast<size_t>(x) * C + c] = static_cast<double>(q[c]) / n;
-    }
-    if (x + 1 < width) {
-      for (int c = 0; c < C; ++c) {
-        const int32_t a = line[static_cast<size_t>(x + n) * C + c];
-        const int32_t s = line[static_cast<size_t>(x) * C + c];
-        t[c] += a - s;
-        q[c] += a * a - s * s;
-      }
-    }
-  }
-}
-
-// The running double sums exactly as defined (row sums are whole numbers, so
-// summing them in integers first changes nothing).
-template <int C>
-bool DeviationDoubles(const CPlane& in, CPlane& out, int n, CProgressScale* progress) {
-  const int width = in.Width();
-  const int height = in.Height();
-  const int r = n / 2;
-  const size_t stride = in.Stride();
-  std::vector<int32_t> line(static_cast<size_t>(width + 2 * r) * C);
-  std::vector<double> values(stride);
-  std::vector<double> squares(stride);
-  std::vector<double> columnValues(stride, 0.0);
-  std::vector<double> columnSquares(stride, 0.0);
-
-  for (int k = -r; k <= r; ++k) {
-    RowContributions<C>(in.Row(Reflect(k, height)), width, n, line, values, squares);
-    for (size_t i = 0; i < stride; ++i) {
-      columnValues[i] += values[i];
-      columnSquares[i] += squares[i];
     }
   }
 
-  for (int y = 0; y < height; ++y) {
-    uint8_t* dst = out.Row(y);
-    for (size_t i = 0; i < stride; ++i) {
-      const double mean = columnValues[i] / n;
-      const double meanSquare = columnSquares[i] / n;
-      const double variance = meanSquare - mean * mean;
-      if (variance < 0.0) {
-        dst[i] = 0;
-      } else {
-        const double rounded = std::trunc(std::max(std::sqrt(variance), 0.001) + 0.5);
-        dst[i] = static_cast<uint8_t>(std::min(rounded, 255.0));
-      }
-    }
-
-    if (progress && progress->Step(y) != 0) return false;
-
-    if (y + 1 < height) {
-      RowContributions<C>(in.Row(Reflect(y - r, height)), width, n, line, values, squares);
-      for (size_t i = 0; i < stride; ++i) {
-        columnValues[i] -= values[i];
-        columnSquares[i] -= squares[i];
-      }
-      RowContributions<C>(in.Row(Reflect(y + r + 1, height)), width, n, line, values, squares);
-      for (size_t i = 0; i < stride; ++i) {
+  // The running double sums exactly as defined.
+  bool RunDoubles(CProgressScale* progress) {
+    const int n = m_n;
+    const int r = m_r;
+    const size_t cells = static_cast<size_t>(m_width) * C;
+    m_line.assign(static_cast<size_t>(m_width + 2 * r) * C, 0);
+    std::vector<double> values(cells);
+    std::vector<double> squares(cells);
+    std::vector<double> columnValues(cells, 0.0);
+    std::vector<double> columnSquares(cells, 0.0);
+    auto add = [&](const uint8_t* row) {
+      Contributions(row, values, squares);
+      for (size_t i = 0; i < cells; ++i) {
         columnValues[i] += values[i];
         columnSquares[i] += squares[i];
       }
+    };
+    auto subtract = [&](const uint8_t* row) {
+      Contributions(row, values, squares);
+      for (size_t i = 0; i < cells; ++i) {
+        columnValues[i] -= values[i];
+        columnSquares[i] -= squares[i];
+      }
+    };
+
+    m_rows.LoadThrough(r);
+    for (int k = -r; k <= r; ++k) add(m_rows.Row(Reflect(k, m_height)));
+
+    for (int y = 0; y < m_height; ++y) {
+      uint8_t* dst = BeginOutputRow(y);
+      for (size_t i = 0; i < cells; ++i) {
+        const double mean = columnValues[i] / n;
+        const double meanSquare = columnSquares[i] / n;
+        const double variance = meanSquare - mean * mean;
+        double byte = 0.0;
+        if (variance >= 0.0) {
+          byte = std::min(std::trunc(std::max(std::sqrt(variance), 0.001) + 0.5), 255.0);
+        }
+        dst[i] = static_cast<uint8_t>(byte);
+      }
+      EndOutputRow(y, dst);
+
+      if (progress && progress->Step(y) != 0) return false;
+      if (y + 1 < m_height) {
+        const uint8_t* entering = Entering(y);
+        subtract(Leaving(y));
+        add(entering);
+      }
     }
+    return true;
   }
-  return true;
-}
 
-template <int C>
-bool Deviation(const CPlane& in, CPlane& out, int n, CProgressScale* progress) {
-  if (IntegerSumsAreExact(n, in.Height())) return DeviationIntegers<C>(in, out, n, progress);
-  return DeviationDoubles<C>(in, out, n, progress);
-}
-
-bool DeviationPlane(const CPlane& in, CPlane& out, int n, CProgressScale* progress) {
-  switch (in.BytesPerPixel()) {
-    case 1:
-      return Deviation<1>(in, out, n, progress);
-    case 2:
-      return Deviation<2>(in, out, n, progress);
-    default:
-      return Deviation<3>(in, out, n, progress);
-  }
-}
-
-void PremultiplyPlane(CPlane& plane) {
-  for (int y = 0; y < plane.Height(); ++y) PremultiplyGreyARow(plane.Row(y), plane.Width());
-}
-
-void UnpremultiplyPlane(CPlane& plane) {
-  for (int y = 0; y < plane.Height(); ++y) UnpremultiplyGreyARow(plane.Row(y), plane.Width());
-}
+  CCoreImage& m_image;
+  int m_n;
+  int m_r;
+  int m_width;
+  int m_height;
+  bool m_premultiplied;
+  CSlidingRows m_rows;
+  std::vector<int32_t> m_line;
+};
 
 }  // namespace
 
@@ -283,30 +345,30 @@ CoreResult LocalDeviation(CProgressScale* progress, CCoreImage& source, CCoreIma
     return CoreResult();
   }
 
-  const keFormat format = destination.ViewFormat();
-  if (format != keFormatGrey && format != keFormatGreyA && format != keFormatBGR &&
-      format != keFormatBGRA) {
-    return MakeResult(keErrInvalidArgument);
-  }
-
-  // BGRA: the colour view hands out blue, green, red and writes them back
-  // under the copied alpha.
-  const bool colourView = format == keFormatBGRA;
-  if (colourView) {
-    CoreResult viewed = destination.SetChannelView(keChannelColour, keAccessReadWrite);
-    if (!viewed.IsNull()) return viewed;
-  }
-  CPlane in = ReadPlane(destination);
-  if (format == keFormatGreyA) PremultiplyPlane(in);
-  CPlane out(in.Width(), in.Height(), in.BytesPerPixel());
-  const bool finished = DeviationPlane(in, out, window, progress);
-  if (finished) {
-    if (format == keFormatGreyA) UnpremultiplyPlane(out);
-    WritePlane(out, destination);
-  }
-  if (colourView) {
-    CoreResult reset = destination.SetChannelView(keChannelNone, keAccessReadWrite);
-    if (!reset.IsNull()) return reset;
+  bool finished = true;
+  switch (destination.ViewFormat()) {
+    case keFormatGrey:
+      finished = CDeviationFilter<1>(destination, window, false).Run(progress);
+      break;
+    case keFormatGreyA:
+      // The premultiplied grey and its alpha, then unpremultiplied.
+      finished = CDeviationFilter<2>(destination, window, true).Run(progress);
+      break;
+    case keFormatBGR:
+      finished = CDeviationFilter<3>(destination, window, false).Run(progress);
+      break;
+    case keFormatBGRA: {
+      // Colours only: the colour view writes them back under the alpha
+      // copied from the source.
+      CoreResult viewed = destination.SetChannelView(keChannelColour, keAccessReadWrite);
+      if (!viewed.IsNull()) return viewed;
+      finished = CDeviationFilter<3>(destination, window, false).Run(progress);
+      CoreResult reset = destination.SetChannelView(keChannelNone, keAccessReadWrite);
+      if (!reset.IsNull()) return reset;
+      break;
+    }
+    default:
+      return MakeResult(keErrInvalidArgument);
   }
   if (!finished) return MakeResult(keErrAborted);
   return CoreResult();

@@ -15,7 +15,7 @@ class CProgressScale;
 // and BGR are filtered whole; BGRA only in its colour channels, keeping its
 // alpha; any other format gives 101. With a progress scale, Step(row) is
 // called after each output row and a non-zero answer stops with 100
-// (destination then holds the unfiltered copy). source and destination may
-// be the same image.
+// (destination's rows up to that one are filtered, the rest still hold the
+// copy). source and destination may be the same image.
 CoreResult LocalDeviation(CProgressScale* progress, CCoreImage& source, CCoreImage& destination,
                           int& window);

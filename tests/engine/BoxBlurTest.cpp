@@ -1,13 +1,13 @@
-#include "engine/BoxBlur.h"
-
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
 
 #include "TestImages.h"
+#include "engine/BoxBlur.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
@@ -162,8 +162,8 @@ TEST(BoxBlurTest, GreyMatchesRunningDoubleSumsOnRandomImages) {
   struct CCase {
     int width, height, window;
   };
-  const CCase cases[] = {{3, 3, 3},      {17, 9, 3},   {64, 48, 5},  {33, 70, 9},
-                         {40, 31, 31},   {31, 40, 31}, {101, 57, 15}, {23, 2000, 31}};
+  const CCase cases[] = {{3, 3, 3},    {17, 9, 3},   {64, 48, 5},   {33, 70, 9},
+                         {40, 31, 31}, {31, 40, 31}, {101, 57, 15}, {23, 2000, 31}};
   for (const CCase& c : cases) {
     CCoreImage image;
     image.CreateGrey(c.width, c.height);
@@ -224,7 +224,8 @@ TEST(BoxBlurTest, BGRAIsFilteredPremultipliedThenUnpremultiplied) {
     }
   }
   std::vector<std::vector<uint8_t>> planes;
-  for (int c = 0; c < 4; ++c) planes.push_back(PlainMean(Channel(premultiplied, 4, c), width, height, 5));
+  for (int c = 0; c < 4; ++c)
+    planes.push_back(PlainMean(Channel(premultiplied, 4, c), width, height, 5));
   const uint8_t* table = UnpremultiplyTable();
 
   int window = 5;
@@ -236,6 +237,31 @@ TEST(BoxBlurTest, BGRAIsFilteredPremultipliedThenUnpremultiplied) {
     const uint8_t a = planes[3][p];
     ASSERT_EQ(result[4 * p + 3], a) << p;
     for (int c = 0; c < 3; ++c) ASSERT_EQ(result[4 * p + c], table[a * 256 + planes[c][p]]) << p;
+  }
+}
+
+TEST(BoxBlurTest, GreyAIsFilteredPremultipliedToo) {
+  std::mt19937 rng(12);
+  CCoreImage image;
+  image.CreateGreyA(21, 17);
+  FillRandom(image, rng);
+  for (int x = 0; x < 21; x += 2) SetPixelByte(image, x, 8, 1, 0);
+  std::vector<uint8_t> premultiplied = AllBytes(image);
+  for (size_t i = 0; i < premultiplied.size(); i += 2) {
+    premultiplied[i] = PremultiplyValue(premultiplied[i], premultiplied[i + 1]);
+  }
+  const std::vector<uint8_t> grey = PlainMean(Channel(premultiplied, 2, 0), 21, 17, 3);
+  const std::vector<uint8_t> alpha = PlainMean(Channel(premultiplied, 2, 1), 21, 17, 3);
+  const uint8_t* table = UnpremultiplyTable();
+
+  int window = 3;
+  CCoreImage out;
+  ASSERT_EQ(Code(BoxBlur(nullptr, image, out, window)), 0u);
+  const std::vector<uint8_t> result = AllBytes(out);
+  for (size_t p = 0; p < grey.size(); ++p) {
+    ASSERT_EQ(result[2 * p + 1], alpha[p]) << p;
+    const uint8_t expected = alpha[p] == 0 ? grey[p] : table[alpha[p] * 256 + grey[p]];
+    ASSERT_EQ(result[2 * p], expected) << p;
   }
 }
 
@@ -289,7 +315,8 @@ TEST(BoxBlurTest, ColourViewOfBGRAIsFilteredAsBGR) {
   ASSERT_EQ(out.ViewFormat(), keFormatBGR);
   const std::vector<uint8_t> colours = AllBytes(view);
   const std::vector<uint8_t> result = AllBytes(out);
-  for (int c = 0; c < 3; ++c) EXPECT_EQ(Channel(result, 3, c), PlainMean(Channel(colours, 3, c), 20, 14, 3));
+  for (int c = 0; c < 3; ++c)
+    EXPECT_EQ(Channel(result, 3, c), PlainMean(Channel(colours, 3, c), 20, 14, 3));
 }
 
 TEST(BoxBlurTest, UnsupportedFormatFailsWith101) {
@@ -311,7 +338,7 @@ int CountingAbortCheck(CProgressScale&) { return ++g_polls == g_stopAtPoll ? 1 :
 
 }  // namespace
 
-TEST(BoxBlurTest, ProgressIsPolledOncePerRowAndAbortLeavesTheCopy) {
+TEST(BoxBlurTest, ProgressIsPolledOncePerRowAndAbortStopsAfterThatRow) {
   CProgressScale::SetClockForTesting(FakeClock);
   std::mt19937 rng(9);
   CCoreImage image;
@@ -323,15 +350,22 @@ TEST(BoxBlurTest, ProgressIsPolledOncePerRowAndAbortLeavesTheCopy) {
   g_polls = 0;
   g_stopAtPoll = -1;
   int window = 3;
-  CCoreImage out;
-  EXPECT_EQ(Code(BoxBlur(&scale, image, out, window)), 0u);
+  CCoreImage filtered;
+  EXPECT_EQ(Code(BoxBlur(&scale, image, filtered, window)), 0u);
   EXPECT_EQ(g_polls, 13);
   EXPECT_EQ(scale.StepIndex(), 12);  // told the last row's number
 
+  // Stopped at the fifth poll: rows 0..4 are filtered, the rest unchanged.
   g_polls = 0;
   g_stopAtPoll = 5;
+  CCoreImage out;
   EXPECT_EQ(Code(BoxBlur(&scale, image, out, window)), 100u);
   EXPECT_EQ(g_polls, 5);
-  EXPECT_EQ(AllBytes(out), AllBytes(image));
   CProgressScale::SetClockForTesting(nullptr);
+  const std::vector<uint8_t> result = AllBytes(out);
+  const std::vector<uint8_t> full = AllBytes(filtered);
+  const std::vector<uint8_t> copy = AllBytes(image);
+  const size_t split = 5 * 24 * 4;
+  EXPECT_TRUE(std::equal(result.begin(), result.begin() + split, full.begin()));
+  EXPECT_TRUE(std::equal(result.begin() + split, result.end(), copy.begin() + split));
 }

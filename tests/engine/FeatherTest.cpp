@@ -1,5 +1,3 @@
-#include "engine/Feather.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +5,7 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "engine/Feather.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
 

@@ -189,7 +189,8 @@ TEST(FillHolesTest, NothingEndsLowerAndThePlainFormAgreesOnRandomMattes) {
       matte.At(static_cast<int>(random() % w), static_cast<int>(random() % h)) =
           static_cast<uint8_t>(random() % 256);
     CPlane marks = NoMarks(w, h);
-    for (int n = static_cast<int>(random() % 4); n > 0; --n)
+    // Without marks whole open areas are holes; their rays often end on 0.
+    for (int n = round % 3 == 0 ? 0 : static_cast<int>(random() % 4); n > 0; --n)
       marks.At(static_cast<int>(random() % w), static_cast<int>(random() % h)) = keMarkBackground;
 
     const CPlane entry = matte;

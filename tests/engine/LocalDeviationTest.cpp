@@ -1,5 +1,3 @@
-#include "engine/LocalDeviation.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,8 +7,10 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "engine/LocalDeviation.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
+#include "imagecore/ProgressScale.h"
 
 namespace {
 
@@ -66,7 +66,8 @@ std::vector<uint8_t> PlainDeviation(const std::vector<uint8_t>& plane, int width
       const double mean = columns[x] / n;
       const double variance = columnSquares[x] / n - mean * mean;
       double byte = 0.0;
-      if (variance >= 0.0) byte = std::min(std::trunc(std::max(std::sqrt(variance), 0.001) + 0.5), 255.0);
+      if (variance >= 0.0)
+        byte = std::min(std::trunc(std::max(std::sqrt(variance), 0.001) + 0.5), 255.0);
       result[y * width + x] = static_cast<uint8_t>(byte);
     }
     if (y + 1 < height) {
@@ -162,12 +163,20 @@ TEST(LocalDeviationTest, MatchesRunningDoubleSumsOnRandomImages) {
   struct CCase {
     int width, height, window, lowest, highest;
   };
-  const CCase cases[] = {
-      {3, 3, 3, 0, 255},     {50, 40, 3, 0, 255},  {41, 67, 5, 0, 255},  {64, 64, 9, 0, 255},
-      {70, 100, 21, 0, 255}, {90, 120, 3, 0, 1},   {60, 80, 7, 0, 3},    {35, 300, 15, 250, 255},
-      {2000, 8, 3, 0, 255},  {12, 3000, 3, 0, 255},
-      // Large windows on taller images, beyond where integer sums are exact.
-      {60, 200, 51, 0, 255}, {120, 130, 101, 0, 255}, {55, 150, 31, 0, 2}};
+  const CCase cases[] = {{3, 3, 3, 0, 255},
+                         {50, 40, 3, 0, 255},
+                         {41, 67, 5, 0, 255},
+                         {64, 64, 9, 0, 255},
+                         {70, 100, 21, 0, 255},
+                         {90, 120, 3, 0, 1},
+                         {60, 80, 7, 0, 3},
+                         {35, 300, 15, 250, 255},
+                         {2000, 8, 3, 0, 255},
+                         {12, 3000, 3, 0, 255},
+                         // Large windows on taller images, beyond where integer sums are exact.
+                         {60, 200, 51, 0, 255},
+                         {120, 130, 101, 0, 255},
+                         {55, 150, 31, 0, 2}};
   for (const CCase& c : cases) {
     CCoreImage image;
     image.CreateGrey(c.width, c.height);
@@ -227,4 +236,35 @@ TEST(LocalDeviationTest, UnsupportedFormatFailsWith101) {
   int window = 3;
   CCoreImage out;
   EXPECT_EQ(Code(LocalDeviation(nullptr, image, out, window)), 101u);
+}
+
+namespace {
+
+double g_fakeTime = 0.0;
+int g_polls = 0;
+
+double FakeClock() { return g_fakeTime += 1.0; }
+int StopAtThirdPoll(CProgressScale&) { return ++g_polls == 3 ? 1 : 0; }
+
+}  // namespace
+
+TEST(LocalDeviationTest, AbortAnswerStopsWith100) {
+  CProgressScale::SetClockForTesting(FakeClock);
+  std::mt19937 rng(31);
+  CCoreImage image;
+  image.CreateBGR(16, 12);
+  FillRandom(image, rng);
+  CProgressScale scale;
+  scale.SetAbortCheck(StopAtThirdPoll);
+  g_polls = 0;
+  int window = 3;
+  CCoreImage out;
+  const uint32_t code = Code(LocalDeviation(&scale, image, out, window));
+  CProgressScale::SetClockForTesting(nullptr);
+  EXPECT_EQ(code, 100u);
+  EXPECT_EQ(g_polls, 3);
+  // Rows from the fourth on still hold the copy.
+  const std::vector<uint8_t> result = AllBytes(out);
+  const std::vector<uint8_t> copy = AllBytes(image);
+  EXPECT_TRUE(std::equal(result.begin() + 3 * 16 * 3, result.end(), copy.begin() + 3 * 16 * 3));
 }

@@ -1,11 +1,10 @@
-#include "engine/TextureMap.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <vector>
 
 #include "TestImages.h"
+#include "engine/TextureMap.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
 

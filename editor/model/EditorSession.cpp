@@ -1,0 +1,568 @@
+#include "editor/model/EditorSession.h"
+
+#include <mutex>
+
+#include "engine/MatteFilter.h"
+#include "framework/FilterBase.h"
+#include "framework/Param.h"
+
+namespace {
+
+struct CFieldSpec {
+  int minimum;
+  int maximum;
+  int initial;
+};
+
+// Strength, Contract, Feathering, Boundary Smoothing, Brush Size.
+constexpr CFieldSpec kFieldSpecs[keFieldCount] = {
+    {0, 100, 30}, {0, 100, 0}, {0, 50, 1}, {0, 9, 0}, {5, 300, 50},
+};
+
+constexpr CMatteColours kMattes[kShowMatCount] = {
+    {{255, 255, 255}, {208, 205, 195}}, {{0, 0, 0}, {0, 0, 0}},
+    {{192, 192, 192}, {192, 192, 192}}, {{255, 255, 255}, {255, 255, 255}},
+    {{255, 0, 0}, {255, 0, 0}},         {{0, 255, 0}, {0, 255, 0}},
+    {{0, 0, 255}, {0, 0, 255}},         {{90, 160, 140}, {90, 160, 140}},
+};
+
+constexpr const char* kMatteNames[kShowMatCount] = {
+    "None",      "Black Matte", "Gray Matte",  "White Matte",
+    "Red Matte", "Green Matte", "Blue Matte",  "Stand Matte",
+};
+
+}  // namespace
+
+CMatteColours MatteColoursFor(int index) {
+  return index >= 0 && index < kShowMatCount ? kMattes[index] : kMattes[0];
+}
+
+const char* ShowMatName(int index) {
+  return index >= 0 && index < kShowMatCount ? kMatteNames[index] : kMatteNames[0];
+}
+
+CEditorSession::CEditorSession(CMatteFilter& filter, CMatteDocument& document,
+                               CCoreImage& displayed)
+    : m_filter(filter),
+      m_doc(document),
+      m_displayed(displayed),
+      m_fields{{kFieldSpecs[0].minimum, kFieldSpecs[0].maximum, kFieldSpecs[0].initial},
+               {kFieldSpecs[1].minimum, kFieldSpecs[1].maximum, kFieldSpecs[1].initial},
+               {kFieldSpecs[2].minimum, kFieldSpecs[2].maximum, kFieldSpecs[2].initial},
+               {kFieldSpecs[3].minimum, kFieldSpecs[3].maximum, kFieldSpecs[3].initial},
+               {kFieldSpecs[4].minimum, kFieldSpecs[4].maximum, kFieldSpecs[4].initial}} {}
+
+CEditorSession::~CEditorSession() {
+  // The run works on the document, which may go right after the session.
+  if (m_filter.m_view == &m_doc) {
+    m_filter.AbortRun();
+    m_filter.m_view = nullptr;
+  }
+  if (m_window && m_filter.m_args.window == m_window) m_filter.SetNotifyWindow(nullptr);
+}
+
+void CEditorSession::Repaint(bool erase) {
+  if (m_listener) m_listener->Repaint(erase);
+}
+
+void CEditorSession::Status(int kind) {
+  if (m_listener) m_listener->ShowStatus(kind);
+}
+
+// ---- Opening ----------------------------------------------------------------
+
+void CEditorSession::Open(CMessageWindow& window) {
+  m_window = &window;
+  m_layerCopy.CopyFrom(m_displayed);
+  m_filter.SetNotifyWindow(&window);
+  m_filter.m_source.AssignFrom(m_layerCopy);
+  m_filter.m_view = &m_doc;
+  m_doc.Open(m_layerCopy, &m_displayed);
+
+  m_tool = 0;
+  m_savedTool = 0;
+  m_ctrlDown = false;
+  m_manualAllowed = true;
+  m_busy = false;
+  m_modified = 0;
+  m_pressCount = 0;
+  m_releaseCount = 0;
+  m_lastMarkPoint = {};
+  m_brush.reset();
+
+  for (int f = 0; f < keFieldCount; ++f) {
+    m_fields[f] = CNumericField(kFieldSpecs[f].minimum, kFieldSpecs[f].maximum,
+                                kFieldSpecs[f].initial);
+  }
+  // The panel's Brush Size replaces the view's initial diameter of 10.
+  m_brushSize = kFieldSpecs[keFieldBrushSize].initial;
+  m_smoothBrush = false;
+  m_fillHoles = false;
+  m_textured = false;
+  // Whatever the store held, every opening starts from the defaults.
+  StoreFieldsIntoSlots();
+
+  m_display = keDisplayOriginal;
+  m_showMat = 0;
+  m_listsEnabled = false;
+  m_okEnabled = false;
+  m_applyEnabled = false;
+  m_applyLabelAbort = false;
+  m_defaultEnabled = false;
+  m_progress = 0;
+  m_runsFinished = 0;
+  Status(keStatusInstructions);
+}
+
+// ---- Tools ------------------------------------------------------------------
+
+bool CEditorSession::IsToolEnabled(int id) const {
+  if (id == ID_TOOL_MANUAL) return m_manualAllowed && !m_busy;
+  return id >= ID_TOOL_ZOOM && id <= ID_TOOL_MARK_OBJECT;
+}
+
+void CEditorSession::ChooseTool(int id) {
+  m_tool = id;
+  if (id == ID_TOOL_MANUAL && !m_brush) CreateBrush();
+  Status(keStatusToolHelp);
+  if (id == ID_TOOL_MARK_BACKGROUND || id == ID_TOOL_MARK_OBJECT) {
+    if (m_listener) m_listener->FocusStrength();
+  }
+}
+
+bool CEditorSession::SelectTool(int id) {
+  if (!IsToolEnabled(id)) return false;
+  ChooseTool(id);
+  UpdateCommands();
+  return true;
+}
+
+void CEditorSession::UpdateCommands() {
+  if (m_tool != ID_TOOL_MANUAL) {
+    m_brush.reset();
+  } else if (!m_manualAllowed) {
+    ChooseTool(ID_TOOL_MARK_BACKGROUND);
+    m_brush.reset();
+  }
+}
+
+void CEditorSession::CreateBrush() {
+  m_brush = std::make_unique<CMatteBrush>();
+  m_brush->Setup(m_brushSize, m_smoothBrush);
+}
+
+// ---- Marking ----------------------------------------------------------------
+
+void CEditorSession::EnsureMarks() {
+  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+  if (m_doc.m_marks && m_doc.m_allMarks) return;
+  // The document creates the marks as a stroke begins; only the creation is
+  // wanted here, so the combination mode is kept.
+  const int mode = m_doc.m_combineMode;
+  m_doc.BeginMarkStroke(false);
+  m_doc.m_combineMode = mode;
+}
+
+void CEditorSession::CloseStroke(bool object) {
+  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+  std::vector<CMarkPoint>& points = object ? m_doc.m_objPoints : m_doc.m_bgPoints;
+  if (!points.empty() && points.back().x >= 0) points.push_back(kStrokeEnd);
+}
+
+void CEditorSession::CommitBase() {
+  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+  m_doc.m_base.CopyFrom(m_doc.m_work);
+}
+
+void CEditorSession::Sample(bool object, CMarkPoint pixel) {
+  EnsureMarks();
+  m_doc.MarkPoint(object, pixel.x, pixel.y);
+}
+
+bool CEditorSession::MarkPress(const CViewGeometry& view, CClientPoint point) {
+  if (!IsMarkingTool()) return false;
+  const bool object = m_tool == ID_TOOL_MARK_OBJECT;
+  m_lastMarkPoint = point;
+  ++m_pressCount;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+    m_doc.BeginMarkStroke(object);  // creates the marks, sets the combination mode
+    CloseStroke(object);
+  }
+  Sample(object, ClientToMarkPixel(view, point));
+  m_applyEnabled = true;
+  UpdateCommands();
+  return true;
+}
+
+CMarkMove CEditorSession::MarkMove(const CViewGeometry& view, CClientPoint point) {
+  CMarkMove move;
+  if (!IsMarkingTool()) return move;
+  const bool object = m_tool == ID_TOOL_MARK_OBJECT;
+  EnsureMarks();
+  m_lastMarkPoint = point;
+  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+  const std::vector<CMarkPoint>& points = object ? m_doc.m_objPoints : m_doc.m_bgPoints;
+  // After Delete All Marks in the middle of a drag the list is empty and
+  // the rest of the drag records nothing.
+  if (points.empty()) return move;
+  const CMarkPoint last = points.back();
+  const CMarkPoint pixel = ClientToMarkPixel(view, point);
+  move.recorded = true;
+  move.drawLine = last.x >= 0;
+  move.from = last;
+  move.to = pixel;
+  m_doc.MarkPoint(object, pixel.x, pixel.y);
+  return move;
+}
+
+void CEditorSession::MarkRelease() {
+  if (!IsMarkingTool()) return;
+  ++m_releaseCount;
+  m_doc.EndMarkStroke(m_tool == ID_TOOL_MARK_OBJECT);
+  UpdateCommands();
+}
+
+void CEditorSession::CtrlDown(const CViewGeometry& view) {
+  if (m_ctrlDown || !IsMarkingTool()) return;
+  m_savedTool = m_tool;
+  const bool toObject = m_tool == ID_TOOL_MARK_BACKGROUND;
+  if (IsStrokeInProgress()) {
+    // The stroke of the old kind ends; the drag goes on as a stroke of the
+    // other kind from the latest pointer position.
+    std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+    CloseStroke(!toObject);
+    CommitBase();
+    ++m_releaseCount;
+    CloseStroke(toObject);
+    Sample(toObject, ClientToMarkPixel(view, m_lastMarkPoint));
+    ++m_pressCount;
+  }
+  ChooseTool(toObject ? ID_TOOL_MARK_OBJECT : ID_TOOL_MARK_BACKGROUND);
+  m_ctrlDown = true;
+  UpdateCommands();
+}
+
+void CEditorSession::CtrlUp(const CViewGeometry& view) {
+  // A key-up whose key-down went elsewhere (the pointer was off the view)
+  // does not switch: the saved tool belongs to an older switch. And the
+  // switch ends whatever the current tool is, so a later Ctrl works again.
+  const bool wasDown = m_ctrlDown;
+  m_ctrlDown = false;
+  if (!wasDown || !IsMarkingTool()) return;
+  m_tool = m_savedTool;
+  const bool toBackground = m_savedTool == ID_TOOL_MARK_BACKGROUND;
+  if (IsStrokeInProgress()) {
+    std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+    if (toBackground) {
+      CloseStroke(true);
+      ++m_releaseCount;
+      CommitBase();
+      CloseStroke(false);
+      Sample(false, ClientToMarkPixel(view, m_lastMarkPoint));
+    } else {
+      CloseStroke(false);
+      CommitBase();
+      ++m_releaseCount;
+      CloseStroke(true);
+      // Back to an object stroke the point is recorded but not marked.
+      const CMarkPoint pixel = ClientToMarkPixel(view, m_lastMarkPoint);
+      m_doc.m_objPoints.push_back(pixel);
+    }
+    ++m_pressCount;
+  }
+  ChooseTool(toBackground ? ID_TOOL_MARK_BACKGROUND : ID_TOOL_MARK_OBJECT);
+  UpdateCommands();
+}
+
+bool CEditorSession::IsDeleteAllMarksEnabled() const { return m_doc.HasMarks() && !m_busy; }
+
+bool CEditorSession::IsResetEnabled() const { return !m_busy && m_modified != 0; }
+
+bool CEditorSession::DeleteAllMarks() {
+  if (!IsDeleteAllMarksEnabled()) return false;
+  m_releaseCount = 0;
+  m_pressCount = 0;
+  m_doc.DeleteAllMarks();
+  Status(keStatusInstructions);
+  if (m_modified == 0) m_applyEnabled = false;
+  Repaint(true);
+  UpdateCommands();
+  return true;
+}
+
+bool CEditorSession::Reset() {
+  if (!IsResetEnabled()) return false;
+  m_modified = 0;
+  m_releaseCount = 0;
+  m_pressCount = 0;
+  m_manualAllowed = true;
+  m_doc.Reset();
+  Repaint(true);
+  m_display = keDisplayOriginal;
+  m_listsEnabled = false;
+  m_applyEnabled = false;
+  m_okEnabled = false;
+  if (m_listener) m_listener->FocusStrength();
+  Status(keStatusInstructions);
+  UpdateCommands();
+  return true;
+}
+
+// ---- Manual brush -----------------------------------------------------------
+
+void CEditorSession::SetBrushSize(int size) {
+  m_brushSize = size;
+  if (m_brush && m_tool == ID_TOOL_MANUAL) CreateBrush();
+}
+
+bool CEditorSession::ManualPress(const CViewGeometry& view, CClientPoint pointer, bool right) {
+  if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return false;
+  const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
+  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+  if (right) {
+    m_brush->Recover(m_doc.m_work, m_doc.m_original, origin.x, origin.y);
+    m_brush->Recover(m_displayed, m_doc.m_original, origin.x, origin.y);
+  } else {
+    m_brush->Erase(m_doc.m_work, origin.x, origin.y);
+    m_brush->Erase(m_displayed, origin.x, origin.y);
+  }
+  m_doc.m_resultImage.CopyFrom(m_displayed);
+  return true;
+}
+
+void CEditorSession::ManualMove(const CViewGeometry& view, CClientPoint pointer, bool leftHeld,
+                                bool rightHeld) {
+  if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return;
+  const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
+  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+  if (leftHeld) {
+    m_brush->Erase(m_displayed, origin.x, origin.y);
+    m_brush->Erase(m_doc.m_work, origin.x, origin.y);
+  }
+  if (rightHeld) {
+    m_brush->Recover(m_displayed, m_doc.m_original, origin.x, origin.y);
+    m_brush->Recover(m_doc.m_work, m_doc.m_original, origin.x, origin.y);
+  }
+}
+
+void CEditorSession::ManualRelease(bool right) {
+  if (m_tool != ID_TOOL_MANUAL || m_busy) return;
+  m_doc.EndManualStroke(right);
+  Repaint(false);
+  if (!right) {
+    // The erased image is what OK would hand back, so it is shown as the
+    // result; the selection's handler does not run.
+    m_display = keDisplayResult;
+    m_listsEnabled = true;
+    m_okEnabled = true;
+  }
+  m_modified = 1;
+  m_applyEnabled = true;
+  UpdateCommands();
+}
+
+// ---- Panel ------------------------------------------------------------------
+
+void CEditorSession::TypeIntoField(keField field, std::string text) {
+  m_fields[field].SetText(std::move(text));
+  if (field == keFieldBrushSize) {
+    SetBrushSize(m_fields[field].GetInt());
+  } else {
+    UpdateDefaultEnabled();
+  }
+  UpdateCommands();
+}
+
+void CEditorSession::LeaveField(keField field) {
+  if (m_fields[field].OnLeave()) {
+    // The rewritten text is a change of its own, as typing is.
+    if (field == keFieldBrushSize) {
+      SetBrushSize(m_fields[field].GetInt());
+    } else {
+      UpdateDefaultEnabled();
+    }
+  }
+  UpdateCommands();
+}
+
+void CEditorSession::UpdateDefaultEnabled() {
+  m_defaultEnabled = m_fields[keFieldStrength].GetInt() != 30 ||
+                     m_fields[keFieldContract].GetInt() != 0 ||
+                     m_fields[keFieldFeathering].GetInt() != 1 ||
+                     m_fields[keFieldSmoothing].GetInt() != 0;
+}
+
+void CEditorSession::ClickFillHoles() { m_fillHoles = !m_fillHoles; }
+
+void CEditorSession::ClickTextured() {
+  m_textured = !m_textured;
+  m_doc.OnTexturedClicked(m_textured);
+}
+
+void CEditorSession::ClickSmoothBrush() {
+  m_smoothBrush = !m_smoothBrush;
+  SetBrushSize(m_brushSize);
+}
+
+void CEditorSession::StoreFieldsIntoSlots() {
+  CParamSet& set = m_filter.m_paramSet;
+  set.FindParam(keSlotStrength)->SetInt(m_fields[keFieldStrength].GetInt());
+  set.FindParam(keSlotSmoothing)->SetInt(m_fields[keFieldSmoothing].GetInt());
+  set.FindParam(keSlotFeather)->SetInt(m_fields[keFieldFeathering].GetInt());
+  set.FindParam(keSlotContract)->SetInt(m_fields[keFieldContract].GetInt());
+  set.FindParam(keSlotTextured)->SetInt(m_textured ? 1 : 0);
+  set.FindParam(keSlotFillHoles)->SetInt(m_fillHoles ? 1 : 0);
+}
+
+bool CEditorSession::PressDefault() {
+  if (!m_defaultEnabled) return false;
+  m_fields[keFieldStrength].SetValue(30);
+  m_fields[keFieldContract].SetValue(0);
+  m_fields[keFieldFeathering].SetValue(1);
+  m_fields[keFieldSmoothing].SetValue(0);
+  CParamSet& set = m_filter.m_paramSet;
+  set.FindParam(keSlotStrength)->SetInt(30);
+  set.FindParam(keSlotSmoothing)->SetInt(0);
+  set.FindParam(keSlotFeather)->SetInt(1);
+  set.FindParam(keSlotContract)->SetInt(0);
+  UpdateDefaultEnabled();
+  if (m_listener) m_listener->FocusStrength();
+  return true;
+}
+
+bool CEditorSession::PressApply() {
+  if (!m_applyEnabled) return false;
+  m_busy = true;
+  m_okEnabled = false;
+  StoreFieldsIntoSlots();
+  if (m_filter.IsRunning()) {
+    m_filter.AbortRun();
+    ResetProgress();
+    m_applyLabelAbort = false;
+  } else {
+    RunNow();
+    m_applyLabelAbort = true;
+  }
+  UpdateCommands();
+  return true;
+}
+
+bool CEditorSession::ChooseDisplay(int index) {
+  if (!m_listsEnabled || (index != keDisplayOriginal && index != keDisplayResult)) return false;
+  m_display = index;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+    if (index == keDisplayOriginal) {
+      m_displayed.CopyFrom(m_doc.m_original);
+      m_manualAllowed = false;
+      m_okEnabled = false;
+    } else {
+      m_manualAllowed = true;
+      m_displayed.CopyFrom(m_doc.m_resultImage);
+      m_okEnabled = true;
+    }
+  }
+  Repaint(true);
+  UpdateCommands();
+  return true;
+}
+
+bool CEditorSession::ChooseShowMat(int index) {
+  if (!m_listsEnabled) return false;
+  m_showMat = index >= 0 && index < kShowMatCount ? index : 0;
+  Repaint(true);
+  return true;
+}
+
+// ---- Runs -------------------------------------------------------------------
+
+void CEditorSession::RunNow() {
+  m_filter.AbortRun();
+  try {
+    CoreResult started = m_filter.StartRun();
+    ThrowIfFailed(ExamineResult(started));
+  } catch (...) {
+    // Nothing runs, so nothing would end the run: the panel goes back to
+    // Apply before the failure goes on to the caller.
+    OnProcessingAborted();
+    throw;
+  }
+}
+
+bool CEditorSession::HandleMessage(const CWindowMessage& message) {
+  switch (message.message) {
+    case WM_RUN_PROGRESS:
+      OnRunProgress(message);
+      return true;
+    case WM_RUN_DONE:
+      OnRunDone(message);
+      return true;
+    case WM_RUN_FAILED:
+      OnRunFailed(message);
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CEditorSession::OnRunProgress(const CWindowMessage& message) {
+  // Only the newest value counts; a backlog is dropped unseen.
+  CWindowMessage newest = message;
+  if (m_window) m_window->RemoveMessages(WM_RUN_PROGRESS, &newest);
+  m_progress = static_cast<int>(newest.lParam);
+  if (m_listener) m_listener->ProgressChanged(m_progress);
+}
+
+void CEditorSession::ResetProgress() {
+  if (m_window) m_window->RemoveMessages(WM_RUN_PROGRESS);
+  m_progress = 0;
+  if (m_listener) m_listener->ProgressChanged(0);
+}
+
+void CEditorSession::OnRunDone(const CWindowMessage& message) {
+  // The end of an earlier run must not take over a later run's result.
+  if (!m_filter.IsCurrentRunMessage(message)) return;
+  m_displayed.Reset();
+  m_displayed.TakeFrom(m_filter.m_result);
+  Repaint(true);
+  ResetProgress();
+  OnProcessingFinished();
+}
+
+void CEditorSession::OnRunFailed(const CWindowMessage& message) {
+  if (!m_filter.IsCurrentRunMessage(message)) return;
+  ResetProgress();
+  OnProcessingAborted();
+}
+
+void CEditorSession::OnProcessingFinished() {
+  m_applyLabelAbort = false;
+  m_listsEnabled = true;
+  m_display = keDisplayResult;
+  m_okEnabled = true;
+  m_manualAllowed = true;
+  m_busy = false;
+  m_modified += 1;
+  ++m_runsFinished;
+  UpdateCommands();
+}
+
+void CEditorSession::OnProcessingAborted() {
+  m_applyLabelAbort = false;
+  m_manualAllowed = true;
+  m_busy = false;
+  UpdateCommands();
+}
+
+bool CEditorSession::PressOk() { return IsOkEnabled(); }
+
+bool CEditorSession::PressCancel() {
+  if (m_filter.m_running) {
+    m_filter.AbortRun();
+    ResetProgress();
+    return false;
+  }
+  ResetProgress();
+  return true;
+}

@@ -1,0 +1,274 @@
+#include "editor/model/SessionReplay.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <optional>
+
+#include "editor/model/EditorSession.h"
+#include "editor/model/SessionScript.h"
+#include "engine/MatteDocument.h"
+#include "engine/MatteFilter.h"
+#include "imagecore/CoreResult.h"
+#include "platform/Window.h"
+
+void CTerminalProgress::RunStarted(int line) {
+  m_line = line;
+  std::fprintf(m_out, "\rapply (line %d): 0%%", line);
+  std::fflush(m_out);
+}
+
+void CTerminalProgress::Progress(int percent) {
+  std::fprintf(m_out, "\rapply (line %d): %d%%", m_line, percent);
+  std::fflush(m_out);
+}
+
+void CTerminalProgress::RunEnded(bool completed) {
+  if (completed) {
+    std::fprintf(m_out, "\rapply (line %d): 100%%\n", m_line);
+  } else {
+    std::fprintf(m_out, "\rapply (line %d): failed\n", m_line);
+  }
+  std::fflush(m_out);
+}
+
+bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+
+namespace {
+
+class CReplay : private IEditorSessionListener {
+ public:
+  CReplay(const std::string& name, CMatteFilter& filter, CCoreImage& holder,
+          IReplayProgress* progress)
+      : m_name(name),
+        m_progress(progress),
+        m_window([this](const CWindowMessage& message) { m_session.HandleMessage(message); }),
+        m_session(filter, m_doc, holder) {
+    m_session.SetListener(this);
+    m_session.Open(m_window);
+  }
+
+  CReplayOutcome Run(CScriptReader& reader);
+
+ private:
+  // Why a command is refused, or nothing when it was carried out.
+  std::optional<std::string> Execute(const CScriptCommand& command);
+  std::optional<std::string> Mark(const CScriptCommand& command, bool object);
+  std::optional<std::string> Manual(const CScriptCommand& command, bool recover);
+  std::optional<std::string> Apply(int line);
+  void SetBox(bool wanted, bool current, void (CEditorSession::*click)()) {
+    if (wanted != current) (m_session.*click)();
+  }
+
+  CReplayOutcome Failure(keReplayEnd end, int line, const std::string& message, int column = 0) {
+    CScriptError error;
+    error.line = line;
+    error.column = column;
+    error.message = message;
+    return {end, FormatScriptError(m_name, error)};
+  }
+
+  void ProgressChanged(int percent) override {
+    // The bar's resets at a run's end are not progress.
+    if (m_inRun && percent > m_lastPercent) {
+      m_lastPercent = percent;
+      if (m_progress) m_progress->Progress(percent);
+    }
+  }
+
+  CViewGeometry View() const {
+    return CViewGeometry::AtZoomOne(m_doc.m_work.Width(), m_doc.m_work.Height());
+  }
+
+  std::string m_name;
+  IReplayProgress* m_progress;
+  CMatteDocument m_doc;
+  CHeadlessWindow m_window;
+  CEditorSession m_session;
+  bool m_inRun = false;
+  int m_lastPercent = 0;
+  bool m_ended = false;
+  keReplayEnd m_end = keReplayOk;
+};
+
+CReplayOutcome CReplay::Run(CScriptReader& reader) {
+  CScriptCommand command;
+  CScriptError error;
+  while (!m_ended) {
+    switch (reader.Next(command, error)) {
+      case CScriptReader::keReadError:
+        return {keReplayScriptError, FormatScriptError(m_name, error)};
+      case CScriptReader::keReadEnd:
+        // The end of the script presses OK.
+        if (!m_session.PressOk()) {
+          return Failure(keReplayScriptError, std::max(reader.LineNumber(), 1),
+                         "the script ends, which presses OK, but OK is disabled "
+                         "(no result is shown)");
+        }
+        return {keReplayOk, {}};
+      case CScriptReader::keReadCommand:
+        break;
+    }
+    try {
+      if (std::optional<std::string> refused = Execute(command)) {
+        const keReplayEnd end = m_end == keReplayRunFailed ? keReplayRunFailed : keReplayScriptError;
+        return Failure(end, command.line, *refused);
+      }
+    } catch (CJException& failure) {
+      return Failure(keReplayRunFailed, command.line,
+                     std::string("the command failed: ") + failure.MessageText());
+    }
+  }
+  return {m_end, {}};
+}
+
+std::optional<std::string> CReplay::Execute(const CScriptCommand& command) {
+  switch (command.kind) {
+    case keScriptSetStrength:
+      m_session.TypeIntoField(keFieldStrength, command.text);
+      return {};
+    case keScriptSetContract:
+      m_session.TypeIntoField(keFieldContract, command.text);
+      return {};
+    case keScriptSetFeathering:
+      m_session.TypeIntoField(keFieldFeathering, command.text);
+      return {};
+    case keScriptSetSmoothing:
+      m_session.TypeIntoField(keFieldSmoothing, command.text);
+      return {};
+    case keScriptSetFillHoles:
+      SetBox(command.on, m_session.FillHoles(), &CEditorSession::ClickFillHoles);
+      return {};
+    case keScriptSetTextured:
+      SetBox(command.on, m_session.Textured(), &CEditorSession::ClickTextured);
+      return {};
+    case keScriptBrush:
+      m_session.TypeIntoField(keFieldBrushSize, command.text);
+      return {};
+    case keScriptBrushSmooth:
+      SetBox(command.on, m_session.SmoothBrush(), &CEditorSession::ClickSmoothBrush);
+      return {};
+    case keScriptBackground:
+      return Mark(command, false);
+    case keScriptObject:
+      return Mark(command, true);
+    case keScriptErase:
+      return Manual(command, false);
+    case keScriptRecover:
+      return Manual(command, true);
+    case keScriptApply:
+      return Apply(command.line);
+    case keScriptDeleteMarks:
+      if (!m_session.DeleteAllMarks()) {
+        return "'delete-marks' refused: Delete All Marks is disabled (there are no marks)";
+      }
+      return {};
+    case keScriptReset:
+      if (!m_session.Reset()) {
+        return "'reset' refused: Reset is disabled (nothing was modified since the editor "
+               "opened or was reset)";
+      }
+      return {};
+    case keScriptDisplay:
+      if (!m_session.ChooseDisplay(command.on ? keDisplayResult : keDisplayOriginal)) {
+        return "'display' refused: the Display list is disabled (no result has been shown "
+               "since the editor opened or was reset)";
+      }
+      return {};
+    case keScriptPreset:
+    case keScriptSavePreset:
+    case keScriptDeletePreset:
+      return "preset commands are refused: the preset row is switched off";
+    case keScriptOk:
+      if (!m_session.PressOk()) return "'ok' refused: OK is disabled (no result is shown)";
+      m_ended = true;
+      m_end = keReplayOk;
+      return {};
+    case keScriptCancel:
+      // Apply waits for its run, so Cancel never meets one and closes.
+      if (m_session.PressCancel()) {
+        m_ended = true;
+        m_end = keReplayCancelled;
+      }
+      return {};
+  }
+  return "unknown command";
+}
+
+std::optional<std::string> CReplay::Mark(const CScriptCommand& command, bool object) {
+  m_session.SelectTool(object ? ID_TOOL_MARK_OBJECT : ID_TOOL_MARK_BACKGROUND);
+  const CViewGeometry view = View();
+  const auto& points = command.points;
+  m_session.MarkPress(view, {points[0].x, points[0].y});
+  for (size_t i = 1; i < points.size(); ++i) m_session.MarkMove(view, {points[i].x, points[i].y});
+  m_session.MarkRelease();
+  return {};
+}
+
+std::optional<std::string> CReplay::Manual(const CScriptCommand& command, bool recover) {
+  if (!m_session.SelectTool(ID_TOOL_MANUAL)) {
+    return std::string("'") + (recover ? "recover" : "erase") +
+           "' refused: the manual tool is not available while Display shows \"Original\"";
+  }
+  const CViewGeometry view = View();
+  const auto& points = command.points;
+  m_session.ManualPress(view, {points[0].x, points[0].y}, recover);
+  for (size_t i = 1; i < points.size(); ++i) {
+    m_session.ManualMove(view, {points[i].x, points[i].y}, !recover, recover);
+  }
+  m_session.ManualRelease(recover);
+  return {};
+}
+
+std::optional<std::string> CReplay::Apply(int line) {
+  if (!m_session.IsApplyEnabled()) {
+    return "'apply' refused: Apply is disabled (nothing has been marked or edited since the "
+           "editor opened, marks were deleted or it was reset)";
+  }
+  const int finishedBefore = m_session.RunsFinished();
+  m_inRun = true;
+  m_lastPercent = 0;
+  if (m_progress) m_progress->RunStarted(line);
+  try {
+    m_session.PressApply();
+  } catch (...) {
+    m_inRun = false;
+    if (m_progress) m_progress->RunEnded(false);
+    throw;
+  }
+  // Every run ends with exactly one done or failed message; until it is
+  // handled the panel stays busy.
+  while (m_session.IsBusy()) {
+    m_window.WaitForMessage(std::chrono::milliseconds(100));
+    m_window.PumpMessages();
+  }
+  m_inRun = false;
+  const bool completed = m_session.RunsFinished() > finishedBefore;
+  if (m_progress) m_progress->RunEnded(completed);
+  if (!completed) {
+    // Interactively the panel would only show Apply again; a script has no
+    // one to notice, and its later commands would act on a missing result.
+    m_end = keReplayRunFailed;
+    return "the run did not complete (the engine failed)";
+  }
+  return {};
+}
+
+}  // namespace
+
+CReplayOutcome ReplaySessionScript(std::istream& script, const std::string& scriptName,
+                                   CMatteFilter& filter, CCoreImage& holderImage,
+                                   IReplayProgress* progress) {
+  CScriptReader reader(script);
+  CReplay replay(scriptName, filter, holderImage, progress);
+  return replay.Run(reader);
+}
+
+CReplayOutcome ReplaySessionScript(const std::string& scriptPath, CMatteFilter& filter,
+                                   CCoreImage& holderImage, IReplayProgress* progress) {
+  CScriptReader reader(scriptPath);
+  if (!reader.IsOpen()) return {keReplayScriptError, scriptPath + ": the script cannot be opened"};
+  CReplay replay(scriptPath, filter, holderImage, progress);
+  return replay.Run(reader);
+}

@@ -1,0 +1,308 @@
+#include "editor/model/SessionScript.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+struct CWord {
+  std::string_view text;
+  size_t offset;  // byte offset within the line
+};
+
+// Columns count characters, not bytes, so a name with accents before the
+// faulty word does not shift the column the user looks for.
+int ColumnOf(std::string_view line, size_t offset) {
+  int column = 1;
+  for (size_t i = 0; i < offset && i < line.size(); ++i) {
+    if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) ++column;
+  }
+  return column;
+}
+
+// Words end up in messages; bytes that would garble a terminal are escaped.
+std::string Quote(std::string_view word) {
+  std::string out = "'";
+  for (char c : word) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "\\x%02X", u);
+      out += buffer;
+    } else {
+      out += c;
+    }
+  }
+  out += "'";
+  return out;
+}
+
+std::vector<CWord> SplitWords(std::string_view line) {
+  std::vector<CWord> words;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && (line[i] == ' ' || line[i] == '\t')) ++i;
+    if (i >= line.size()) break;
+    const size_t start = i;
+    while (i < line.size() && line[i] != ' ' && line[i] != '\t') ++i;
+    words.push_back({line.substr(start, i - start), start});
+  }
+  return words;
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// An optional minus sign and at least one digit; saturated to the limit.
+bool ParseCoordinate(std::string_view text, int& value) {
+  bool negative = false;
+  if (!text.empty() && text[0] == '-') {
+    negative = true;
+    text.remove_prefix(1);
+  }
+  if (text.empty()) return false;
+  long long magnitude = 0;
+  for (char c : text) {
+    if (!IsDigit(c)) return false;
+    magnitude = std::min<long long>(magnitude * 10 + (c - '0'), kScriptCoordinateLimit);
+  }
+  value = static_cast<int>(negative ? -magnitude : magnitude);
+  return true;
+}
+
+bool ParsePoint(std::string_view word, CScriptPoint& point) {
+  const size_t comma = word.find(',');
+  if (comma == std::string_view::npos) return false;
+  return ParseCoordinate(word.substr(0, comma), point.x) &&
+         ParseCoordinate(word.substr(comma + 1), point.y);
+}
+
+class CLineParser {
+ public:
+  CLineParser(std::string_view line, int lineNumber, CScriptCommand& command, CScriptError& error)
+      : m_line(line), m_words(SplitWords(line)), m_command(command), m_error(error) {
+    m_command = CScriptCommand();
+    m_command.line = lineNumber;
+    m_error = CScriptError();
+    m_error.line = lineNumber;
+  }
+
+  keParseResult Parse();
+
+ private:
+  keParseResult Fail(std::string message, const CWord* word = nullptr) {
+    m_error.message = std::move(message);
+    m_error.column = word ? ColumnOf(m_line, word->offset) : 0;
+    return keParseError;
+  }
+  // The command takes exactly `count` words.
+  bool Exactly(size_t count, keParseResult& failure) { return Between(count, count, failure); }
+  bool Between(size_t least, size_t most, keParseResult& failure);
+  bool OnOff(const CWord& word, keParseResult& failure);
+  bool FieldValue(const CWord& word, keParseResult& failure);
+  keParseResult Points(keScriptCommand kind);
+  keParseResult Set();
+
+  std::string_view m_line;
+  std::vector<CWord> m_words;
+  CScriptCommand& m_command;
+  CScriptError& m_error;
+};
+
+bool CLineParser::Between(size_t least, size_t most, keParseResult& failure) {
+  const std::string name(m_words[0].text);
+  if (m_words.size() < least) {
+    failure = Fail("too few words for '" + name + "'");
+    return false;
+  }
+  if (m_words.size() > most) {
+    failure = Fail("too many words for '" + name + "'", &m_words[most]);
+    return false;
+  }
+  return true;
+}
+
+bool CLineParser::OnOff(const CWord& word, keParseResult& failure) {
+  if (word.text == "on" || word.text == "off") {
+    m_command.on = word.text == "on";
+    return true;
+  }
+  failure = Fail("expected on or off, not " + Quote(word.text), &word);
+  return false;
+}
+
+bool CLineParser::FieldValue(const CWord& word, keParseResult& failure) {
+  if (IsFieldValueWord(word.text)) {
+    m_command.text = std::string(word.text);
+    return true;
+  }
+  failure = Fail("malformed number " + Quote(word.text), &word);
+  return false;
+}
+
+keParseResult CLineParser::Points(keScriptCommand kind) {
+  keParseResult failure = keParseError;
+  if (!Between(2, m_words.size(), failure)) return failure;
+  m_command.kind = kind;
+  for (size_t i = 1; i < m_words.size(); ++i) {
+    CScriptPoint point;
+    if (!ParsePoint(m_words[i].text, point)) {
+      return Fail("malformed point " + Quote(m_words[i].text) + " (expected X,Y)", &m_words[i]);
+    }
+    m_command.points.push_back(point);
+  }
+  return keParseCommand;
+}
+
+keParseResult CLineParser::Set() {
+  keParseResult failure = keParseError;
+  if (m_words.size() < 2) return Fail("too few words for 'set'");
+  const CWord& field = m_words[1];
+  struct CFieldName {
+    std::string_view name;
+    keScriptCommand kind;
+    bool numeric;
+  };
+  static constexpr CFieldName kFields[] = {
+      {"strength", keScriptSetStrength, true},   {"contract", keScriptSetContract, true},
+      {"feathering", keScriptSetFeathering, true}, {"smoothing", keScriptSetSmoothing, true},
+      {"fillholes", keScriptSetFillHoles, false}, {"textured", keScriptSetTextured, false},
+  };
+  const CFieldName* found = nullptr;
+  for (const CFieldName& candidate : kFields) {
+    if (candidate.name == field.text) found = &candidate;
+  }
+  if (!found) {
+    return Fail("unknown field " + Quote(field.text) +
+                    " (strength, contract, feathering, smoothing, fillholes, textured)",
+                &field);
+  }
+  if (!Exactly(3, failure)) return failure;
+  m_command.kind = found->kind;
+  if (found->numeric ? !FieldValue(m_words[2], failure) : !OnOff(m_words[2], failure)) {
+    return failure;
+  }
+  return keParseCommand;
+}
+
+keParseResult CLineParser::Parse() {
+  if (m_words.empty()) return keParseEmpty;
+  const std::string_view word = m_words[0].text;
+  keParseResult failure = keParseError;
+
+  if (word == "set") return Set();
+  if (word == "background") return Points(keScriptBackground);
+  if (word == "object") return Points(keScriptObject);
+  if (word == "erase") return Points(keScriptErase);
+  if (word == "recover") return Points(keScriptRecover);
+
+  struct CSimple {
+    std::string_view name;
+    keScriptCommand kind;
+  };
+  static constexpr CSimple kSimple[] = {
+      {"apply", keScriptApply}, {"delete-marks", keScriptDeleteMarks},
+      {"reset", keScriptReset}, {"delete-preset", keScriptDeletePreset},
+      {"ok", keScriptOk},       {"cancel", keScriptCancel},
+  };
+  for (const CSimple& simple : kSimple) {
+    if (simple.name == word) {
+      if (!Exactly(1, failure)) return failure;
+      m_command.kind = simple.kind;
+      return keParseCommand;
+    }
+  }
+
+  if (word == "brush") {
+    if (!Exactly(2, failure) || !FieldValue(m_words[1], failure)) return failure;
+    m_command.kind = keScriptBrush;
+    return keParseCommand;
+  }
+  if (word == "brush-smooth") {
+    if (!Exactly(2, failure) || !OnOff(m_words[1], failure)) return failure;
+    m_command.kind = keScriptBrushSmooth;
+    return keParseCommand;
+  }
+  if (word == "display") {
+    if (!Exactly(2, failure)) return failure;
+    const CWord& entry = m_words[1];
+    if (entry.text != "original" && entry.text != "result") {
+      return Fail("expected original or result, not " + Quote(entry.text), &entry);
+    }
+    m_command.kind = keScriptDisplay;
+    m_command.on = entry.text == "result";
+    return keParseCommand;
+  }
+  if (word == "preset" || word == "save-preset") {
+    if (!Exactly(2, failure)) return failure;
+    m_command.kind = word == "preset" ? keScriptPreset : keScriptSavePreset;
+    m_command.text = std::string(m_words[1].text);
+    return keParseCommand;
+  }
+  return Fail("unknown command " + Quote(word), &m_words[0]);
+}
+
+}  // namespace
+
+std::string FormatScriptError(const std::string& file, const CScriptError& error) {
+  std::string out = file + ":" + std::to_string(error.line);
+  if (error.column > 0) out += ":" + std::to_string(error.column);
+  return out + ": " + error.message;
+}
+
+bool IsFieldValueWord(std::string_view word) {
+  if (word.empty()) return false;
+  int exponents = 0;
+  for (size_t i = 0; i < word.size(); ++i) {
+    const char c = word[i];
+    if (c == 'e' || c == 'E') {
+      if (i == 0 || ++exponents > 1) return false;
+    } else if (!IsDigit(c) && c != '-') {
+      return false;
+    }
+  }
+  return true;
+}
+
+keParseResult ParseScriptLine(std::string_view line, int lineNumber, CScriptCommand& command,
+                              CScriptError& error) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  const size_t hash = line.find('#');
+  if (hash != std::string_view::npos) line = line.substr(0, hash);
+  return CLineParser(line, lineNumber, command, error).Parse();
+}
+
+CScriptReader::CScriptReader(std::istream& input) : m_input(&input) {}
+
+CScriptReader::CScriptReader(const std::string& path)
+    : m_file(std::make_unique<std::ifstream>(path, std::ios::binary)) {
+  if (m_file->is_open()) m_input = m_file.get();
+}
+
+CScriptReader::keRead CScriptReader::Next(CScriptCommand& command, CScriptError& error) {
+  if (m_finished || !m_input) return keReadEnd;
+  std::string line;
+  while (true) {
+    if (!std::getline(*m_input, line)) {
+      m_finished = true;
+      if (m_input->bad()) {
+        error = CScriptError();
+        error.line = m_lineNumber + 1;
+        error.message = "the script could not be read";
+        return keReadError;
+      }
+      return keReadEnd;
+    }
+    ++m_lineNumber;
+    std::string_view text = line;
+    if (m_lineNumber == 1 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    switch (ParseScriptLine(text, m_lineNumber, command, error)) {
+      case keParseCommand:
+        return keReadCommand;
+      case keParseError:
+        m_finished = true;
+        return keReadError;
+      case keParseEmpty:
+        break;
+    }
+  }
+}

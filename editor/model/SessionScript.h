@@ -1,0 +1,103 @@
+// Session scripts: what a user does in the editor between its opening and OK
+// or Cancel, one command a line. The reader hands out one command at a time,
+// so nothing after the line being carried out is read.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <istream>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum keScriptCommand : int {
+  keScriptSetStrength,
+  keScriptSetContract,
+  keScriptSetFeathering,
+  keScriptSetSmoothing,
+  keScriptSetFillHoles,
+  keScriptSetTextured,
+  keScriptBrush,
+  keScriptBrushSmooth,
+  keScriptBackground,
+  keScriptObject,
+  keScriptErase,
+  keScriptRecover,
+  keScriptApply,
+  keScriptDeleteMarks,
+  keScriptReset,
+  keScriptDisplay,
+  keScriptPreset,
+  keScriptSavePreset,
+  keScriptDeletePreset,
+  keScriptOk,
+  keScriptCancel,
+};
+
+struct CScriptPoint {
+  int x = 0;
+  int y = 0;
+  bool operator==(const CScriptPoint&) const = default;
+};
+
+struct CScriptCommand {
+  keScriptCommand kind = keScriptOk;
+  int line = 0;
+  // The field value as typed (set ..., brush) or the preset name.
+  std::string text;
+  // on/off of a check box; for display, true means "result".
+  bool on = false;
+  std::vector<CScriptPoint> points;
+};
+
+struct CScriptError {
+  int line = 0;
+  int column = 0;  // 1-based, in characters; 0 when no single word is at fault
+  std::string message;
+};
+
+// "FILE:LINE: message" or "FILE:LINE:COLUMN: message".
+std::string FormatScriptError(const std::string& file, const CScriptError& error);
+
+enum keParseResult : int {
+  keParseCommand,  // a command was read
+  keParseEmpty,    // a blank or comment-only line
+  keParseError,
+};
+
+// One line without its line end (a trailing CR is tolerated and dropped).
+keParseResult ParseScriptLine(std::string_view line, int lineNumber, CScriptCommand& command,
+                              CScriptError& error);
+
+// Whether `word` is something the user could type into an integer field:
+// digits and minus signs with at most one e or E, which is not the first.
+bool IsFieldValueWord(std::string_view word);
+
+// Coordinates are kept within this bound: a point that far out lies outside
+// any image anyway and lands on its edge, and the arithmetic stays in range.
+inline constexpr int kScriptCoordinateLimit = 1 << 30;
+
+class CScriptReader {
+ public:
+  enum keRead : int { keReadCommand, keReadEnd, keReadError };
+
+  // Reads from a stream that the caller keeps alive.
+  explicit CScriptReader(std::istream& input);
+  // Opens the file; IsOpen() tells whether that worked.
+  explicit CScriptReader(const std::string& path);
+
+  bool IsOpen() const { return m_input != nullptr; }
+
+  // The next command, skipping blank and comment lines. After keReadError
+  // or keReadEnd nothing more is read.
+  keRead Next(CScriptCommand& command, CScriptError& error);
+
+  int LineNumber() const { return m_lineNumber; }
+
+ private:
+  std::unique_ptr<std::ifstream> m_file;
+  std::istream* m_input = nullptr;
+  int m_lineNumber = 0;
+  bool m_finished = false;
+};

@@ -1,0 +1,475 @@
+#include "editor/model/EditorSession.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+#include "TestImages.h"
+#include "engine/Marks.h"
+#include "engine/MatteFilter.h"
+#include "framework/FilterBase.h"
+#include "framework/Param.h"
+
+namespace {
+
+int Slot(CMatteFilter& filter, int slot) {
+  int value = -1;
+  filter.m_paramSet.FindParam(slot)->GetInt(value);
+  return value;
+}
+
+class EditorSession : public ::testing::Test {
+ protected:
+  EditorSession() : holder(MakeSkyAndRoof(80, 80)) {
+    // Partial alpha in the layer, which recover must bring back.
+    SetPixel(holder, 5, 5, 40, 90, 220, 100);
+    SetPixel(holder, 6, 5, 40, 90, 220, 0);
+    session.Open(window);
+  }
+
+  CViewGeometry View() const { return CViewGeometry::AtZoomOne(80, 80); }
+
+  void Stroke(bool object, std::vector<CClientPoint> points) {
+    session.SelectTool(object ? ID_TOOL_MARK_OBJECT : ID_TOOL_MARK_BACKGROUND);
+    session.MarkPress(View(), points[0]);
+    for (size_t i = 1; i < points.size(); ++i) session.MarkMove(View(), points[i]);
+    session.MarkRelease();
+  }
+
+  void ManualStroke(bool recover, std::vector<CClientPoint> points) {
+    ASSERT_TRUE(session.SelectTool(ID_TOOL_MANUAL));
+    session.ManualPress(View(), points[0], recover);
+    for (size_t i = 1; i < points.size(); ++i)
+      session.ManualMove(View(), points[i], !recover, recover);
+    session.ManualRelease(recover);
+  }
+
+  void WaitForRun() {
+    while (session.IsBusy()) {
+      window.WaitForMessage(std::chrono::milliseconds(100));
+      window.PumpMessages();
+    }
+  }
+
+  int CountMarked(CCoreImage& marks) {
+    int count = 0;
+    for (int y = 0; y < marks.Height(); ++y)
+      for (int x = 0; x < marks.Width(); ++x) count += GreyAt(marks, x, y) != keMarkNone;
+    return count;
+  }
+
+  CPrivateConfig config;
+  CCoreImage holder;
+  CMatteFilter filter;
+  CMatteDocument doc;
+  CHeadlessWindow window{[this](const CWindowMessage& m) { session.HandleMessage(m); }};
+  CEditorSession session{filter, doc, holder};
+};
+
+const CMarkPoint kEnd = kStrokeEnd;
+
+}  // namespace
+
+// ---- Opening ----------------------------------------------------------------
+
+TEST_F(EditorSession, OpeningShowsTheDefaultsAndStoresThemWhateverTheStoreHeld) {
+  filter.m_paramSet.FindParam(keSlotStrength)->SetInt(77);
+  filter.m_paramSet.FindParam(keSlotFillHoles)->SetInt(1);
+  session.Open(window);
+  EXPECT_EQ(session.Field(keFieldStrength).Text(), "30");
+  EXPECT_EQ(session.Field(keFieldContract).Text(), "0");
+  EXPECT_EQ(session.Field(keFieldFeathering).Text(), "1");
+  EXPECT_EQ(session.Field(keFieldSmoothing).Text(), "0");
+  EXPECT_EQ(session.Field(keFieldBrushSize).Text(), "50");
+  EXPECT_EQ(session.BrushSize(), 50);
+  EXPECT_FALSE(session.FillHoles());
+  EXPECT_FALSE(session.Textured());
+  EXPECT_FALSE(session.SmoothBrush());
+  EXPECT_EQ(Slot(filter, keSlotStrength), 30);
+  EXPECT_EQ(Slot(filter, keSlotSmoothing), 0);
+  EXPECT_EQ(Slot(filter, keSlotFeather), 1);
+  EXPECT_EQ(Slot(filter, keSlotContract), 0);
+  EXPECT_EQ(Slot(filter, keSlotFillHoles), 0);
+  EXPECT_EQ(Slot(filter, keSlotTextured), 0);
+  EXPECT_EQ(session.DisplaySelection(), keDisplayOriginal);
+  EXPECT_FALSE(session.IsApplyEnabled());
+  EXPECT_FALSE(session.IsDefaultEnabled());
+  EXPECT_FALSE(session.IsOkEnabled());
+  EXPECT_FALSE(session.IsDisplayEnabled());
+  EXPECT_FALSE(session.IsShowMatEnabled());
+  EXPECT_FALSE(session.IsBrushSettingsEnabled());
+  EXPECT_FALSE(session.IsDeleteAllMarksEnabled());
+  EXPECT_FALSE(session.IsResetEnabled());
+  EXPECT_TRUE(session.IsManualAllowed());
+  EXPECT_EQ(filter.m_view, &doc);
+  // The working image's alpha is 0 or 255.
+  EXPECT_EQ(AlphaAt(doc.m_work, 5, 5), 255);
+  EXPECT_EQ(AlphaAt(doc.m_work, 6, 5), 0);
+}
+
+// ---- Marking ----------------------------------------------------------------
+
+TEST_F(EditorSession, StrokeWritesOnlyItsSampledPixelsIntoBothMarksImages) {
+  Stroke(false, {{10, 5}, {60, 5}, {-20, 200}});
+  ASSERT_TRUE(doc.m_marks && doc.m_allMarks);
+  // Three samples; the last, far outside, lands on the corner.
+  EXPECT_EQ(CountMarked(*doc.m_marks), 3);
+  EXPECT_EQ(CountMarked(*doc.m_allMarks), 3);
+  for (CCoreImage* marks : {doc.m_marks.get(), doc.m_allMarks.get()}) {
+    EXPECT_EQ(GreyAt(*marks, 10, 5), keMarkBackground);
+    EXPECT_EQ(GreyAt(*marks, 60, 5), keMarkBackground);
+    EXPECT_EQ(GreyAt(*marks, 0, 79), keMarkBackground);
+    EXPECT_EQ(GreyAt(*marks, 35, 5), keMarkNone);  // between samples: not written
+  }
+  EXPECT_EQ(doc.m_bgPoints, (std::vector<CMarkPoint>{{10, 5}, {60, 5}, {0, 79}, kEnd}));
+  EXPECT_TRUE(doc.m_objPoints.empty());
+  EXPECT_EQ(session.PressCount(), 1);
+  EXPECT_EQ(session.ReleaseCount(), 1);
+}
+
+TEST_F(EditorSession, APressWithoutMovingLeavesOnePointAndItsClosingPair) {
+  Stroke(true, {{40, 70}});
+  EXPECT_EQ(doc.m_objPoints, (std::vector<CMarkPoint>{{40, 70}, kEnd}));
+  EXPECT_EQ(GreyAt(*doc.m_marks, 40, 70), keMarkObject);
+  EXPECT_EQ(CountMarked(*doc.m_marks), 1);
+}
+
+TEST_F(EditorSession, ClosingPairIsAppendedOnlyAfterAPoint) {
+  Stroke(false, {{1, 1}});
+  Stroke(false, {{2, 2}});
+  EXPECT_EQ(doc.m_bgPoints, (std::vector<CMarkPoint>{{1, 1}, kEnd, {2, 2}, kEnd}));
+  // An object list that was never used stays empty.
+  EXPECT_TRUE(doc.m_objPoints.empty());
+}
+
+TEST_F(EditorSession, DeleteAllMarksDuringADragRecordsNothingMore) {
+  session.SelectTool(ID_TOOL_MARK_BACKGROUND);
+  session.MarkPress(View(), {3, 3});
+  ASSERT_TRUE(session.DeleteAllMarks());
+  const CMarkMove move = session.MarkMove(View(), {9, 9});
+  EXPECT_FALSE(move.recorded);
+  session.MarkRelease();
+  EXPECT_TRUE(doc.m_bgPoints.empty());
+  // The move created the marks again, but marked nothing.
+  ASSERT_TRUE(doc.m_marks);
+  EXPECT_EQ(CountMarked(*doc.m_marks), 0);
+  EXPECT_EQ(GreyAt(*doc.m_allMarks, 3, 3), keMarkBackground);
+}
+
+TEST_F(EditorSession, MoveReportsTheLineToDrawExceptAfterAClosingPair) {
+  session.SelectTool(ID_TOOL_MARK_OBJECT);
+  session.MarkPress(View(), {3, 3});
+  const CMarkMove move = session.MarkMove(View(), {9, 4});
+  EXPECT_TRUE(move.recorded);
+  EXPECT_TRUE(move.drawLine);
+  EXPECT_EQ(move.from, (CMarkPoint{3, 3}));
+  EXPECT_EQ(move.to, (CMarkPoint{9, 4}));
+  session.MarkRelease();
+  // A move with the button held after the release (no press) follows (-1, -1).
+  const CMarkMove after = session.MarkMove(View(), {12, 4});
+  EXPECT_TRUE(after.recorded);
+  EXPECT_FALSE(after.drawLine);
+}
+
+TEST_F(EditorSession, StrokesSetTheCombinationModeAndTexturedClicksToo) {
+  Stroke(true, {{1, 1}});
+  EXPECT_EQ(doc.m_combineMode, 1);
+  Stroke(false, {{1, 1}});
+  EXPECT_EQ(doc.m_combineMode, 0);
+  session.ClickTextured();  // now checked
+  EXPECT_EQ(doc.m_combineMode, 0);
+  session.ClickTextured();  // now clear
+  EXPECT_EQ(doc.m_combineMode, 1);
+}
+
+TEST_F(EditorSession, ReleaseMakesTheWorkingImageTheStartOfTheNextRun) {
+  Stroke(false, {{1, 1}});
+  SetPixel(doc.m_work, 20, 20, 1, 2, 3, 0);
+  Stroke(false, {{2, 2}});
+  EXPECT_EQ(AlphaAt(doc.m_base, 20, 20), 0);
+}
+
+TEST_F(EditorSession, CtrlContinuesTheDragAsAStrokeOfTheOtherKind) {
+  session.SelectTool(ID_TOOL_MARK_BACKGROUND);
+  session.MarkPress(View(), {10, 10});
+  session.MarkMove(View(), {20, 10});
+  session.CtrlDown(View());
+  EXPECT_EQ(session.Tool(), ID_TOOL_MARK_OBJECT);
+  session.MarkMove(View(), {30, 10});
+  session.CtrlUp(View());
+  EXPECT_EQ(session.Tool(), ID_TOOL_MARK_BACKGROUND);
+  session.MarkMove(View(), {40, 10});
+  session.MarkRelease();
+  EXPECT_EQ(doc.m_bgPoints,
+            (std::vector<CMarkPoint>{{10, 10}, {20, 10}, kEnd, {30, 10}, {40, 10}, kEnd}));
+  EXPECT_EQ(doc.m_objPoints, (std::vector<CMarkPoint>{{20, 10}, {30, 10}, kEnd}));
+  EXPECT_EQ(GreyAt(*doc.m_marks, 30, 10), keMarkBackground);  // written last
+  EXPECT_EQ(GreyAt(*doc.m_marks, 20, 10), keMarkObject);
+  EXPECT_EQ(session.PressCount(), 3);
+  EXPECT_EQ(session.ReleaseCount(), 3);
+}
+
+TEST_F(EditorSession, ReturningToAnObjectStrokeRecordsThePointWithoutMarkingIt) {
+  session.SelectTool(ID_TOOL_MARK_OBJECT);
+  session.MarkPress(View(), {10, 10});
+  session.CtrlDown(View());  // now background, from (10, 10)
+  session.MarkMove(View(), {15, 15});
+  session.CtrlUp(View());  // back to object at (15, 15): recorded, not marked
+  session.MarkRelease();
+  EXPECT_EQ(doc.m_objPoints, (std::vector<CMarkPoint>{{10, 10}, kEnd, {15, 15}, kEnd}));
+  EXPECT_EQ(doc.m_bgPoints, (std::vector<CMarkPoint>{{10, 10}, {15, 15}, kEnd}));
+  EXPECT_EQ(GreyAt(*doc.m_marks, 15, 15), keMarkBackground);
+  EXPECT_EQ(GreyAt(*doc.m_marks, 10, 10), keMarkBackground);
+}
+
+TEST_F(EditorSession, CtrlWithoutAStrokeOnlySwitchesTheToolWhileHeld) {
+  session.SelectTool(ID_TOOL_MARK_OBJECT);
+  session.CtrlDown(View());
+  EXPECT_EQ(session.Tool(), ID_TOOL_MARK_BACKGROUND);
+  session.CtrlDown(View());  // key repeat
+  EXPECT_EQ(session.Tool(), ID_TOOL_MARK_BACKGROUND);
+  session.CtrlUp(View());
+  EXPECT_EQ(session.Tool(), ID_TOOL_MARK_OBJECT);
+  EXPECT_TRUE(doc.m_bgPoints.empty());
+  EXPECT_TRUE(doc.m_objPoints.empty());
+  EXPECT_FALSE(doc.m_marks);
+}
+
+TEST_F(EditorSession, CtrlWorksAgainAfterAnotherToolWasChosenWhileItWasHeld) {
+  session.SelectTool(ID_TOOL_MARK_BACKGROUND);
+  session.CtrlDown(View());
+  session.SelectTool(ID_TOOL_ZOOM);
+  session.CtrlUp(View());
+  EXPECT_EQ(session.Tool(), ID_TOOL_ZOOM);
+  session.SelectTool(ID_TOOL_MARK_BACKGROUND);
+  session.CtrlDown(View());
+  EXPECT_EQ(session.Tool(), ID_TOOL_MARK_OBJECT);
+}
+
+TEST_F(EditorSession, AKeyUpWithoutItsKeyDownKeepsTheTool) {
+  session.SelectTool(ID_TOOL_MARK_OBJECT);
+  session.CtrlUp(View());
+  EXPECT_EQ(session.Tool(), ID_TOOL_MARK_OBJECT);
+}
+
+// ---- Delete All Marks and Reset ----------------------------------------------
+
+TEST_F(EditorSession, DeleteAllMarksKeepsAllMarksAndDisablesApplyBeforeAnyResult) {
+  EXPECT_FALSE(session.DeleteAllMarks());  // disabled without marks
+  Stroke(false, {{4, 4}});
+  EXPECT_TRUE(session.IsApplyEnabled());
+  EXPECT_TRUE(session.IsDeleteAllMarksEnabled());
+  ASSERT_TRUE(session.DeleteAllMarks());
+  EXPECT_FALSE(doc.m_marks);
+  ASSERT_TRUE(doc.m_allMarks);
+  EXPECT_EQ(GreyAt(*doc.m_allMarks, 4, 4), keMarkBackground);
+  EXPECT_FALSE(session.IsApplyEnabled());
+  EXPECT_EQ(session.PressCount(), 0);
+}
+
+TEST_F(EditorSession, ResetIsRefusedUntilSomethingWasModified) {
+  Stroke(false, {{4, 4}});
+  EXPECT_FALSE(session.IsResetEnabled());  // marks alone do not count
+  EXPECT_FALSE(session.Reset());
+}
+
+TEST_F(EditorSession, ResetRemovesEverythingAndShowsTheOriginal) {
+  Stroke(false, {{4, 4}});
+  ManualStroke(false, {{40, 40}});
+  ASSERT_TRUE(session.IsResetEnabled());
+  ASSERT_TRUE(session.Reset());
+  EXPECT_FALSE(doc.m_marks);
+  EXPECT_FALSE(doc.m_allMarks);
+  EXPECT_TRUE(doc.m_bgPoints.empty());
+  EXPECT_EQ(session.Modified(), 0);
+  EXPECT_EQ(session.DisplaySelection(), keDisplayOriginal);
+  EXPECT_FALSE(session.IsDisplayEnabled());
+  EXPECT_FALSE(session.IsApplyEnabled());
+  EXPECT_FALSE(session.IsOkEnabled());
+  EXPECT_TRUE(session.IsManualAllowed());
+  // Every pixel of m_work is opaque, even where the layer is transparent.
+  EXPECT_EQ(AlphaAt(doc.m_work, 6, 5), 255);
+  EXPECT_EQ(AlphaAt(doc.m_work, 40, 40), 255);
+  EXPECT_EQ(AlphaAt(holder, 40, 40), 255);
+  EXPECT_EQ(AlphaAt(holder, 5, 5), 100);
+}
+
+// ---- Manual brush -----------------------------------------------------------
+
+TEST_F(EditorSession, BrushExistsOnlyWhileTheManualToolIsCurrent) {
+  EXPECT_EQ(session.Brush(), nullptr);
+  ASSERT_TRUE(session.SelectTool(ID_TOOL_MANUAL));
+  ASSERT_NE(session.Brush(), nullptr);
+  EXPECT_EQ(session.Brush()->Diameter(), 50);
+  EXPECT_TRUE(session.IsBrushSettingsEnabled());
+  session.TypeIntoField(keFieldBrushSize, "1e2");
+  EXPECT_EQ(session.Brush()->Diameter(), 100);
+  session.TypeIntoField(keFieldBrushSize, "3");
+  EXPECT_EQ(session.Brush()->Diameter(), 5);  // clamped to the field's minimum
+  session.SelectTool(ID_TOOL_MARK_BACKGROUND);
+  EXPECT_EQ(session.Brush(), nullptr);
+  EXPECT_FALSE(session.IsBrushSettingsEnabled());
+  // The size typed meanwhile is kept for the next time.
+  session.TypeIntoField(keFieldBrushSize, "20");
+  session.SelectTool(ID_TOOL_MANUAL);
+  EXPECT_EQ(session.Brush()->Diameter(), 20);
+}
+
+TEST_F(EditorSession, EraseStrokeLowersAlphaInBothImagesAndEnablesOk) {
+  session.TypeIntoField(keFieldBrushSize, "5");
+  ManualStroke(false, {{40, 40}, {50, 40}});
+  for (CCoreImage* image : {&holder, &doc.m_work}) {
+    EXPECT_EQ(AlphaAt(*image, 40, 40), 0);
+    EXPECT_EQ(AlphaAt(*image, 50, 40), 0);
+    EXPECT_EQ(AlphaAt(*image, 45, 40), 255);  // between dabs
+  }
+  EXPECT_EQ(AlphaAt(doc.m_base, 40, 40), 0);
+  EXPECT_EQ(GreyAt(*doc.m_prevMatte, 40, 40), 0);
+  EXPECT_EQ(AlphaAt(doc.m_resultImage, 50, 40), 0);
+  EXPECT_TRUE(session.IsOkEnabled());
+  EXPECT_TRUE(session.IsApplyEnabled());
+  EXPECT_TRUE(session.IsDisplayEnabled());
+  EXPECT_EQ(session.DisplaySelection(), keDisplayResult);
+  EXPECT_EQ(session.Modified(), 1);
+}
+
+TEST_F(EditorSession, RecoverRestoresTheLayersAlphaButDoesNotEnableOk) {
+  session.TypeIntoField(keFieldBrushSize, "300");
+  // As if erased before: the layer copy still holds alpha 100 there.
+  SetPixel(holder, 5, 5, 40, 90, 220, 0);
+  SetPixel(doc.m_work, 5, 5, 40, 90, 220, 0);
+  ManualStroke(true, {{5, 5}});
+  EXPECT_EQ(AlphaAt(holder, 5, 5), 100);    // the layer's partial alpha
+  EXPECT_EQ(AlphaAt(doc.m_work, 5, 5), 255);  // non-zero alpha made opaque
+  EXPECT_EQ(AlphaAt(doc.m_work, 6, 5), 0);
+  EXPECT_FALSE(session.IsOkEnabled());
+  EXPECT_FALSE(session.IsDisplayEnabled());
+  EXPECT_TRUE(session.IsApplyEnabled());
+  EXPECT_EQ(session.Modified(), 1);
+}
+
+TEST_F(EditorSession, ShowingTheOriginalTakesTheManualToolAway) {
+  ManualStroke(false, {{40, 40}});
+  ASSERT_TRUE(session.ChooseDisplay(keDisplayOriginal));
+  EXPECT_FALSE(session.IsManualAllowed());
+  EXPECT_FALSE(session.IsOkEnabled());
+  EXPECT_EQ(session.Tool(), ID_TOOL_MARK_BACKGROUND);
+  EXPECT_FALSE(session.SelectTool(ID_TOOL_MANUAL));
+  EXPECT_EQ(AlphaAt(holder, 40, 40), 255);
+  ASSERT_TRUE(session.ChooseDisplay(keDisplayResult));
+  EXPECT_TRUE(session.IsOkEnabled());
+  EXPECT_TRUE(session.IsManualAllowed());
+  EXPECT_EQ(AlphaAt(holder, 40, 40), 0);
+}
+
+// ---- Panel ------------------------------------------------------------------
+
+TEST_F(EditorSession, DefaultIsEnabledWhileAFieldDiffersFromItsDefault) {
+  session.TypeIntoField(keFieldFeathering, "1e0");  // still 1
+  EXPECT_FALSE(session.IsDefaultEnabled());
+  session.TypeIntoField(keFieldSmoothing, "12");
+  EXPECT_TRUE(session.IsDefaultEnabled());
+  session.TypeIntoField(keFieldBrushSize, "7");  // not one of the four
+  EXPECT_TRUE(session.IsDefaultEnabled());
+  ASSERT_TRUE(session.PressDefault());
+  EXPECT_FALSE(session.IsDefaultEnabled());
+  EXPECT_EQ(session.Field(keFieldSmoothing).Text(), "0");
+  EXPECT_EQ(session.Field(keFieldBrushSize).Text(), "7");
+}
+
+TEST_F(EditorSession, ApplyStoresTheClampedFieldsIntoTheSlots) {
+  Stroke(false, {{10, 5}});
+  session.TypeIntoField(keFieldStrength, "150");
+  session.TypeIntoField(keFieldFeathering, "1e2");
+  session.TypeIntoField(keFieldContract, "-4");
+  session.TypeIntoField(keFieldSmoothing, "99e-1");
+  session.ClickFillHoles();
+  session.ClickTextured();
+  ASSERT_TRUE(session.PressApply());
+  EXPECT_EQ(Slot(filter, keSlotStrength), 100);
+  EXPECT_EQ(Slot(filter, keSlotFeather), 50);
+  EXPECT_EQ(Slot(filter, keSlotContract), 0);
+  EXPECT_EQ(Slot(filter, keSlotSmoothing), 9);
+  EXPECT_EQ(Slot(filter, keSlotFillHoles), 1);
+  EXPECT_EQ(Slot(filter, keSlotTextured), 1);
+  WaitForRun();
+}
+
+TEST_F(EditorSession, ARunMovesThePanelThroughItsStates) {
+  Stroke(false, {{10, 5}, {60, 5}});
+  ASSERT_TRUE(session.PressApply());
+  EXPECT_TRUE(session.IsBusy());
+  EXPECT_STREQ(session.ApplyLabel(), "Abort");
+  EXPECT_FALSE(session.IsOkEnabled());
+  EXPECT_FALSE(session.IsDeleteAllMarksEnabled());
+  EXPECT_FALSE(session.IsToolEnabled(ID_TOOL_MANUAL));
+  WaitForRun();
+  EXPECT_STREQ(session.ApplyLabel(), "Apply");
+  EXPECT_TRUE(session.IsOkEnabled());
+  EXPECT_TRUE(session.IsDisplayEnabled());
+  EXPECT_TRUE(session.IsShowMatEnabled());
+  EXPECT_EQ(session.DisplaySelection(), keDisplayResult);
+  EXPECT_EQ(session.Modified(), 1);
+  EXPECT_EQ(session.RunsFinished(), 1);
+  EXPECT_EQ(session.ProgressPosition(), 0);
+  // The sky is gone, the roof stays.
+  EXPECT_EQ(AlphaAt(holder, 40, 10), 0);
+  EXPECT_EQ(AlphaAt(holder, 40, 70), 255);
+  // A result exists, so Delete All Marks leaves Apply enabled.
+  ASSERT_TRUE(session.DeleteAllMarks());
+  EXPECT_TRUE(session.IsApplyEnabled());
+}
+
+TEST_F(EditorSession, ShowingTheOriginalDuringARunKeepsOkDisabled) {
+  ManualStroke(false, {{40, 40}});
+  Stroke(false, {{10, 5}});
+  ASSERT_TRUE(session.PressApply());
+  session.ChooseDisplay(keDisplayResult);
+  EXPECT_FALSE(session.IsOkEnabled());
+  WaitForRun();
+  EXPECT_TRUE(session.IsOkEnabled());
+}
+
+TEST_F(EditorSession, AnEndMessageOfAnEarlierRunIsIgnored) {
+  Stroke(false, {{10, 5}});
+  ASSERT_TRUE(session.PressApply());
+  WaitForRun();
+  const uint32_t serial = filter.RunSerial();
+  Stroke(false, {{12, 5}});
+  ASSERT_TRUE(session.PressApply());
+  // While run 2 is in progress, run 1's end arrives again: nothing changes.
+  session.HandleMessage({WM_RUN_DONE, 0, static_cast<LPARAM>(serial)});
+  session.HandleMessage({WM_RUN_FAILED, 0, static_cast<LPARAM>(serial)});
+  EXPECT_TRUE(session.IsBusy());
+  EXPECT_EQ(session.RunsFinished(), 1);
+  WaitForRun();
+  EXPECT_EQ(session.RunsFinished(), 2);
+  EXPECT_TRUE(holder.HasStorage());
+}
+
+TEST_F(EditorSession, ProgressShowsOnlyTheNewestQueuedValue) {
+  for (int percent = 5; percent <= 50; percent += 5) {
+    window.PostMessage(WM_RUN_PROGRESS, 0, percent);
+  }
+  EXPECT_EQ(window.PumpMessages(), 1);
+  EXPECT_EQ(session.ProgressPosition(), 50);
+  window.PostMessage(WM_RUN_PROGRESS, 0, 60);
+  session.ResetProgress();
+  EXPECT_EQ(window.QueuedCount(WM_RUN_PROGRESS), 0);
+  EXPECT_EQ(session.ProgressPosition(), 0);
+}
+
+TEST_F(EditorSession, ShowMatChoicesAndTheirColours) {
+  EXPECT_FALSE(session.ChooseShowMat(1));  // disabled before a result
+  ManualStroke(false, {{40, 40}});
+  ASSERT_TRUE(session.ChooseShowMat(7));
+  EXPECT_EQ(session.ShowMatSelection(), 7);
+  const CMatteColours stand = MatteColoursFor(7);
+  EXPECT_EQ(stand.a[0], 90);
+  EXPECT_EQ(stand.b[2], 140);
+  const CMatteColours none = MatteColoursFor(42);
+  EXPECT_EQ(none.b[0], 208);
+  EXPECT_EQ(none.a[0], 255);
+  EXPECT_STREQ(ShowMatName(2), "Gray Matte");
+}

@@ -1,0 +1,77 @@
+// Small pictures and pixel access for the editor model's tests, and a
+// private configuration folder so that no test touches the user's store.
+#pragma once
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "imagecore/ColorRef.h"
+#include "imagecore/CoreImage.h"
+
+inline CCoreImage MakeImage(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+  CCoreImage image;
+  const CColorRef fill(r, g, b, a);
+  image.CreateBGRA(width, height, &fill);
+  return image;
+}
+
+inline uint8_t ByteAt(CCoreImage& image, int x, int y, int channel) {
+  uint8_t* row = nullptr;
+  image.GetRow(y, row);
+  const int bytes = image.ViewBitsPerPixel() / 8;
+  const uint8_t value = row[bytes * x + channel];
+  image.ReleaseRow(y);
+  return value;
+}
+
+inline uint8_t AlphaAt(CCoreImage& image, int x, int y) { return ByteAt(image, x, y, 3); }
+inline uint8_t GreyAt(CCoreImage& image, int x, int y) { return ByteAt(image, x, y, 0); }
+
+inline void SetPixel(CCoreImage& image, int x, int y, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
+  uint8_t* row = nullptr;
+  image.GetRow(y, row);
+  row[4 * x] = b;
+  row[4 * x + 1] = g;
+  row[4 * x + 2] = r;
+  row[4 * x + 3] = a;
+  image.ReleaseRow(y);
+}
+
+// Blue sky in the upper half, a red roof in the lower half.
+inline CCoreImage MakeSkyAndRoof(int width, int height) {
+  CCoreImage image = MakeImage(width, height, 40, 90, 220, 255);
+  for (int y = height / 2; y < height; ++y)
+    for (int x = 0; x < width; ++x) SetPixel(image, x, y, 200, 30, 20, 255);
+  return image;
+}
+
+// Points $XDG_CONFIG_HOME at a fresh folder for the life of the object.
+class CPrivateConfig {
+ public:
+  CPrivateConfig() {
+    char pattern[] = "/tmp/kelvane-editormodel-XXXXXX";
+    m_folder = mkdtemp(pattern);
+    if (const char* old = std::getenv("XDG_CONFIG_HOME")) {
+      m_old = old;
+      m_hadOld = true;
+    }
+    setenv("XDG_CONFIG_HOME", m_folder.c_str(), 1);
+  }
+  ~CPrivateConfig() {
+    if (m_hadOld) {
+      setenv("XDG_CONFIG_HOME", m_old.c_str(), 1);
+    } else {
+      unsetenv("XDG_CONFIG_HOME");
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(m_folder, ignored);
+  }
+  const std::string& Folder() const { return m_folder; }
+
+ private:
+  std::string m_folder;
+  std::string m_old;
+  bool m_hadOld = false;
+};
