@@ -1,19 +1,27 @@
 #include "engine/ClassifyRegions.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
 #include <vector>
 
 #include <sys/mman.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#define KELVANE_FOUR_AT_ONCE 1
+#endif
+
 #include "engine/Marks.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
+
+// Pixels are handled as 32-bit words whose low byte is channel 0.
+static_assert(std::endian::native == std::endian::little);
 
 namespace {
 
@@ -22,6 +30,13 @@ constexpr uint16_t kUnreached = 2000;
 // Nested spans per region. A span at the last level is filled but grows no
 // further, which bounds the walk's stack.
 constexpr int kMaxDepth = 2000;
+// Elements around the pixel and grid buffers that four-at-once tests may read.
+constexpr size_t kPad = 4;
+// The same for the byte buffers (marks, decisions), read 16 at a time.
+constexpr size_t kBytePad = 16;
+
+constexpr uint32_t kColourBits = 0x00FFFFFFu;
+static_assert(keMarkNone == 2);
 
 // Working storage that is written before it is read, so it is never
 // cleared. Large buffers ask for transparent huge pages: with 4 KiB pages the
@@ -30,41 +45,454 @@ constexpr int kMaxDepth = 2000;
 template <typename T>
 class CScratch {
  public:
-  explicit CScratch(size_t count) {
+  // pad elements before and after the count are zeroed, so that reads of a
+  // few elements past either end stay inside the buffer.
+  explicit CScratch(size_t count, size_t pad = 0) : m_pad(pad) {
     constexpr size_t kHugePage = size_t{2} << 20;
-    const size_t bytes = std::max<size_t>(count * sizeof(T), 1);
+    const size_t bytes = (count + 2 * pad) * sizeof(T);
     if (bytes >= kHugePage) {
       const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
       m_data.reset(static_cast<T*>(std::aligned_alloc(kHugePage, rounded)));
       if (m_data) madvise(m_data.get(), rounded, MADV_HUGEPAGE);
     } else {
-      m_data.reset(static_cast<T*>(std::malloc(bytes)));
+      m_data.reset(static_cast<T*>(std::malloc(std::max<size_t>(bytes, 1))));
     }
     if (!m_data) ThrowIfFailed(keErrOutOfMemory);
+    std::memset(static_cast<void*>(m_data.get()), 0, pad * sizeof(T));
+    std::memset(static_cast<void*>(m_data.get() + pad + count), 0, pad * sizeof(T));
   }
-  T* Data() { return m_data.get(); }
-  const T* Data() const { return m_data.get(); }
-  T& operator[](size_t i) { return m_data[i]; }
-  const T& operator[](size_t i) const { return m_data[i]; }
+  T* Data() { return m_data.get() + m_pad; }
+  const T* Data() const { return m_data.get() + m_pad; }
+  T& operator[](size_t i) { return Data()[i]; }
+  const T& operator[](size_t i) const { return Data()[i]; }
 
  private:
   struct CFree {
     void operator()(T* p) const { std::free(p); }
   };
+  size_t m_pad;
   std::unique_ptr<T[], CFree> m_data;
 };
 
 // A flat copy of the image's rows in its view format.
-CScratch<uint8_t> ReadRows(CCoreImage& image, int bytesPerPixel) {
-  const size_t stride = static_cast<size_t>(image.Width()) * bytesPerPixel;
-  CScratch<uint8_t> flat(stride * image.Height());
+template <typename T>
+CScratch<T> ReadRows(CCoreImage& image, size_t pad = 0) {
+  const size_t width = static_cast<size_t>(image.Width());
+  CScratch<T> flat(width * image.Height(), pad);
   for (int y = 0; y < image.Height(); ++y) {
     uint8_t* row = nullptr;
     image.GetRow(y, row);
-    std::memcpy(flat.Data() + stride * y, row, stride);
+    std::memcpy(flat.Data() + width * y, row, width * sizeof(T));
     image.ReleaseRow(y);
   }
   return flat;
+}
+
+inline int Distance(uint32_t pixel, int b, int g, int r) {
+  const int d0 = static_cast<int>(pixel & 0xFF) - b;
+  const int d1 = static_cast<int>((pixel >> 8) & 0xFF) - g;
+  const int d2 = static_cast<int>((pixel >> 16) & 0xFF) - r;
+  const int hi = std::max(std::max(d0, d1), std::max(d2, 0));
+  const int lo = std::min(std::min(d0, d1), std::min(d2, 0));
+  return hi - lo;
+}
+
+// Pixels of one row, first .. first + length - 1, in the order taken.
+struct CSpan {
+  int32_t first;
+  int32_t length;
+};
+
+#if KELVANE_FOUR_AT_ONCE
+// All bits in the first n (at most 4) 32-bit lanes.
+inline __m128i FirstLanes(int n) {
+  static constexpr int32_t kOnes[8] = {-1, -1, -1, -1, 0, 0, 0, 0};
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 4 - std::min(n, 4)));
+}
+#endif
+
+// One region at a time, grown span by span over a flat copy whose words hold
+// blue, green, red and, in the top byte, the texture, so one load serves a
+// test. The spans are walked with an explicit stack in exactly the order of
+// the recursive fill (extend, record, forward row, backward row outside the
+// parent's span), so the region comes out in the same order and the thread's
+// stack stays small whatever the image.
+//
+// With SSE2 four neighbouring pixels are tested at once. Tests have no side
+// effects, so testing a few pixels more and ignoring them changes nothing;
+// the pixel and grid buffers carry kPad elements before and after the image
+// so that such reads stay inside them.
+class CRegionGrower {
+ public:
+  CRegionGrower(int width, int height, uint16_t* grid, CSpan* spans)
+      : m_width(width), m_height(height), m_grid(grid), m_spans(spans), m_stack(kMaxDepth) {}
+
+  void SetPixels(const uint32_t* pixels) { m_pixels = pixels; }
+
+  // The region's spans end up in Spans()[0, SpanCount()); with kSum the
+  // colour sums of the grown-on copy come along.
+  template <bool kSum>
+  void Grow(int x, int y, uint32_t seedColour, const int16_t* limit) {
+    m_b = static_cast<int>(seedColour & 0xFF);
+    m_g = static_cast<int>((seedColour >> 8) & 0xFF);
+    m_r = static_cast<int>((seedColour >> 16) & 0xFF);
+    m_limit = limit;
+#if KELVANE_FOUR_AT_ONCE
+    const uint32_t seedWord = seedColour & kColourBits;
+    m_seedLow = _mm_set1_epi32(static_cast<int>(seedWord));
+    m_seedHigh = _mm_set1_epi32(static_cast<int>(seedWord | 0xFF000000u));
+#endif
+    m_count = 0;
+    m_spanCount = 0;
+#if KELVANE_FOUR_AT_ONCE
+    m_sumVec[0] = m_sumVec[1] = m_sumVec[2] = _mm_setzero_si128();
+#else
+    m_sum[0] = m_sum[1] = m_sum[2] = 0;
+#endif
+
+    int top = 0;
+    const size_t seed = static_cast<size_t>(y) * m_width + x;
+    Enter<kSum>(x, y, Distance(m_pixels[seed], m_b, m_g, m_r), 1, x, x, 0, m_stack[0]);
+    for (;;) {
+      CFrame& f = m_stack[top];
+      // Phase 0 scans the forward row over the span; phases 1 and 2 the
+      // backward row left and right of the parent's span.
+      bool entered = false;
+      while (!entered && f.phase < 3) {
+        const int end = f.end[f.phase];
+        const int row = f.phase == 0 ? f.y + f.dir : f.y - f.dir;
+        int a = -1;
+        const int nx = FindTaken(static_cast<size_t>(row) * m_width, f.x, end, a);
+        if (nx <= end) {
+          const int dir = f.phase == 0 ? f.dir : -f.dir;
+          ++top;
+          Enter<kSum>(nx, row, a, dir, f.left, f.right, top, m_stack[top]);
+          entered = true;
+        } else if (++f.phase < 3) {
+          f.x = f.start[f.phase];
+        }
+      }
+      if (entered) continue;
+      if (top == 0) break;
+      const int right = f.right;
+      --top;
+      m_stack[top].x = right + 1;  // the scan goes on after the child's span
+    }
+  }
+
+  int Count() const { return m_count; }
+  int SpanCount() const { return m_spanCount; }
+  const CSpan* Spans() const { return m_spans; }
+  // Colour sums of the region, channels 0..2 (only after Grow<true>).
+  void Sums(int64_t* sums) const {
+#if KELVANE_FOUR_AT_ONCE
+    for (int c = 0; c < 3; ++c) {
+      alignas(16) int64_t halves[2];
+      _mm_store_si128(reinterpret_cast<__m128i*>(halves), m_sumVec[c]);
+      sums[c] = halves[0] + halves[1];
+    }
+#else
+    std::copy_n(m_sum, 3, sums);
+#endif
+  }
+
+ private:
+  struct CFrame {
+    int y;
+    int dir;
+    int left;
+    int right;
+    int phase;     // 0 forward row, 1 and 2 backward row, 3 done
+    int x;         // next pixel the current phase scans
+    int start[3];  // first and last pixel each phase scans; an empty range
+    int end[3];    // where the row is outside the image or too deep
+  };
+
+  int Limit(size_t i) const { return std::min<int>(m_limit[m_pixels[i] >> 24], m_grid[i]); }
+
+  // The distance of pixel i to the seed if the pixel is taken, else -1.
+  // Both conditions fold into one comparison, as the table holds T + 1.
+  int Test(size_t i) const {
+    const int a = Distance(m_pixels[i], m_b, m_g, m_r);
+    return a < Limit(i) ? a : -1;
+  }
+
+#if KELVANE_FOUR_AT_ONCE
+  // Pixels i .. i + 3: distances and grid values in the low four 16-bit
+  // lanes, and bit k set when pixel i + k would be taken. The saturating
+  // differences give the positive and the negative parts of the channel
+  // differences; the texture byte drops out of both.
+  struct CQuad {
+    __m128i distance;
+    __m128i grid;
+    unsigned taken;
+  };
+
+  CQuad Quad(size_t i) const {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
+    __m128i up = _mm_subs_epu8(v, m_seedHigh);
+    __m128i down = _mm_subs_epu8(m_seedLow, v);
+    up = _mm_max_epu8(up, _mm_srli_epi32(up, 8));
+    up = _mm_max_epu8(up, _mm_srli_epi32(up, 16));
+    down = _mm_max_epu8(down, _mm_srli_epi32(down, 8));
+    down = _mm_max_epu8(down, _mm_srli_epi32(down, 16));
+    const __m128i low = _mm_set1_epi32(0xFF);
+    const __m128i distance32 = _mm_add_epi32(_mm_and_si128(up, low), _mm_and_si128(down, low));
+    const uint8_t* texture = reinterpret_cast<const uint8_t*>(m_pixels + i) + 3;
+    __m128i limit = _mm_cvtsi32_si128(m_limit[texture[0]]);
+    limit = _mm_insert_epi16(limit, m_limit[texture[4]], 1);
+    limit = _mm_insert_epi16(limit, m_limit[texture[8]], 2);
+    limit = _mm_insert_epi16(limit, m_limit[texture[12]], 3);
+    CQuad q;
+    q.distance = _mm_packs_epi32(distance32, distance32);
+    q.grid = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(m_grid + i));
+    const __m128i taken = _mm_cmplt_epi16(q.distance, _mm_min_epi16(limit, q.grid));
+    q.taken = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(taken, taken))) & 0xFu;
+    return q;
+  }
+
+  // Writes the distances of the lanes in the mask (16 bits a lane) into the
+  // grid and leaves the others as they were.
+  void StoreGrid(size_t i, const CQuad& q, const uint64_t* laneMask) {
+    const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(laneMask));
+    const __m128i v = _mm_or_si128(_mm_and_si128(m, q.distance), _mm_andnot_si128(m, q.grid));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(m_grid + i), v);
+  }
+
+  static int LaneDistance(const CQuad& q, int k) {
+    alignas(16) int16_t d[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(d), q.distance);
+    return d[k];
+  }
+#endif
+
+  // First pixel in [x, end] of the row that would be taken, or end + 1; its
+  // distance goes to a.
+  int FindTaken(size_t row, int x, int end, int& a) const {
+#if KELVANE_FOUR_AT_ONCE
+    for (; x <= end; x += 4) {
+      const CQuad q = Quad(row + x);
+      const unsigned taken = q.taken & kLowLanes[std::min(end - x + 1, 4)];
+      if (taken != 0) {
+        const int k = std::countr_zero(taken);
+        a = LaneDistance(q, k);
+        return x + k;
+      }
+    }
+    return end + 1;
+#else
+    while (x <= end && (a = Test(row + x)) < 0) ++x;
+    return x;
+#endif
+  }
+
+  // Fills the span through (x, y), whose distance the caller has measured,
+  // and sets up its frame. The grid takes each distance at once: no other
+  // test of the extension reads the pixel again.
+  template <bool kSum>
+  void Enter(int x, int y, int distance, int dir, int parentLeft, int parentRight, int depth,
+             CFrame& frame) {
+    const size_t row = static_cast<size_t>(y) * m_width;
+    int left = x;
+    int right = x;
+#if KELVANE_FOUR_AT_ONCE
+    for (bool open = true; open;) {
+      const CQuad q = Quad(row + left - 4);
+      const unsigned taken = q.taken & kHighLanes[std::min(left, 4)];
+      const int run = std::countl_one(taken << 28);  // passing pixels next to the span
+      StoreGrid(row + left - 4, q, &kHighLaneMask[run]);
+      left -= run;
+      open = run == 4;
+    }
+    for (bool open = true; open;) {
+      const CQuad q = Quad(row + right + 1);
+      const unsigned taken = q.taken & kLowLanes[std::min(m_width - 1 - right, 4)];
+      const int run = std::countr_one(taken);
+      StoreGrid(row + right + 1, q, &kLowLaneMask[run]);
+      right += run;
+      open = run == 4;
+    }
+#else
+    while (left > 0 && Take(row + left - 1)) --left;
+    while (right + 1 < m_width && Take(row + right + 1)) ++right;
+#endif
+    // The start pixel belongs to the span untested; in the first pass a
+    // painted seed may lie farther from its own mean than the grid says.
+    m_grid[row + x] = static_cast<uint16_t>(distance);
+
+    const int n = right - left + 1;
+    m_spans[m_spanCount++] = CSpan{static_cast<int32_t>(row + left), n};
+    m_count += n;
+    if constexpr (kSum) {
+      const uint32_t* p = m_pixels + row + left;
+#if KELVANE_FOUR_AT_ONCE
+      // Byte sums per channel; lanes past the span count nothing.
+      const __m128i zero = _mm_setzero_si128();
+      for (int k = 0; k < n; k += 4) {
+        const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)), FirstLanes(n - k));
+        for (int c = 0; c < 3; ++c) {
+          const __m128i channel = _mm_and_si128(v, _mm_set1_epi32(0xFF << (8 * c)));
+          m_sumVec[c] = _mm_add_epi64(m_sumVec[c], _mm_sad_epu8(channel, zero));
+        }
+      }
+#else
+      for (int i = 0; i < n; ++i) {
+        m_sum[0] += p[i] & 0xFF;
+        m_sum[1] += (p[i] >> 8) & 0xFF;
+        m_sum[2] += (p[i] >> 16) & 0xFF;
+      }
+#endif
+    }
+
+    const bool deeper = depth + 1 < kMaxDepth;
+    const bool forward = deeper && y + dir >= 0 && y + dir < m_height;
+    const bool backward = deeper && y - dir >= 0 && y - dir < m_height;
+    frame.y = y;
+    frame.dir = dir;
+    frame.left = left;
+    frame.right = right;
+    frame.phase = 0;
+    frame.x = left;
+    frame.start[0] = left;
+    frame.start[1] = left;
+    frame.start[2] = parentRight;
+    frame.end[0] = forward ? right : -1;
+    frame.end[1] = backward ? parentLeft : -1;
+    frame.end[2] = backward ? right : -1;
+  }
+
+#if !KELVANE_FOUR_AT_ONCE
+  bool Take(size_t i) {
+    const int a = Test(i);
+    if (a < 0) return false;
+    m_grid[i] = static_cast<uint16_t>(a);
+    return true;
+  }
+#endif
+
+#if KELVANE_FOUR_AT_ONCE
+  // Bits of the lowest or highest n of four lanes, and the same as 16-bit
+  // lane masks.
+  static constexpr unsigned kLowLanes[5] = {0x0, 0x1, 0x3, 0x7, 0xF};
+  static constexpr unsigned kHighLanes[5] = {0x0, 0x8, 0xC, 0xE, 0xF};
+  static constexpr uint64_t kLowLaneMask[5] = {0, 0xFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFFFFFu, ~uint64_t{0}};
+  static constexpr uint64_t kHighLaneMask[5] = {0, 0xFFFF000000000000u, 0xFFFFFFFF00000000u,
+                                                0xFFFFFFFFFFFF0000u, ~uint64_t{0}};
+#endif
+
+  const int m_width;
+  const int m_height;
+  uint16_t* const m_grid;
+  CSpan* const m_spans;
+  const uint32_t* m_pixels = nullptr;
+  const int16_t* m_limit = nullptr;
+  int m_b = 0;
+  int m_g = 0;
+  int m_r = 0;
+  int m_count = 0;
+  int m_spanCount = 0;
+#if KELVANE_FOUR_AT_ONCE
+  __m128i m_sumVec[3] = {_mm_setzero_si128(), _mm_setzero_si128(), _mm_setzero_si128()};
+  __m128i m_seedLow = _mm_setzero_si128();
+  __m128i m_seedHigh = _mm_setzero_si128();
+#else
+  int64_t m_sum[3] = {0, 0, 0};
+#endif
+  std::vector<CFrame> m_stack;
+};
+
+// The threshold depends only on the tolerance and the two textures, so each
+// (seed kind, seed texture) gets its table over the candidate's texture once.
+// The tables hold T + 1, the smallest distance that is refused, kept within
+// 0 .. 2001: beyond that range it refuses the same distances as the grid.
+class CLimitTables {
+ public:
+  CLimitTables(int strength, int textureRange)
+      : m_tol{strength, ObjectTolerance(strength)}, m_range(textureRange),
+        m_values(2 * 256 * 256), m_ready(2 * 256, 0) {}
+
+  const int16_t* Get(bool object, int seedTexture) {
+    const int k = (object ? 256 : 0) + seedTexture;
+    int16_t* table = m_values.data() + static_cast<size_t>(k) * 256;
+    if (!m_ready[k]) {
+      for (int s = 0; s < 256; ++s) {
+        const int limit = AcceptanceThreshold(m_tol[object], s, seedTexture, m_range) + 1;
+        table[s] = static_cast<int16_t>(std::clamp(limit, 0, kUnreached + 1));
+      }
+      m_ready[k] = 1;
+    }
+    return table;
+  }
+
+ private:
+  const int m_tol[2];
+  const int m_range;
+  std::vector<int16_t> m_values;
+  std::vector<uint8_t> m_ready;
+};
+
+int BytesPerPixel(CCoreImage& image) { return FormatBitsPerPixel(image.ViewFormat()) / 8; }
+
+uint32_t Mean(const int64_t* sums, int count) {
+  uint32_t mean = 0;
+  for (int c = 0; c < 3; ++c) {
+    const double m = std::trunc(static_cast<double>(sums[c]) / count + 0.5);
+    mean |= static_cast<uint32_t>(std::clamp(m, 0.0, 255.0)) << (8 * c);
+  }
+  return mean;
+}
+
+#if KELVANE_FOUR_AT_ONCE
+// All bits in the first n (at most 16) bytes.
+inline __m128i FirstBytes(int n) {
+  static constexpr int8_t kOnes[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 16 - std::min(n, 16)));
+}
+#endif
+
+// Index of the first marked pixel in [k, n), or n. Reads up to 15 bytes
+// past n.
+int NextMarked(const uint8_t* marks, int k, int n) {
+#if KELVANE_FOUR_AT_ONCE
+  const __m128i none = _mm_set1_epi8(static_cast<char>(keMarkNone));
+  for (; k < n; k += 16) {
+    const __m128i m = _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(marks + k)), none);
+    const unsigned marked = ~static_cast<unsigned>(_mm_movemask_epi8(m)) &
+                            static_cast<unsigned>(_mm_movemask_epi8(FirstBytes(n - k)));
+    if (marked != 0) return k + std::countr_zero(marked);
+  }
+  return n;
+#else
+  constexpr uint64_t kEightUnmarked = 0x0202020202020202u;
+  for (; k + 8 <= n; k += 8) {
+    uint64_t eight;
+    std::memcpy(&eight, marks + k, 8);
+    if (eight != kEightUnmarked) break;
+  }
+  while (k < n && marks[k] == keMarkNone) ++k;
+  return k;
+#endif
+}
+
+// Walks the region in list order: 3 no mark met yet, 0 background, 1 object,
+// 2 mixed. A mixed region is settled by the very next pixel of the list.
+int DecideState(const CSpan* spans, int spanCount, const uint8_t* marks) {
+  int state = 3;
+  for (int s = 0; s < spanCount; ++s) {
+    const uint8_t* m = marks + spans[s].first;
+    const int n = spans[s].length;
+    for (int k = 0; k < n; ++k) {
+      if (state == 2) return m[k] == keMarkBackground ? 0 : m[k] == keMarkObject ? 1 : 2;
+      k = NextMarked(m, k, n);
+      if (k == n) break;
+      if (m[k] == keMarkBackground) {
+        state = state == 1 ? 2 : 0;
+      } else if (m[k] == keMarkObject) {
+        state = state == 0 ? 2 : 1;
+      }
+    }
+  }
+  return state;
 }
 
 // What the second pass leaves for a pixel of target; the last region wins.
@@ -75,203 +503,140 @@ enum : uint8_t {
   kKeep = 3,
 };
 
-inline int Distance(const uint8_t* p, int b, int g, int r) {
-  const int d0 = p[0] - b;
-  const int d1 = p[1] - g;
-  const int d2 = p[2] - r;
-  const int hi = std::max(std::max(d0, d1), std::max(d2, 0));
-  const int lo = std::min(std::min(d0, d1), std::min(d2, 0));
-  return hi - lo;
+static_assert(kKeep == kErase + 1);
+
+// Reads and rewrites up to 15 bytes past each span.
+void RecordDecision(const CSpan* spans, int spanCount, int state, const uint8_t* marks,
+                    uint8_t* decision) {
+  for (int s = 0; s < spanCount; ++s) {
+    const uint8_t* m = marks + spans[s].first;
+    uint8_t* d = decision + spans[s].first;
+    const int n = spans[s].length;
+#if KELVANE_FOUR_AT_ONCE
+    const __m128i one = _mm_set1_epi8(1);
+    for (int k = 0; k < n; k += 16) {
+      const __m128i mk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m + k));
+      __m128i* dk = reinterpret_cast<__m128i*>(d + k);
+      const __m128i old = _mm_loadu_si128(dk);
+      __m128i v;
+      if (state == 3) {
+        v = _mm_max_epu8(old, one);
+      } else if (state == 1) {
+        v = _mm_sub_epi8(_mm_set1_epi8(kKeep), _mm_and_si128(_mm_cmpeq_epi8(mk, _mm_set1_epi8(keMarkBackground)), one));
+      } else {  // background and mixed alike keep only object-marked pixels
+        v = _mm_add_epi8(_mm_set1_epi8(kErase), _mm_and_si128(_mm_cmpeq_epi8(mk, _mm_set1_epi8(keMarkObject)), one));
+      }
+      const __m128i inside = FirstBytes(n - k);
+      _mm_storeu_si128(dk, _mm_or_si128(_mm_and_si128(inside, v), _mm_andnot_si128(inside, old)));
+    }
+#else
+    if (state == 3) {
+      for (int k = 0; k < n; ++k) d[k] = std::max<uint8_t>(d[k], kColourOnly);
+    } else if (state == 1) {
+      for (int k = 0; k < n; ++k) d[k] = m[k] == keMarkBackground ? kErase : kKeep;
+    } else {
+      for (int k = 0; k < n; ++k) d[k] = m[k] == keMarkObject ? kKeep : kErase;
+    }
+#endif
+  }
 }
 
-// One region at a time, grown span by span over a flat copy whose pixels
-// hold blue, green, red and the texture value, so one load serves a test. The spans are
-// walked with an explicit stack in exactly the order of the recursive fill
-// (extend, record, forward row, backward row outside the parent's span), so
-// the region list comes out in the same order and the thread's stack stays
-// small whatever the image.
-class CRegionGrower {
- public:
-  CRegionGrower(int width, int height, uint16_t* grid, int32_t* list)
-      : m_width(width), m_height(height), m_grid(grid), m_list(list),
-        m_stack(kMaxDepth) {}
-
-  void SetColours(const uint8_t* colours) { m_colours = colours; }
-
-  // The region's pixels end up in List()[0, Count()) in the order they were
-  // taken; with kSum the colour sums of the grown-on copy come along.
-  template <bool kSum>
-  void Grow(int x, int y, const uint8_t* seedColour, const int* limit) {
-    m_b = seedColour[0];
-    m_g = seedColour[1];
-    m_r = seedColour[2];
-    m_limit = limit;
-    m_count = 0;
-    m_sum[0] = m_sum[1] = m_sum[2] = 0;
-
-    int top = 0;
-    const size_t seed = static_cast<size_t>(y) * m_width + x;
-    Enter<kSum>(x, y, Distance(m_colours + 4 * seed, m_b, m_g, m_r), 1, x, x, m_stack[0]);
-    for (;;) {
-      CFrame& f = m_stack[top];
-      if (f.phase < 3) {
-        // Phase 0 scans the forward row over the span; phases 1 and 2 the
-        // backward row left and right of the parent's span.
-        const int dir = f.phase == 0 ? f.dir : -f.dir;
-        const int ny = f.y + dir;
-        if (top + 1 < kMaxDepth && ny >= 0 && ny < m_height) {
-          const int end = f.phase == 1 ? f.parentLeft : f.right;
-          const size_t row = static_cast<size_t>(ny) * m_width;
-          int nx = f.x;
-          int a = -1;
-          while (nx <= end && (a = Test(row + nx)) < 0) ++nx;
-          if (nx <= end) {
-            ++top;
-            Enter<kSum>(nx, ny, a, dir, f.left, f.right, m_stack[top]);
-            continue;
-          }
-        }
-        ++f.phase;
-        f.x = f.phase == 1 ? f.left : f.parentRight;
-        continue;
-      }
-      if (top == 0) break;
-      const int right = f.right;
-      --top;
-      m_stack[top].x = right + 1;  // the scan goes on after the child's span
+// Channels 0..2 of every pixel of the spans take the mean; the top byte
+// (texture) stays.
+void Paint(uint32_t* pixels, const CSpan* spans, int spanCount, uint32_t mean) {
+  for (int s = 0; s < spanCount; ++s) {
+    uint32_t* p = pixels + spans[s].first;
+    const int n = spans[s].length;
+#if KELVANE_FOUR_AT_ONCE
+    // Whole quads: pixels past the span are written back unchanged.
+    const __m128i meanVec = _mm_set1_epi32(static_cast<int>(mean));
+    const __m128i colour = _mm_set1_epi32(static_cast<int>(kColourBits));
+    for (int k = 0; k < n; k += 4) {
+      __m128i* q = reinterpret_cast<__m128i*>(p + k);
+      const __m128i m = _mm_and_si128(FirstLanes(n - k), colour);
+      _mm_storeu_si128(q, _mm_or_si128(_mm_andnot_si128(m, _mm_loadu_si128(q)), _mm_and_si128(m, meanVec)));
     }
+#else
+    for (int k = 0; k < n; ++k) p[k] = (p[k] & ~kColourBits) | mean;
+#endif
   }
-
-  int Count() const { return m_count; }
-  const int32_t* List() const { return m_list; }
-  const int64_t* Sums() const { return m_sum; }
-
- private:
-  struct CFrame {
-    int y;
-    int dir;
-    int parentLeft;
-    int parentRight;
-    int left;
-    int right;
-    int x;      // next pixel the current phase scans
-    int phase;  // 0 forward row, 1 and 2 backward row, 3 done
-  };
-
-  // The distance of pixel i to the seed if the pixel is taken, else -1.
-  // Both conditions fold into one comparison, as the table holds T + 1.
-  int Test(size_t i) const {
-    const int a = Distance(m_colours + 4 * i, m_b, m_g, m_r);
-    const int limit = std::min<int>(m_limit[m_colours[4 * i + 3]], m_grid[i]);
-    return a < limit ? a : -1;
-  }
-
-  // The grid may take the distance at once: no other test of this span's
-  // extension reads the pixel again before the span is recorded.
-  bool Take(size_t i) {
-    const int a = Test(i);
-    if (a < 0) return false;
-    m_grid[i] = static_cast<uint16_t>(a);
-    return true;
-  }
-
-  template <bool kSum>
-  void Enter(int x, int y, int distance, int dir, int parentLeft, int parentRight, CFrame& frame) {
-    const size_t row = static_cast<size_t>(y) * m_width;
-    int left = x;
-    while (left > 0 && Take(row + left - 1)) --left;
-    int right = x;
-    while (right + 1 < m_width && Take(row + right + 1)) ++right;
-    // The start pixel belongs to the span untested; in the first pass a
-    // painted seed may lie farther from its own mean than the grid says.
-    m_grid[row + x] = static_cast<uint16_t>(distance);
-
-    int32_t* out = m_list + m_count;
-    const int32_t first = static_cast<int32_t>(row) + left;
-    const int n = right - left + 1;
-    for (int i = 0; i < n; ++i) out[i] = first + i;
-    m_count += n;
-    if constexpr (kSum) {
-      int64_t s0 = 0, s1 = 0, s2 = 0;
-      const uint8_t* p = m_colours + 4 * (row + left);
-      for (int i = 0; i < n; ++i, p += 4) {
-        s0 += p[0];
-        s1 += p[1];
-        s2 += p[2];
-      }
-      m_sum[0] += s0;
-      m_sum[1] += s1;
-      m_sum[2] += s2;
-    }
-    frame = CFrame{y, dir, parentLeft, parentRight, left, right, left, 0};
-  }
-
-  const int m_width;
-  const int m_height;
-  uint16_t* const m_grid;
-  int32_t* const m_list;
-  const uint8_t* m_colours = nullptr;
-  const int* m_limit = nullptr;
-  int m_b = 0;
-  int m_g = 0;
-  int m_r = 0;
-  int m_count = 0;
-  int64_t m_sum[3] = {0, 0, 0};
-  std::vector<CFrame> m_stack;
-};
-
-// The threshold depends only on the tolerance and the two textures, so each
-// (seed kind, seed texture) gets its table over the candidate's texture once.
-// The tables hold T + 1, the smallest distance that is refused.
-class CLimitTables {
- public:
-  CLimitTables(int strength, int textureRange)
-      : m_tol{strength, ObjectTolerance(strength)}, m_range(textureRange),
-        m_values(2 * 256 * 256), m_ready(2 * 256, 0) {}
-
-  const int* Get(bool object, int seedTexture) {
-    const int k = (object ? 256 : 0) + seedTexture;
-    int* table = m_values.data() + static_cast<size_t>(k) * 256;
-    if (!m_ready[k]) {
-      for (int s = 0; s < 256; ++s) table[s] = AcceptanceThreshold(m_tol[object], s, seedTexture, m_range) + 1;
-      m_ready[k] = 1;
-    }
-    return table;
-  }
-
- private:
-  const int m_tol[2];
-  const int m_range;
-  std::vector<int> m_values;
-  std::vector<uint8_t> m_ready;
-};
-
-int BytesPerPixel(CCoreImage& image) { return FormatBitsPerPixel(image.ViewFormat()) / 8; }
-
-uint8_t MeanChannel(int64_t sum, int count) {
-  const double mean = std::trunc(static_cast<double>(sum) / count + 0.5);
-  return static_cast<uint8_t>(std::clamp(mean, 0.0, 255.0));
 }
 
-// Walks the region list in order; a mixed region is settled by the very next
-// pixel of the list.
-int DecideState(const int32_t* list, int count, const uint8_t* marks) {
-  int state = 3;
-  for (int k = 0; k < count; ++k) {
-    const uint8_t mark = marks[list[k]];
-    if (state == 2) return mark == keMarkBackground ? 0 : mark == keMarkObject ? 1 : 2;
-    if (mark == keMarkBackground) {
-      state = state == 1 ? 2 : 0;
-    } else if (mark == keMarkObject) {
-      state = state == 0 ? 2 : 1;
-    }
+bool AnyTouched(const uint8_t* decision, int n) {
+  int k = 0;
+  for (; k + 8 <= n; k += 8) {
+    uint64_t eight;
+    std::memcpy(&eight, decision + k, 8);
+    if (eight != 0) return true;
   }
-  return state;
+  for (; k < n; ++k) {
+    if (decision[k] != kUntouched) return true;
+  }
+  return false;
+}
+
+// Target pixel from its decision: what stays of target, what comes from the
+// source word (its top byte is texture, never copied), what alpha is set.
+constexpr uint32_t kTargetKeeps[4] = {0xFFFFFFFFu, 0xFF000000u, 0, 0};
+constexpr uint32_t kSourceGives[4] = {0, kColourBits, kColourBits, kColourBits};
+constexpr uint32_t kAlphaSet[4] = {0, 0, 0, 0xFF000000u};
+
+void ApplyDecisions(uint8_t* row, const uint32_t* source, const uint8_t* decision, int n) {
+  int x = 0;
+#if KELVANE_FOUR_AT_ONCE
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i colour = _mm_set1_epi32(static_cast<int>(kColourBits));
+  const __m128i alpha = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (; x + 4 <= n; x += 4) {
+    int four;
+    std::memcpy(&four, decision + x, 4);
+    if (four == 0) continue;
+    const __m128i code = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(four), zero), zero);
+    const __m128i untouched = _mm_cmpeq_epi32(code, zero);
+    const __m128i colourOnly = _mm_cmpeq_epi32(code, _mm_set1_epi32(kColourOnly));
+    const __m128i keep = _mm_cmpeq_epi32(code, _mm_set1_epi32(kKeep));
+    const __m128i targetKeeps = _mm_or_si128(untouched, _mm_and_si128(colourOnly, alpha));
+    const __m128i sourceGives = _mm_andnot_si128(untouched, colour);
+    __m128i* out = reinterpret_cast<__m128i*>(row + 4 * x);
+    const __m128i pixels =
+        _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_loadu_si128(out), targetKeeps),
+                                  _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + x)), sourceGives)),
+                     _mm_and_si128(keep, alpha));
+    _mm_storeu_si128(out, pixels);
+  }
+#endif
+  for (; x < n; ++x) {
+    const uint8_t d = decision[x];
+    uint32_t pixel;
+    std::memcpy(&pixel, row + 4 * x, 4);
+    pixel = (pixel & kTargetKeeps[d]) | (source[x] & kSourceGives[d]) | kAlphaSet[d];
+    std::memcpy(row + 4 * x, &pixel, 4);
+  }
+}
+
+// Moves the texture into the top byte of each pixel word, over the alpha.
+void InsertTexture(uint32_t* pixels, const uint8_t* texture, int n) {
+  int x = 0;
+#if KELVANE_FOUR_AT_ONCE
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i colour = _mm_set1_epi32(static_cast<int>(kColourBits));
+  for (; x + 4 <= n; x += 4) {
+    int four;
+    std::memcpy(&four, texture + x, 4);
+    const __m128i top = _mm_unpacklo_epi16(zero, _mm_unpacklo_epi8(zero, _mm_cvtsi32_si128(four)));
+    __m128i* p = reinterpret_cast<__m128i*>(pixels + x);
+    _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(p), colour), top));
+  }
+#endif
+  for (; x < n; ++x) pixels[x] = (pixels[x] & kColourBits) | (static_cast<uint32_t>(texture[x]) << 24);
 }
 
 }  // namespace
 
-int ColourDistance(const uint8_t* p, const uint8_t* q) { return Distance(p, q[0], q[1], q[2]); }
+int ColourDistance(const uint8_t* p, const uint8_t* q) {
+  const uint32_t pixel = p[0] | (p[1] << 8) | (p[2] << 16);
+  return Distance(pixel, q[0], q[1], q[2]);
+}
 
 int AcceptanceThreshold(int tol, int candidateTexture, int seedTexture, int textureRange) {
   const int floorT = std::min(tol, 25);
@@ -302,33 +667,45 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
   const size_t pixels = static_cast<size_t>(width) * height;
 
   // source: the colours grown on in the first pass and copied into target;
-  // painted: the copy that the first pass flattens to region means. Byte 3
-  // of both carries the texture once the alpha has served the seed test.
-  CScratch<uint8_t> source = ReadRows(colourSource, 4);
-  const CScratch<uint8_t> marksCopy = ReadRows(marks, 1);
+  // painted: the copy that the first pass flattens to region means. The top
+  // byte of both carries the texture once the alpha has served the seed test.
+  CScratch<uint32_t> source = ReadRows<uint32_t>(colourSource, kPad);
+  const CScratch<uint8_t> marksCopy = ReadRows<uint8_t>(marks, kBytePad);
   const uint8_t* mark = marksCopy.Data();
 
-  // Background marks on transparent pixels never seed.
+  // Seeds come row by row, left to right. Background marks on transparent
+  // pixels never seed.
   std::vector<int32_t> candidates;
-  for (size_t i = 0; i < pixels; ++i) {
-    if (mark[i] == keMarkObject || (mark[i] == keMarkBackground && source[4 * i + 3] != 0)) {
-      candidates.push_back(static_cast<int32_t>(i));
+  for (int k = 0; k < static_cast<int>(pixels); ++k) {
+    k = NextMarked(mark, k, static_cast<int>(pixels));
+    if (k == static_cast<int>(pixels)) break;
+    if (mark[k] == keMarkObject || (mark[k] == keMarkBackground && (source[k] >> 24) != 0)) {
+      candidates.push_back(k);
     }
   }
   for (int y = 0; y < height; ++y) {
     uint8_t* row = nullptr;
     texture.GetRow(y, row);
-    uint8_t* p = source.Data() + static_cast<size_t>(y) * width * 4 + 3;
-    for (int x = 0; x < width; ++x) p[4 * x] = row[x];
+    InsertTexture(source.Data() + static_cast<size_t>(y) * width, row, width);
     texture.ReleaseRow(y);
   }
-  CScratch<uint8_t> painted(pixels * 4);
-  std::memcpy(painted.Data(), source.Data(), pixels * 4);
+  CScratch<uint32_t> painted(pixels, kPad);
+  std::memcpy(painted.Data(), source.Data(), pixels * sizeof(uint32_t));
 
-  CScratch<uint16_t> grid(pixels);
-  std::fill_n(grid.Data(), pixels, kUnreached);
-  CScratch<int32_t> list(pixels);
-  CRegionGrower grower(width, height, grid.Data(), list.Data());
+  CScratch<uint16_t> grid(pixels, kPad);
+  auto resetGrid = [&] {
+    // Doubling copies: the fill itself would go one element at a time.
+    size_t done = std::min<size_t>(pixels, 4096);
+    std::fill_n(grid.Data(), done, kUnreached);
+    while (done < pixels) {
+      const size_t n = std::min(done, pixels - done);
+      std::memcpy(grid.Data() + done, grid.Data(), n * sizeof(uint16_t));
+      done += n;
+    }
+  };
+  resetGrid();
+  CScratch<CSpan> spans(pixels);
+  CRegionGrower grower(width, height, grid.Data(), spans.Data());
   CLimitTables limits(strength, textureRange);
 
   // Reached is judged when the scan gets to the pixel, so regions grown
@@ -337,62 +714,37 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
 
   // First pass: every region grows on the unflattened colours; its seed
   // colour comes from the copy being painted.
-  grower.SetColours(source.Data());
-  uint8_t* paint = painted.Data();
+  grower.SetPixels(source.Data());
+  uint32_t* paint = painted.Data();
   for (const int32_t i : candidates) {
     if (!isSeed(i)) continue;
-    uint8_t seedColour[3];
-    std::memcpy(seedColour, paint + 4 * static_cast<size_t>(i), 3);
-    const int* limit = limits.Get(mark[i] == keMarkObject, source[4 * static_cast<size_t>(i) + 3]);
-    grower.Grow<true>(i % width, i / width, seedColour, limit);
-    const int count = grower.Count();
-    const uint8_t mean[3] = {MeanChannel(grower.Sums()[0], count), MeanChannel(grower.Sums()[1], count),
-                             MeanChannel(grower.Sums()[2], count)};
-    const int32_t* members = grower.List();
-    for (int k = 0; k < count; ++k) std::memcpy(paint + 4 * static_cast<size_t>(members[k]), mean, 3);
+    const int16_t* limit = limits.Get(mark[i] == keMarkObject, static_cast<int>(source[i] >> 24));
+    grower.Grow<true>(i % width, i / width, paint[i], limit);
+    int64_t sums[3];
+    grower.Sums(sums);
+    Paint(paint, grower.Spans(), grower.SpanCount(), Mean(sums, grower.Count()));
   }
 
   // Second pass: grow again on the flattened colours and decide each region
   // from the marks it holds.
-  grower.SetColours(painted.Data());
-  std::fill_n(grid.Data(), pixels, kUnreached);
-  CScratch<uint8_t> decision(pixels);
-  std::fill_n(decision.Data(), pixels, kUntouched);
+  grower.SetPixels(painted.Data());
+  resetGrid();
+  CScratch<uint8_t> decision(pixels, kBytePad);
+  std::memset(decision.Data(), kUntouched, pixels);
   for (const int32_t i : candidates) {
     if (!isSeed(i)) continue;
-    const int* limit = limits.Get(mark[i] == keMarkObject, source[4 * static_cast<size_t>(i) + 3]);
-    grower.Grow<false>(i % width, i / width, paint + 4 * static_cast<size_t>(i), limit);
-    const int count = grower.Count();
-    const int32_t* members = grower.List();
-    const int state = DecideState(members, count, mark);
-    if (state == 3) {
-      for (int k = 0; k < count; ++k) {
-        uint8_t& d = decision[members[k]];
-        if (d == kUntouched) d = kColourOnly;
-      }
-    } else if (state == 1) {
-      for (int k = 0; k < count; ++k) {
-        decision[members[k]] = mark[members[k]] == keMarkBackground ? kErase : kKeep;
-      }
-    } else {  // background and mixed alike keep only object-marked pixels
-      for (int k = 0; k < count; ++k) {
-        decision[members[k]] = mark[members[k]] == keMarkObject ? kKeep : kErase;
-      }
-    }
+    const int16_t* limit = limits.Get(mark[i] == keMarkObject, static_cast<int>(source[i] >> 24));
+    grower.Grow<false>(i % width, i / width, paint[i], limit);
+    const int state = DecideState(grower.Spans(), grower.SpanCount(), mark);
+    RecordDecision(grower.Spans(), grower.SpanCount(), state, mark, decision.Data());
   }
 
   for (int y = 0; y < height; ++y) {
     const uint8_t* d = decision.Data() + static_cast<size_t>(y) * width;
-    if (std::all_of(d, d + width, [](uint8_t v) { return v == kUntouched; })) continue;
-    const uint8_t* src = source.Data() + static_cast<size_t>(y) * width * 4;
+    if (!AnyTouched(d, width)) continue;
     uint8_t* row = nullptr;
     target.GetRow(y, row);
-    for (int x = 0; x < width; ++x) {
-      if (d[x] == kUntouched) continue;
-      uint8_t* p = row + 4 * x;
-      std::memcpy(p, src + 4 * x, 3);
-      if (d[x] != kColourOnly) p[3] = d[x] == kKeep ? 255 : 0;
-    }
+    ApplyDecisions(row, source.Data() + static_cast<size_t>(y) * width, d, width);
     target.ReleaseRow(y);
   }
 }

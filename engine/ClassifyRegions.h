@@ -10,7 +10,8 @@ class CCoreImage;
 // same image; texture and marks are grey images of the same size. Every pixel
 // a region reaches gets colourSource's colours and the region's alpha
 // decision in target; all other pixels of target are left alone. Raises the
-// core's error 101 for images that do not fit together.
+// core's error 101 for images that do not fit together or a negative
+// textureRange.
 void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& texture,
                      CCoreImage& marks, int strength, int textureRange);
 

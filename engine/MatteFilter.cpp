@@ -23,14 +23,14 @@
 
 namespace {
 
-struct CIntParamSpec {
+struct CIntParamDecl {
   int slot;
   const char* name;
   int max;
   int defaultValue;
 };
 
-constexpr CIntParamSpec kIntParams[] = {
+constexpr CIntParamDecl kIntParams[] = {
     {keSlotStrength, "Tolerance", 100, 30},
     {keSlotSmoothing, "SMOOTH", 9, 0},
     {keSlotFeather, "FEZER", 50, 1},
@@ -173,21 +173,21 @@ CMatteFilter::~CMatteFilter() {
 }
 
 void CMatteFilter::DefineParameters() {
-  for (const CIntParamSpec& spec : kIntParams) {
+  for (const CIntParamDecl& declared : kIntParams) {
     auto* param = new CIntParam();
-    param->m_name = spec.name;
+    param->m_name = declared.name;
     param->m_min = 0;
-    param->m_max = spec.max;
-    param->m_default = spec.defaultValue;
-    param->SetInt(spec.defaultValue);
-    m_paramSet.AddParam(spec.slot, spec.name, param);
+    param->m_max = declared.max;
+    param->m_default = declared.defaultValue;
+    param->SetInt(declared.defaultValue);
+    m_paramSet.AddParam(declared.slot, declared.name, param);
   }
-  for (const auto& spec : kBoolParams) {
+  for (const auto& declared : kBoolParams) {
     auto* param = new CBoolParam();
-    param->m_name = spec.name;
+    param->m_name = declared.name;
     param->m_default = 0;
     param->SetInt(0);
-    m_paramSet.AddParam(spec.slot, spec.name, param);
+    m_paramSet.AddParam(declared.slot, declared.name, param);
   }
 }
 

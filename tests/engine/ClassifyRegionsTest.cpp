@@ -218,8 +218,10 @@ CCase MakeCase(std::mt19937& rng, int w, int h) {
   c.h = h;
   c.format = pick(0, 3) == 0 ? keFormatBGRxA : keFormatBGRA;
   c.sameImage = pick(0, 1) == 0;
-  const int strengthKind = pick(0, 5);
-  c.strength = strengthKind == 0 ? 0 : strengthKind == 1 ? 100 : pick(0, 100);
+  // Mostly the parameter's range; now and then beyond it, where thresholds
+  // pass every distance or none.
+  const int strengthKind = pick(0, 9);
+  c.strength = strengthKind == 0 ? 0 : strengthKind == 1 ? 100 : strengthKind == 2 ? pick(-20, 400) : pick(0, 100);
   const size_t n = static_cast<size_t>(w) * h;
 
   // A few colour patches, then noise; strong noise makes regions ragged.
