@@ -15,6 +15,7 @@
 #include "engine/LocalDeviation.h"
 #include "engine/Marks.h"
 #include "engine/MatteDocument.h"
+#include "engine/Plane.h"
 #include "engine/RemoveMarkedBackground.h"
 #include "engine/RemoveSmallIslands.h"
 #include "engine/TextureMap.h"
@@ -341,7 +342,10 @@ int CMatteFilter::Process(ProcessArgs& args) {
   }
   if (p.contract > 0) {
     if (report(k + 1)) return publishWork(), keProcessAborted;
-    for (int i = 0; i < p.contract; ++i) Erode3x3(matte);
+    // One flat copy for all passes rather than an image round trip per pass.
+    CPlane plane = ReadPlane(matte);
+    for (int i = 0; i < p.contract; ++i) Erode3x3(plane);
+    WritePlane(plane, matte);
   }
   InsertAlpha(matte, work);
 
