@@ -30,8 +30,12 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
+# Without a display the editor cannot open: the built-in session shows what
+# the filter does instead.
 run: build
-	./$(BUILD)/bin/kelvane
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then ./$(BUILD)/bin/kelvane; \
+	else echo "No display: replaying the built-in demo session."; \
+	  ./$(BUILD)/bin/kelvane --demo $(BUILD)/sample.kelvane.png; fi
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

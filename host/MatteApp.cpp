@@ -1,5 +1,12 @@
 #include "MatteApp.h"
 
+#include <cstddef>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+#include "editor/model/SessionReplay.h"
+#include "engine/MatteFilter.h"
 #include "platform/MessageBox.h"
 
 const char* const kInputErrorCaption = "! Input Data Error !";
@@ -7,9 +14,72 @@ const char* const kInputErrorText =
     "File is wrong format. Possibly missing layers.\n"
     "Program requires RGBA image (24 bit + transparency).";
 
+namespace {
+
+const char* const kProductName = "Kelvane";
+
+// The host's description of itself, or null when it gives none (or an older,
+// shorter one than the fields read here).
+KelvanePlatformData* PlatformDataOf(const FilterRecord* record) {
+  if (!record || !record->platformData) return nullptr;
+  auto* data = static_cast<KelvanePlatformData*>(record->platformData);
+  if (data->size < offsetof(KelvanePlatformData, scriptText) + sizeof data->scriptText) {
+    return nullptr;
+  }
+  return data;
+}
+
+bool ReplayScript(KelvanePlatformData& platform, CMatteFilter& filter, CCoreImage& image) {
+  std::unique_ptr<IReplayProgress> progress;
+  if (StandardErrorIsTerminal()) progress = std::make_unique<CTerminalProgress>(stderr);
+  const std::string name = platform.scriptPath ? platform.scriptPath : "script";
+  CReplayOutcome outcome;
+  if (platform.scriptText) {
+    std::istringstream text(platform.scriptText);
+    outcome = ReplaySessionScript(text, name, filter, image, progress.get());
+  } else {
+    outcome = ReplaySessionScript(name, filter, image, progress.get());
+  }
+  switch (outcome.end) {
+    case keReplayOk:
+      platform.scriptStatus = keScriptStatusOk;
+      return true;
+    case keReplayCancelled:
+      platform.scriptStatus = keScriptStatusOk;
+      return false;
+    case keReplayScriptError:
+      platform.scriptStatus = keScriptStatusScriptError;
+      break;
+    case keReplayRunFailed:
+      platform.scriptStatus = keScriptStatusRunFailed;
+      break;
+  }
+  std::fprintf(stderr, "%s\n", outcome.message.c_str());
+  std::fflush(stderr);
+  return false;
+}
+
+}  // namespace
+
 bool CMatteApp::CheckImage(FilterRecord* record, void*) {
   if (record->imageMode == plugInModeRGBColor && record->planes == 4) return true;
   // The refusal is the whole message: the host shows nothing for -128.
   MessageBox(nullptr, kInputErrorText, kInputErrorCaption, MB_OK);
+  return false;
+}
+
+bool CMatteApp::RunEditor() {
+  SetRegistryKey(kProductName);
+  AFX_MANAGE_STATE(ModuleState());
+  KelvanePlatformData* platform = PlatformDataOf(m_image.m_filterRecord);
+  // Constructed here and destroyed before returning, so the parameters are
+  // saved on OK and on Cancel alike.
+  CMatteFilter filter;
+  if (platform && (platform->scriptPath || platform->scriptText)) {
+    return ReplayScript(*platform, filter, *m_image.GetImage());
+  }
+  MessageBox(nullptr,
+             "The editor window cannot be shown here: replay a session script instead.",
+             kProductName, MB_OK | MB_ICONINFORMATION);
   return false;
 }

@@ -1,5 +1,6 @@
 // The background-removal filter's application: accepts RGB layers with
-// transparency only.
+// transparency only, and runs the editor on them (or replays a session
+// script in its place).
 #pragma once
 
 #include "host/PluginApp.h"
@@ -7,6 +8,9 @@
 class CMatteApp : public CPluginApp {
  public:
   bool CheckImage(FilterRecord* record, void* platformData) override;
+  // True when the editor (or the replayed session) ended with OK; the
+  // holder's image then holds the result.
+  bool RunEditor() override;
 };
 
 // The box a refused layer gets.

@@ -49,7 +49,16 @@ struct KelvanePlatformData {
   int32_t hasDisplay;      // non-zero when windows can be shown
   const char* scriptPath;  // session script to replay instead of the editor, or null
   int32_t showPresets;     // non-zero: the editor shows its preset row
-  int32_t scriptStatus;    // written by the module: 0 ok, 2 script error
+  int32_t scriptStatus;    // written by the module: one of keScriptStatus...
+  const char* scriptText;  // the script itself, or null: read from scriptPath,
+                           // which then only names it in messages
+};
+
+// How a replayed session ended, beyond the selector's result.
+enum : int32_t {
+  keScriptStatusOk = 0,
+  keScriptStatusRunFailed = 1,    // a run ended without a result
+  keScriptStatusScriptError = 2,  // a malformed or refused command
 };
 
 // Only the fields a filter of this host reads or writes.

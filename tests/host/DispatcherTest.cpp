@@ -99,13 +99,27 @@ TEST(PluginApp, OtherSelectorsAnswerAtOnceAndChangeNothing) {
   EXPECT_TRUE(boxes.boxes.empty());
 }
 
+KelvanePlatformData ScriptedPlatform(const char* script) {
+  KelvanePlatformData platform{};
+  platform.size = sizeof platform;
+  platform.scriptPath = "session";
+  platform.scriptText = script;
+  platform.scriptStatus = -1;
+  return platform;
+}
+
 TEST(MatteApp, ContinueOnRgbaWritesTheLayerBackAndEmptiesTheRectangles) {
   CMatteApp app;
   CBoxRecorder boxes;
-  CHostRun run(300, 140, 4, plugInModeRGBColor);  // more than one strip of rows
+  // 63 columns are too few for a run: the session's result is the layer as
+  // it came. 140 rows are more than one strip.
+  CHostRun run(63, 140, 4, plugInModeRGBColor);
+  KelvanePlatformData platform = ScriptedPlatform("object 1,1\napply\nok\n");
+  run.record.platformData = &platform;
   int16_t result = 99;
   DispatchSelector(app, filterSelectorContinue, &run.record, nullptr, &result);
   EXPECT_EQ(result, noErr);
+  EXPECT_EQ(platform.scriptStatus, keScriptStatusOk);
   EXPECT_TRUE(IsEmptyRect(run.record.inRect));
   EXPECT_TRUE(IsEmptyRect(run.record.outRect));
   EXPECT_TRUE(IsEmptyRect(run.record.maskRect));
@@ -113,6 +127,44 @@ TEST(MatteApp, ContinueOnRgbaWritesTheLayerBackAndEmptiesTheRectangles) {
   EXPECT_EQ(app.m_image.m_filterRecord, &run.record);
   EXPECT_EQ(app.m_image.GetImage()->StorageFormat(), keFormatBGRA);
   EXPECT_TRUE(boxes.boxes.empty());
+}
+
+TEST(MatteApp, CancelScriptErrorsAndAMissingEditorLeaveTheOutputUntouched) {
+  struct Case {
+    const char* script;  // null: no script at all
+    int32_t status;
+    size_t boxes;
+  };
+  for (const Case c : {Case{"cancel\n", keScriptStatusOk, 0},
+                       Case{"apply\n", keScriptStatusScriptError, 0},
+                       Case{"frobnicate\n", keScriptStatusScriptError, 0},
+                       Case{nullptr, -1, 1}}) {
+    CMatteApp app;
+    CBoxRecorder boxes;
+    CHostRun run(80, 70, 4, plugInModeRGBColor);
+    KelvanePlatformData platform = ScriptedPlatform(c.script);
+    if (!c.script) platform.scriptPath = nullptr;
+    run.record.platformData = &platform;
+    int16_t result = 99;
+    DispatchSelector(app, filterSelectorContinue, &run.record, nullptr, &result);
+    const std::string what = c.script ? c.script : "no script";
+    EXPECT_EQ(result, userCanceledErr) << what;
+    EXPECT_EQ(platform.scriptStatus, c.status) << what;
+    EXPECT_EQ(boxes.boxes.size(), c.boxes) << what;
+    EXPECT_EQ(run.out, std::vector<uint8_t>(run.out.size(), kUntouched)) << what;
+  }
+}
+
+TEST(MatteApp, AHostWithoutPlatformDataGetsTheMissingEditorBox) {
+  CMatteApp app;
+  CBoxRecorder boxes;
+  CHostRun run(80, 70, 4, plugInModeRGBColor);
+  run.record.platformData = nullptr;
+  int16_t result = 99;
+  DispatchSelector(app, filterSelectorContinue, &run.record, nullptr, &result);
+  EXPECT_EQ(result, userCanceledErr);
+  EXPECT_EQ(boxes.boxes.size(), 1u);
+  EXPECT_EQ(run.out, std::vector<uint8_t>(run.out.size(), kUntouched));
 }
 
 TEST(MatteApp, RefusesAnythingButRgbWithTransparencyOnceAndWritesNothing) {

@@ -20,6 +20,7 @@ TEST(Module, RunsALayerThroughTheEntryPointAndUnloadsCleanly) {
     auto entry = reinterpret_cast<FilterEntryProc>(dlsym(module, "ENTRYPOINT"));
     ASSERT_NE(entry, nullptr);
 
+    // Too small for a run: the session hands the layer back as it came.
     const int width = 5;
     const int height = 3;
     std::vector<uint8_t> in(width * height * 4);
@@ -29,6 +30,11 @@ TEST(Module, RunsALayerThroughTheEntryPointAndUnloadsCleanly) {
     record.imageSize = VPoint{height, width};
     record.planes = 4;
     record.imageMode = plugInModeRGBColor;
+    KelvanePlatformData platform{};
+    platform.size = sizeof platform;
+    platform.scriptPath = "session";
+    platform.scriptText = "object 0,0\napply\nok\n";
+    record.platformData = &platform;
     intptr_t data = 0;
     int16_t result = 99;
     entry(filterSelectorParameters, &record, &data, &result);
@@ -43,6 +49,7 @@ TEST(Module, RunsALayerThroughTheEntryPointAndUnloadsCleanly) {
     entry(filterSelectorContinue, &record, &data, &result);
     EXPECT_EQ(result, noErr);
     EXPECT_EQ(out, in);
+    EXPECT_EQ(platform.scriptStatus, keScriptStatusOk);
     result = 1234;
     entry(6, &record, &data, &result);
     EXPECT_EQ(result, 1234);

@@ -166,9 +166,24 @@ TEST(HostOptions, CommandLinesAreReadOrRefused) {
   ASSERT_TRUE(ParseHostOptions({"--", "--odd-name.png"}, options, error));
   EXPECT_EQ(options.input, "--odd-name.png");
 
+  ASSERT_TRUE(ParseHostOptions({"--script", "s.txt", "a.png", "b.png"}, options, error));
+  EXPECT_EQ(options.script, "s.txt");
+  EXPECT_EQ(options.input, "a.png");
+  EXPECT_EQ(options.output, "b.png");
+  ASSERT_TRUE(ParseHostOptions({"--demo"}, options, error));
+  EXPECT_TRUE(options.demo);
+  EXPECT_EQ(options.input, "");
+  EXPECT_EQ(options.output, "");
+  // The demo's one file is where its result goes; its input is the sample.
+  ASSERT_TRUE(ParseHostOptions({"--demo", "d.png"}, options, error));
+  EXPECT_EQ(options.input, "");
+  EXPECT_EQ(options.output, "d.png");
+
   for (const std::vector<std::string>& bad :
        {std::vector<std::string>{"a.png", "b.png", "c.png"}, {"--plugins"}, {"--frobnicate"},
-        {"--list", "a.png"}, {"--script", "s.txt", "a.png", "b.png"}, {"--demo"}}) {
+        {"--list", "a.png"}, {"--script"}, {"--script", "s.txt", "a.png"},
+        {"--script", "s.txt", "a.png", "b.png", "c.png"}, {"--demo", "a.png", "b.png"},
+        {"--demo", "--list"}, {"--demo", "--script", "s.txt", "a.png", "b.png"}}) {
     error.clear();
     EXPECT_FALSE(ParseHostOptions(bad, options, error)) << bad[0];
     EXPECT_FALSE(error.empty());

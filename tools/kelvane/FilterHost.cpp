@@ -129,6 +129,7 @@ KelvanePlatformData HostPlatformData() {
   const char* wayland = std::getenv("WAYLAND_DISPLAY");
   data.hasDisplay = (x11 && *x11) || (wayland && *wayland);
   data.scriptPath = nullptr;
+  data.scriptText = nullptr;
   data.showPresets = 0;
   data.scriptStatus = 0;
   return data;

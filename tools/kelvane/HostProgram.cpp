@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <new>
 
+#include "tools/kelvane/DemoSession.h"
 #include "tools/kelvane/FilterHost.h"
 #include "tools/kelvane/PluginScanner.h"
 #include "tools/kelvane/PngFile.h"
@@ -61,6 +62,7 @@ int RunFilterOnFile(const CHostOptions& options) {
   CPngPixels pixels;
   std::string error;
   if (options.input.empty()) {
+    // The demo session's points are made for the sample picture.
     pixels = SamplePicture();
   } else if (!ReadPng(options.input, pixels, error)) {
     Complain(error);
@@ -99,7 +101,22 @@ int RunFilterOnFile(const CHostOptions& options) {
       return keExitFailure;
     }
     KelvanePlatformData platform = HostPlatformData();
+    if (options.demo) {
+      platform.scriptPath = kDemoSessionName;
+      platform.scriptText = DemoSessionScript();
+    } else if (!options.script.empty()) {
+      platform.scriptPath = options.script.c_str();
+    }
     outcome = RunFilter(module.Entry(), layer, platform);
+    // The module has said what went wrong in the script or the run.
+    if (platform.scriptStatus == keScriptStatusScriptError) {
+      Complain("nothing was written");
+      return keExitUsage;
+    }
+    if (platform.scriptStatus == keScriptStatusRunFailed) {
+      Complain("nothing was written");
+      return keExitFailure;
+    }
   }
   if (outcome.hostFailed) {
     Complain(outcome.message + "; nothing was written");
@@ -127,6 +144,8 @@ int RunFilterOnFile(const CHostOptions& options) {
 
 std::string HostUsage() {
   return "usage: kelvane [--plugins DIR] [--planes-as-file] [INPUT [OUTPUT]]\n"
+         "       kelvane [--plugins DIR] [--planes-as-file] --script FILE INPUT OUTPUT\n"
+         "       kelvane [--plugins DIR] --demo [OUTPUT]\n"
          "       kelvane [--plugins DIR] --list\n"
          "       kelvane --help\n"
          "\n"
@@ -137,11 +156,16 @@ std::string HostUsage() {
          "  --plugins DIR     look for filter modules in DIR only\n"
          "  --planes-as-file  hand the planes over as the file has them, without\n"
          "                    adding an opaque alpha plane\n"
+         "  --script FILE     replay the session script FILE instead of opening the\n"
+         "                    editor; INPUT and OUTPUT must both be named\n"
+         "  --demo            replay a built-in session on the sample picture, with\n"
+         "                    no display needed\n"
          "  --list            list the filters found: module, category, name\n"
          "  --help            show this text\n"
          "\n"
-         "Exit status: 0 result written; 2 usage error, unreadable input or\n"
-         "unwritable output; 3 the filter ended without a result; 1 anything else.\n";
+         "Exit status: 0 result written; 2 usage error, unreadable input,\n"
+         "unwritable output or script error; 3 the filter ended without a result\n"
+         "(Cancel, or the picture refused); 1 anything else.\n";
 }
 
 bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& options,
@@ -169,6 +193,14 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
       options.pluginFolder = arguments[++i];
     } else if (argument.rfind("--plugins=", 0) == 0 && argument.size() > 10) {
       options.pluginFolder = argument.substr(10);
+    } else if (argument == "--demo") {
+      options.demo = true;
+    } else if (argument == "--script") {
+      if (i + 1 == arguments.size() || arguments[i + 1].empty()) {
+        error = "--script needs a script file";
+        return false;
+      }
+      options.script = arguments[++i];
     } else {
       error = "unknown option '" + argument + "'";
       return false;
@@ -177,6 +209,19 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
   if (options.help) return true;
   if (options.list && !files.empty()) {
     error = "--list takes no files";
+    return false;
+  }
+  const int modes = int(options.list) + int(options.demo) + int(!options.script.empty());
+  if (modes > 1) {
+    error = "--list, --demo and --script exclude each other";
+    return false;
+  }
+  if (options.demo && files.size() > 1) {
+    error = "--demo takes at most OUTPUT";
+    return false;
+  }
+  if (!options.script.empty() && files.size() != 2) {
+    error = "--script needs INPUT and OUTPUT";
     return false;
   }
   if (files.size() > 2) {
@@ -188,6 +233,10 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
       error = "'" + file + "' is not a file name";
       return false;
     }
+  }
+  if (options.demo) {
+    if (!files.empty()) options.output = files[0];
+    return true;
   }
   if (!files.empty()) options.input = files[0];
   if (files.size() == 2) options.output = files[1];

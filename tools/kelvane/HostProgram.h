@@ -7,7 +7,8 @@
 enum : int {
   keExitWritten = 0,    // the result was written
   keExitFailure = 1,    // anything else
-  keExitUsage = 2,      // a usage error, an unreadable input or an unwritable output
+  keExitUsage = 2,      // a usage error, an unreadable input, an unwritable output
+                        // or a script error
   keExitNoResult = 3,   // the filter ended without a result
 };
 
@@ -15,6 +16,8 @@ struct CHostOptions {
   bool help = false;
   bool list = false;
   bool planesAsFile = false;
+  bool demo = false;         // the built-in session on the sample picture
+  std::string script;        // a session script to replay instead of the editor
   std::string pluginFolder;  // empty: the default folders
   std::string input;         // empty: the sample picture
   std::string output;        // empty: derived from the input's name

@@ -1,0 +1,286 @@
+// Whole sessions replayed through `kelvane --script`, as a user would run them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "KelvaneRun.h"
+#include "tools/kelvane/PngFile.h"
+
+namespace {
+
+constexpr int kSize = 128;
+
+struct CRgb {
+  int r, g, b;
+};
+
+constexpr CRgb kSky{60, 110, 200};
+constexpr CRgb kRed{200, 30, 40};
+constexpr CRgb kGreen{40, 190, 60};
+
+// A sky that is flat at the left and drifts away from its colour towards
+// the right (so a higher Strength reaches further), a green patch no sky mark
+// reaches, and a red object. Both patches are well above the small-island
+// size, so the cleanup keeps or removes them whole.
+class CPicture {
+ public:
+  CPicture() : m_rgba(static_cast<size_t>(kSize) * kSize * 4) {
+    for (int y = 0; y < kSize; ++y) {
+      for (int x = 0; x < kSize; ++x) {
+        const int drift = x < 40 ? 0 : 2 * (x - 40);
+        Fill(x, y, x + 1, y + 1, CRgb{kSky.r + drift, kSky.g + drift / 2, kSky.b - drift});
+      }
+    }
+    Fill(96, 4, 124, 40, kGreen);
+    Fill(56, 48, 104, 96, kRed);
+  }
+  void Fill(int x0, int y0, int x1, int y1, CRgb colour) {
+    for (int y = y0; y < y1; ++y) {
+      for (int x = x0; x < x1; ++x) {
+        uint8_t* p = &m_rgba[(static_cast<size_t>(y) * kSize + x) * 4];
+        p[0] = static_cast<uint8_t>(colour.r);
+        p[1] = static_cast<uint8_t>(colour.g);
+        p[2] = static_cast<uint8_t>(colour.b);
+        p[3] = 255;
+      }
+    }
+  }
+  bool Write(const std::string& path) const {
+    std::string error;
+    return WritePngRGBA(path, kSize, kSize, m_rgba.data(), error);
+  }
+  const std::vector<uint8_t>& Bytes() const { return m_rgba; }
+
+ private:
+  std::vector<uint8_t> m_rgba;
+};
+
+// The strokes every session here begins with: sky along three edges, one
+// object stroke across the red square.
+constexpr const char* kSkyStrokes = "background 2,2 2,64 2,126\n";
+constexpr const char* kObjectStroke = "object 60,52 80,70 100,92\n";
+constexpr const char* kGreenStroke = "background 100,8 120,36\n";
+
+class ScriptSessionTest : public CKelvaneFolderTest {
+ protected:
+  void SetUp() override {
+    CKelvaneFolderTest::SetUp();
+    ASSERT_TRUE(m_picture.Write(Path("in.png")));
+  }
+
+  // Replays `script` on the picture; the result's alpha plane, or nothing
+  // when the run did not write.
+  std::vector<uint8_t> Alpha(const std::string& script, const std::string& name = "out.png") {
+    WriteText("s.txt", script);
+    m_last = Kelvane("--script s.txt in.png " + name);
+    EXPECT_EQ(m_last.status, 0) << script << m_last.output;
+    CPngPixels pixels;
+    std::string error;
+    if (!ReadPng(Path(name), pixels, error)) return {};
+    std::vector<uint8_t> alpha;
+    for (size_t i = 3; i < pixels.bytes.size(); i += 4) alpha.push_back(pixels.bytes[i]);
+    return alpha;
+  }
+
+  static uint8_t At(const std::vector<uint8_t>& alpha, int x, int y) {
+    return alpha.at(static_cast<size_t>(y) * kSize + x);
+  }
+
+  std::string RegistryText() const {
+    std::ifstream file(m_dir / "config" / "kelvane" / "registry");
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  }
+
+  CPicture m_picture;
+  CRun m_last;
+};
+
+std::vector<uint8_t> Combine(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b,
+                             bool both) {
+  std::vector<uint8_t> out(a.size());
+  for (size_t i = 0; i < a.size(); ++i) {
+    const bool x = a[i] == 255;
+    const bool y = b[i] == 255;
+    out[i] = (both ? x && y : x || y) ? 255 : 0;
+  }
+  return out;
+}
+
+std::string Session(std::initializer_list<std::string> lines) {
+  std::string script;
+  for (const std::string& line : lines) script += line + (line.back() == '\n' ? "" : "\n");
+  return script;
+}
+
+}  // namespace
+
+TEST_F(ScriptSessionTest, MarkedSkyGoesAndTheMarkedObjectStays) {
+  const std::vector<uint8_t> alpha =
+      Alpha(Session({kSkyStrokes, kObjectStroke, "apply", "ok"}));
+  ASSERT_EQ(alpha.size(), static_cast<size_t>(kSize) * kSize);
+  EXPECT_EQ(At(alpha, 80, 70), 255);
+  EXPECT_EQ(At(alpha, 20, 110), 0);
+  EXPECT_EQ(At(alpha, 110, 20), 255);  // green: no sky seed reaches it
+  // Colours come back unchanged where the object stays.
+  CPngPixels pixels;
+  std::string error;
+  ASSERT_TRUE(ReadPng(Path("out.png"), pixels, error));
+  const size_t at = (static_cast<size_t>(70) * kSize + 80) * 4;
+  EXPECT_EQ(pixels.bytes[at], kRed.r);
+  EXPECT_EQ(pixels.bytes[at + 1], kRed.g);
+  EXPECT_EQ(pixels.bytes[at + 2], kRed.b);
+}
+
+TEST_F(ScriptSessionTest, RaisingStrengthOnlyRemovesMoreAndLoweringGivesBack) {
+  // Feathering 0: the result's alpha is the binary matte itself.
+  const std::string start = Session({"set feathering 0", kSkyStrokes});
+  const std::vector<uint8_t> at30 = Alpha(start + "apply\nok\n", "a.png");
+  const std::vector<uint8_t> at60 = Alpha(start + "set strength 60\napply\nok\n", "b.png");
+  ASSERT_FALSE(at30.empty());
+  ASSERT_NE(at30, at60) << "the patches must tell the two strengths apart";
+
+  const std::vector<uint8_t> rising =
+      Alpha(start + "apply\nset strength 60\napply\nok\n", "c.png");
+  EXPECT_EQ(rising, Combine(at30, at60, true));
+  const std::vector<uint8_t> falling =
+      Alpha(start + "set strength 60\napply\nset strength 30\napply\nok\n", "d.png");
+  EXPECT_EQ(falling, Combine(at30, at60, false));
+}
+
+TEST_F(ScriptSessionTest, EqualStrengthIntersectsAfterABackgroundStrokeAndUnitesAfterAnObject) {
+  const std::string first = Session({"set feathering 0", kSkyStrokes, "apply"});
+  const std::vector<uint8_t> before = Alpha(first + "ok\n", "a.png");
+  ASSERT_EQ(At(before, 110, 20), 255);
+
+  // Background drawn last: the new run's matte and the stored one both count.
+  const std::vector<uint8_t> intersected = Alpha(first + kGreenStroke + "apply\nok\n", "b.png");
+  EXPECT_EQ(At(intersected, 110, 20), 0);
+  EXPECT_EQ(At(intersected, 20, 110), 0);
+
+  // An object stroke last, or Textured Background clicked on and off again:
+  // the stored matte gives the green patch back.
+  for (const std::string& last : {std::string(kObjectStroke),
+                                  std::string("set textured on\nset textured off\n")}) {
+    const std::vector<uint8_t> united =
+        Alpha(first + kGreenStroke + last + "apply\nok\n", "c.png");
+    EXPECT_EQ(At(united, 110, 20), 255) << last;
+    EXPECT_EQ(At(united, 20, 110), 0) << last;
+  }
+}
+
+TEST_F(ScriptSessionTest, FillHolesAfterDeleteAllMarksKeepsMarkedHolesOpen) {
+  // A hole marked as background inside the red square, and an erased patch
+  // next to it that no mark protects.
+  m_picture.Fill(64, 56, 78, 70, kSky);
+  ASSERT_TRUE(m_picture.Write(Path("in.png")));
+  const std::string session = Session({"set feathering 0", kSkyStrokes, "background 70,62",
+                                       "object 90,60 96,90", "apply", "brush 6",
+                                       "erase 90,80"});
+  const std::vector<uint8_t> before = Alpha(session + "ok\n", "a.png");
+  ASSERT_EQ(At(before, 70, 62), 0);
+  ASSERT_EQ(At(before, 90, 80), 0);
+
+  const std::vector<uint8_t> filled =
+      Alpha(session + "delete-marks\nset fillholes on\napply\nok\n", "b.png");
+  EXPECT_EQ(At(filled, 70, 62), 0);    // its mark outlives Delete All Marks
+  EXPECT_EQ(At(filled, 90, 80), 255);  // enclosed by the object: filled
+  EXPECT_EQ(At(filled, 20, 110), 0);
+}
+
+TEST_F(ScriptSessionTest, EraseClearsTheDabAndRecoverBringsTheLayerBack) {
+  const std::string session = Session({"set feathering 0", kSkyStrokes, kObjectStroke, "apply",
+                                       "brush 9", "erase 80,70"});
+  const std::vector<uint8_t> erased = Alpha(session + "ok\n", "a.png");
+  // A 9-pixel dab centred on 80,70 lies within columns and rows 76 to 84.
+  EXPECT_EQ(At(erased, 80, 70), 0);
+  EXPECT_EQ(At(erased, 80, 75), 255);
+  EXPECT_EQ(At(erased, 85, 70), 255);
+
+  const std::vector<uint8_t> recovered = Alpha(session + "recover 80,70\nok\n", "b.png");
+  EXPECT_EQ(At(recovered, 80, 70), 255);
+  EXPECT_EQ(At(recovered, 20, 110), 0);  // recover does not touch what the run erased
+}
+
+TEST_F(ScriptSessionTest, ResetForgetsEverythingBeforeIt) {
+  const std::vector<uint8_t> fresh =
+      Alpha(Session({"set feathering 0", kSkyStrokes, kObjectStroke, "apply", "ok"}), "a.png");
+  const std::vector<uint8_t> afterReset =
+      Alpha(Session({"set feathering 0", kGreenStroke, "set strength 80", "apply", "erase 80,70",
+                     "reset", "set strength 30", kSkyStrokes, kObjectStroke, "apply", "ok"}),
+            "b.png");
+  EXPECT_EQ(afterReset, fresh);
+}
+
+TEST_F(ScriptSessionTest, CancelWritesNothingAndBothEndsKeepTheAppliedSettings) {
+  for (const char* end : {"cancel\n", "ok\n"}) {
+    std::filesystem::remove_all(m_dir / "config");
+    WriteText("s.txt", Session({"set strength 55", "set smoothing 2", kSkyStrokes, "apply",
+                                "set strength 70", end}));
+    const CRun run = Kelvane("--script s.txt in.png out.png");
+    const bool cancelled = end[0] == 'c';
+    EXPECT_EQ(run.status, cancelled ? 3 : 0) << run.output;
+    EXPECT_EQ(Exists("out.png"), !cancelled);
+    std::filesystem::remove(m_dir / "out.png");
+    // Typed but not applied: 70 never reaches the parameters.
+    const std::string store = RegistryText();
+    EXPECT_NE(store.find("\"Tolerance\"=4:37000000"), std::string::npos) << store;
+    EXPECT_NE(store.find("\"SMOOTH\"=4:02000000"), std::string::npos) << store;
+    for (const char* name : {"\"FEZER\"=4:01000000", "\"CONTRACT\"=4:00000000",
+                             "\"FILLHOLES\"=4:00000000", "\"TEXTUREDBACK\"=4:00000000"}) {
+      EXPECT_NE(store.find(name), std::string::npos) << name << "\n" << store;
+    }
+  }
+}
+
+TEST_F(ScriptSessionTest, TheNextSessionOpensWithTheStoredSettingsInTheFields) {
+  // The panel opens at its defaults whatever the store holds; only Apply
+  // stores the fields. So a second session without `set` runs at 30.
+  const std::vector<uint8_t> at30 =
+      Alpha(Session({"set feathering 0", kSkyStrokes, "apply", "ok"}), "a.png");
+  Alpha(Session({"set strength 60", kSkyStrokes, "apply", "ok"}), "b.png");
+  const std::vector<uint8_t> again =
+      Alpha(Session({"set feathering 0", kSkyStrokes, "apply", "ok"}), "c.png");
+  EXPECT_EQ(again, at30);
+}
+
+TEST_F(ScriptSessionTest, ScriptErrorsNameTheLineAndWriteNothing) {
+  struct Case {
+    std::string script;
+    std::string where;
+  };
+  const std::vector<Case> cases = {
+      {"apply\n", "s.txt:1"},                                     // nothing marked yet
+      {std::string(kSkyStrokes) + "apply\nfrobnicate\n", "s.txt:3"},
+      {"# comment\n\nbackground 1,x\n", "s.txt:3:12"},           // malformed point
+      {"set strength 1.5\n", "s.txt:1:14"},
+      {"delete-marks\n", "s.txt:1"},                              // no marks
+      {"reset\n", "s.txt:1"},                                     // nothing modified
+      {std::string(kSkyStrokes), "s.txt:1"},  // the end presses OK, still disabled
+      {"preset Default\n", "s.txt:1"},                            // the preset row is off
+      {"display result\n", "s.txt:1"},
+  };
+  for (const Case& c : cases) {
+    WriteText("s.txt", c.script);
+    const CRun run = Kelvane("--script s.txt in.png out.png");
+    EXPECT_EQ(run.status, 2) << c.script << run.output;
+    EXPECT_NE(run.output.find(c.where + ":"), std::string::npos) << c.script << run.output;
+    EXPECT_FALSE(Exists("out.png")) << c.script;
+  }
+  const CRun missing = Kelvane("--script nowhere.txt in.png out.png");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.output.find("nowhere.txt"), std::string::npos) << missing.output;
+  EXPECT_FALSE(Exists("out.png"));
+}
+
+TEST_F(ScriptSessionTest, ATooSmallPictureCompletesWithTheLayerUnchanged) {
+  // Feathering 50 needs 151 pixels a side: the run is refused, not the session.
+  const std::vector<uint8_t> alpha =
+      Alpha(Session({"set feathering 50", kSkyStrokes, "apply", "ok"}));
+  EXPECT_EQ(alpha, std::vector<uint8_t>(static_cast<size_t>(kSize) * kSize, 255));
+}
