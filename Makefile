@@ -5,14 +5,19 @@ CMAKE_FLAGS  ?=
 JOBS         ?= $(shell nproc)
 
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev \
-                libgtest-dev libgmock-dev libbenchmark-dev binutils
+                libgtest-dev libgmock-dev libbenchmark-dev binutils qt6-base-dev
+BENCH_DEB_PACKAGES := python3 python3-numpy python3-opencv
+# Debian's interpreter, which has Debian's python3-opencv.
+BENCH_PYTHON ?= /usr/bin/python3
 
-.PHONY: all deps build run test test-sanitize bench clean
+.PHONY: all deps bench-deps build run test test-sanitize bench clean
 
 all: build
 
-deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+# $(call install_missing,PACKAGES): installs the missing ones as root, or
+# names the command to run.
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -23,6 +28,14 @@ deps:
 	    echo "Missing packages. Run:"; echo "  sudo apt-get install$$missing"; exit 1; \
 	  fi; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(DEB_PACKAGES))
+
+# Only the benchmarks compare against another program.
+bench-deps:
+	$(call install_missing,$(BENCH_DEB_PACKAGES))
 
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja $(CMAKE_FLAGS)
@@ -45,8 +58,11 @@ test-sanitize: deps
 	cmake --build $(SANITIZE_DIR) -j $(JOBS)
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
-bench: build
-	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b; done
+# In-process benchmarks, then whole runs of the program against GrabCut.
+bench: build bench-deps
+	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b || exit 1; done
+	@echo "== bench/compare_grabcut.py"
+	$(BENCH_PYTHON) bench/compare_grabcut.py --bin $(BUILD)/bin
 
 clean:
 	rm -rf $(BUILD) $(SANITIZE_DIR)
