@@ -4,6 +4,7 @@
 #include <new>
 
 #include "AlphaConversion.h"
+#include "BlendTables.h"
 #include "CoreResult.h"
 
 namespace {
@@ -33,6 +34,7 @@ uint32_t CoreStartup() {
   if (g_started) return 0;
   try {
     UnpremultiplyTable();
+    BlendTableT();
     RegisterMessageModule(kModuleName, CoreMessageText);
   } catch (const std::bad_alloc&) {
     return keErrInvalidArgument;
