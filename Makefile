@@ -10,7 +10,7 @@ BENCH_DEB_PACKAGES := python3 python3-numpy python3-opencv
 # Debian's interpreter, which has Debian's python3-opencv.
 BENCH_PYTHON ?= /usr/bin/python3
 
-.PHONY: all deps bench-deps build run test test-sanitize bench clean
+.PHONY: all deps bench-deps build run test test-sanitize test-thread bench clean
 
 all: build
 
@@ -59,10 +59,19 @@ test-sanitize: deps
 	cd $(SANITIZE_DIR) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
 
 # In-process benchmarks, then whole runs of the program against GrabCut.
+# The editor's threads under ThreadSanitizer: the tests that mark and run at
+# the same time.
+TSAN_DIR ?= build-tsan
+test-thread: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_TSAN=ON -DKELVANE_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_editormodel test_framework
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ./$(TSAN_DIR)/bin/test_editormodel --gtest_filter='Concurrent*:*Run*'
+	TSAN_OPTIONS="halt_on_error=1" ./$(TSAN_DIR)/bin/test_framework
+
 bench: build bench-deps
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b || exit 1; done
 	@echo "== bench/compare_grabcut.py"
 	$(BENCH_PYTHON) bench/compare_grabcut.py --bin $(BUILD)/bin
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_DIR)
+	rm -rf $(BUILD) $(SANITIZE_DIR) $(TSAN_DIR)

@@ -30,6 +30,8 @@ CEditNum::CEditNum(QWidget* parent) : QFrame(parent) {
 }
 
 CEditNum::~CEditNum() {
+  m_notify = nullptr;
+  disconnect(qApp, nullptr, this, nullptr);
   if (m_slider) m_slider->deleteLater();
 }
 

@@ -7,6 +7,7 @@
 
 #include "imagecore/CoreResult.h"
 #include "imagecore/Formats.h"
+#include "platform/Bitmap.h"
 
 class CColorRef;
 class CMemBlock;
@@ -91,6 +92,34 @@ class CCoreImage {
   // Shares the source's storage for the rectangle (in the source's
   // coordinates), which must lie within the source's rectangle (else 101).
   CoreResult SubImage(const CCoreImage& source, int left, int top, int right, int bottom);
+
+  // ---- Import ---------------------------------------------------------
+
+  // New storage holding a copy of `height` rows of pixels, row y at
+  // firstRow + y * stride (negative for bottom-up blocks). The palette (4-byte
+  // entries) is used by indexed formats only. A failure part-way leaves the
+  // image empty; argument errors (101) leave it unchanged.
+  CoreResult FromPixels(keFormat format, int width, int height, const uint8_t* firstRow,
+                        ptrdiff_t stride, int paletteCount, const uint8_t* palette);
+  // From a packed device-independent bitmap: header, colour table, bits.
+  // keFormatNone derives the format from the bit count (8 and 16 bits with
+  // the grey ramp as palette become Grey and GreyA).
+  CoreResult FromPackedDib(const void* dib, keFormat format = keFormatNone);
+  // From a device bitmap, its indices read through the palette (none: the
+  // standard one).
+  CoreResult FromBitmap(HBITMAP bitmap, HPALETTE palette = nullptr);
+
+  // ---- Drawing --------------------------------------------------------
+
+  // Stretches the source rectangle (pixels from the image's top-left) onto
+  // the destination rectangle (the device's logical units), handing each
+  // 128-row strip over as it lies in memory. Index1, Index4, Index8, Grey,
+  // BGR and BGRA storage can be drawn (else 110); empty rectangles give 101.
+  CoreResult Draw(CDeviceContext& dc, const CoreRect& source, const CoreRect& destination,
+                  uint32_t rop);
+  // A width or height of 0 means the image's; the pixels are copied.
+  CoreResult Draw(CDeviceContext& dc, int sourceX, int sourceY, int sourceWidth, int sourceHeight,
+                  int destX, int destY, int destWidth, int destHeight);
 
   // ---- Row access -----------------------------------------------------
 

@@ -1,0 +1,239 @@
+#include "editor/EditorDialog.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QResizeEvent>
+
+#include "editor/ParamPanel.h"
+#include "editor/model/Commands.h"
+#include "engine/MatteFilter.h"
+#include "platform/MessageBox.h"
+#include "platform/WinApp.h"
+
+const char* const kInstructionsText =
+    "1.Mark color for erasing 2.Mark object 3.Press Apply button 4.If it is necessary use "
+    "Manual Erase/Recover";
+
+const char* ToolStatusText(int tool) {
+  switch (tool) {
+    case ID_TOOL_ZOOM:
+      return "Click to zoom in. Right-click to zoom out. Use mouse wheel to zoom.";
+    case ID_TOOL_HAND:
+      return "Click and drag to scroll image in desired direction.";
+    case ID_TOOL_MARK_BACKGROUND:
+      return "Click and drag to mark background. Use Ctrl for additional options.";
+    case ID_TOOL_MARK_OBJECT:
+      return "Click and drag to mark object. Use Ctrl for additional options.";
+    case ID_TOOL_MANUAL:
+      return "Click and drag to erase. Right-click and drag to unerase.";
+    default:
+      return nullptr;
+  }
+}
+
+namespace {
+
+// Controls whose rectangles the layout keeps, in the order they are recorded.
+constexpr int kLaidOutControls[] = {IDC_VIEW,        IDC_ZOOM_READOUT, IDC_PROGRESS,
+                                    IDC_STATUS,      IDOK,             IDCANCEL,
+                                    IDC_HELP,        IDC_PRESET_LABEL, IDC_PRESET_LIST,
+                                    IDC_PRESET_SAVE, IDC_PRESET_DELETE, IDC_PANEL_PLACE};
+
+}  // namespace
+
+CEditorDialog::CEditorDialog(CCoreImage& displayed, CParamPanel& panel, CMatteFilter& filter,
+                             std::function<IEditorView*()> makeView)
+    : CProcessDialog(kEditorTemplateId, IDC_PROGRESS, kEditorAcceleratorId, kEditorTitleId),
+      m_panel(panel),
+      m_filter(filter),
+      m_session(filter, m_document, displayed),
+      m_makeView(std::move(makeView)) {
+  m_session.SetListener(this);
+}
+
+CEditorDialog::~CEditorDialog() {
+  // The panel and the view point into the session; they go with the window,
+  // which goes after this, so they must not hear from it any more.
+  m_session.SetListener(nullptr);
+  m_panel.SetSession(nullptr);
+  if (m_editorView) m_editorView->SetSession(nullptr);
+}
+
+void CEditorDialog::SetMinimumSize(int width, int height) {
+  m_minimumWidth = width;
+  m_minimumHeight = height;
+}
+
+bool CEditorDialog::OnInitDialog() {
+  CProcessDialog::OnInitDialog();
+  m_editorView = m_makeView ? m_makeView() : nullptr;
+  if (m_editorView) {
+    m_editorView->SetSession(&m_session);
+    m_editorView->SetImageSource(&m_session.Displayed());
+  }
+  if (!m_editorView || !CreateView(IDC_VIEW, m_editorView)) return true;
+  if (!CreateToolBar(kEditorToolBarId, IDC_TOOLBAR_PLACE)) return true;
+  m_sizeGrip = new QSizeGrip(this);
+  m_sizeGrip->resize(m_sizeGrip->sizeHint());
+
+  // The session takes the layer copy, hands the filter its source and this
+  // window, and prepares the document and the defaults of every control.
+  m_session.Open(NotifyWindow());
+  m_panel.SetSession(&m_session);
+  m_panel.Create(this);
+
+  int panelTop = 0;
+  bool presetsRemoved = false;
+  if (!m_showPresets) {
+    if (QWidget* label = GetDlgItem(IDC_PRESET_LABEL)) panelTop = label->geometry().top();
+    for (int id : {IDC_PRESET_LABEL, IDC_PRESET_LIST, IDC_PRESET_SAVE, IDC_PRESET_DELETE}) {
+      DestroyDlgItem(id);
+    }
+    presetsRemoved = true;
+  }
+  const QRect place = GetDlgItem(IDC_PANEL_PLACE) ? GetDlgItem(IDC_PANEL_PLACE)->geometry()
+                                                  : QRect();
+  DestroyDlgItem(IDC_PANEL_PLACE);
+  SetDlgItem(IDC_PANEL_PLACE, &m_panel);
+  const int top = presetsRemoved ? panelTop : place.top();
+  const QSize own = m_panel.TemplateSize();
+  const int panelWidth = std::max(place.width(), own.width());
+  const int panelHeight = std::max(place.bottom() + 1 - top, own.height());
+  m_panel.setGeometry(place.left(), top, panelWidth, panelHeight);
+
+  QSize client = size();
+  client += QSize(std::max(0, m_panel.geometry().right() - place.right()),
+                  std::max(0, m_panel.geometry().bottom() - place.bottom()));
+  m_initialClient = client;
+  resize(client);
+  for (int id : kLaidOutControls) {
+    if (QWidget* control = GetDlgItem(id)) m_controlRects[id] = control->geometry();
+  }
+  // At least the minimum size; the growth beyond the template goes to the
+  // view through the resize layout, and the window never gets smaller.
+  const int windowWidth = std::max(client.width(), m_minimumWidth);
+  const int windowHeight = std::max(client.height(), m_minimumHeight);
+  m_laidOut = true;
+  setMinimumSize(windowWidth, windowHeight);
+  resize(windowWidth, windowHeight);
+  QResizeEvent laidOut(size(), client);
+  resizeEvent(&laidOut);
+  m_panel.show();
+  m_editorView->SetZoom(m_editorView->FitZoom());
+  ShowStatus(keStatusInstructions);
+  return true;
+}
+
+void CEditorDialog::resizeEvent(QResizeEvent* event) {
+  CProcessDialog::resizeEvent(event);
+  if (m_sizeGrip) {
+    m_sizeGrip->move(width() - m_sizeGrip->width(), height() - m_sizeGrip->height());
+    m_sizeGrip->raise();
+  }
+  if (!m_laidOut) return;
+  const int dx = width() - m_initialClient.width();
+  const int dy = height() - m_initialClient.height();
+  for (const auto& [id, rect] : m_controlRects) {
+    QWidget* control = GetDlgItem(id);
+    if (!control) continue;
+    QRect moved = rect;
+    switch (id) {
+      case IDC_VIEW:
+        moved.setSize(rect.size() + QSize(dx, dy));
+        break;
+      case IDC_ZOOM_READOUT:
+      case IDC_PROGRESS:
+        moved.translate(0, dy);
+        break;
+      case IDC_STATUS:
+        moved.translate(0, dy);
+        moved.setWidth(rect.width() + dx);
+        break;
+      default:
+        moved.translate(dx, 0);
+        break;
+    }
+    control->setGeometry(moved);
+  }
+  update();
+}
+
+void CEditorDialog::OnZoomChanged(double newZoom, double oldZoom) {
+  CProcessDialog::OnZoomChanged(newZoom, oldZoom);
+  SetDlgItemText(IDC_ZOOM_READOUT, ZoomPercent(newZoom));
+}
+
+QString CEditorDialog::StatusText() const {
+  auto* label = qobject_cast<QLabel*>(GetDlgItem(IDC_STATUS));
+  return label ? label->text() : QString();
+}
+
+QString CEditorDialog::ZoomReadout() const {
+  auto* label = qobject_cast<QLabel*>(GetDlgItem(IDC_ZOOM_READOUT));
+  return label ? label->text() : QString();
+}
+
+void CEditorDialog::OnCommand(int id) {
+  switch (id) {
+    case IDOK: OnOK(); break;
+    case IDCANCEL: OnCancel(); break;
+    case IDC_HELP: {
+      const QString page = HelpPagePath();
+      // Started directly, never through a shell: the path is data.
+      if (!page.isEmpty()) QProcess::startDetached("xdg-open", {page});
+      break;
+    }
+    default: break;
+  }
+}
+
+QString CEditorDialog::HelpPagePath() {
+  const std::string module = ModuleFileNameOf(reinterpret_cast<const void*>(&ToolStatusText));
+  if (module.empty()) return QString();
+  return QFileInfo(QString::fromStdString(module)).dir().filePath("Help/kelvane.html");
+}
+
+void CEditorDialog::OnOK() {
+  if (m_session.PressOk()) EndDialog(IDOK);
+}
+
+void CEditorDialog::OnCancel() {
+  if (m_session.PressCancel()) EndDialog(IDCANCEL);
+  m_panel.Reflect();
+}
+
+void CEditorDialog::OnRunMessage(const CWindowMessage& message) {
+  const int finishedBefore = m_session.RunsFinished();
+  m_session.HandleMessage(message);
+  if (m_session.RunsFinished() != finishedBefore) OnRunFinished();
+  m_panel.Reflect();
+}
+
+void CEditorDialog::OnRunFinished() { m_panel.Reflect(); }
+
+void CEditorDialog::OnRunFailed() { m_panel.Reflect(); }
+
+void CEditorDialog::OnUpdateCommands() {
+  EnableDlgItem(IDOK, m_session.IsOkEnabled());
+  m_panel.Reflect();
+}
+
+void CEditorDialog::Repaint(bool) {
+  if (m_editorView) m_editorView->ViewWidget()->update();
+  if (m_editorView) {
+    m_editorView->SetMatteColours(MatteColoursFor(m_session.ShowMatSelection()));
+  }
+}
+
+void CEditorDialog::ShowStatus(int kind) {
+  const char* text = kind == keStatusInstructions ? kInstructionsText
+                                                  : ToolStatusText(m_session.Tool());
+  if (text) SetDlgItemText(IDC_STATUS, text);
+}
+
+void CEditorDialog::FocusStrength() { m_panel.FocusStrength(); }
+
+void CEditorDialog::ProgressChanged(int percent) { SetProgress(percent); }

@@ -1,0 +1,101 @@
+// The editor window: the image view with its tool bar at the left, the
+// parameter panel at the right, the zoom read-out, progress bar and status
+// line along the bottom, OK, Cancel and Help. It owns the document and the
+// editor session that holds every rule; the widgets show its state.
+#pragma once
+
+#include <QLabel>
+#include <QSizeGrip>
+#include <map>
+#include <memory>
+
+#include "editor/model/EditorSession.h"
+#include "framework/dialogs/ProcessDialog.h"
+
+class CMatteFilter;
+class CParamPanel;
+
+enum : int {
+  kEditorTemplateId = 101,
+  kEditorAcceleratorId = 3001,
+  kEditorTitleId = 57346,
+  kEditorToolBarId = 128,
+  IDC_VIEW = 3002,
+  IDC_TOOLBAR_PLACE = 3003,
+  IDC_PROGRESS = 3013,
+  IDC_ZOOM_READOUT = 1001,
+  IDC_STATUS = 1002,
+  IDC_PANEL_PLACE = 1005,
+  IDC_PRESET_LIST = 1006,
+  IDC_PRESET_SAVE = 1007,
+  IDC_PRESET_DELETE = 1008,
+  IDC_PRESET_LABEL = 1009,
+  IDC_HELP = 32651,
+};
+
+// The status line's two kinds of text.
+extern const char* const kInstructionsText;
+// The help of a tool, or null for a tool without one.
+const char* ToolStatusText(int tool);
+
+// What a view the editor can host offers beyond the dialog's needs.
+class IEditorView : public IDialogView {
+ public:
+  virtual void SetSession(CEditorSession* session) = 0;
+  virtual void SetImageSource(CCoreImage* image) = 0;
+  virtual double FitZoom() const = 0;
+  // Without an anchor.
+  virtual void SetZoom(double zoom) = 0;
+  virtual void SetMatteColours(const CMatteColours& colours) = 0;
+};
+
+class CEditorDialog : public CProcessDialog, private IEditorSessionListener {
+ public:
+  // `displayed` is the holder's image: the layer on opening, the result on
+  // OK. The view comes from `makeView` (the tool view in the program).
+  CEditorDialog(CCoreImage& displayed, CParamPanel& panel, CMatteFilter& filter,
+                std::function<IEditorView*()> makeView);
+  ~CEditorDialog() override;
+
+  void SetMinimumSize(int width, int height);
+  void SetShowPresets(bool show) { m_showPresets = show; }
+  CEditorSession& Session() { return m_session; }
+  IEditorView* EditorView() const { return m_editorView; }
+  QString StatusText() const;
+  QString ZoomReadout() const;
+  // The help page beside the module, or empty when the module is unknown.
+  static QString HelpPagePath();
+
+  void OnZoomChanged(double newZoom, double oldZoom) override;
+  void OnRunFinished() override;
+  void OnRunFailed() override;
+
+ protected:
+  bool OnInitDialog() override;
+  void OnCommand(int id) override;
+  void OnCancel() override;
+  void OnOK() override;
+  void OnRunMessage(const CWindowMessage& message) override;
+  void OnUpdateCommands() override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void Repaint(bool erase) override;
+  void ShowStatus(int kind) override;
+  void FocusStrength() override;
+  void ProgressChanged(int percent) override;
+
+  CParamPanel& m_panel;
+  CMatteFilter& m_filter;
+  CMatteDocument m_document;
+  CEditorSession m_session;
+  std::function<IEditorView*()> m_makeView;
+  IEditorView* m_editorView = nullptr;
+  QSizeGrip* m_sizeGrip = nullptr;
+  bool m_showPresets = true;
+  int m_minimumWidth = 0;
+  int m_minimumHeight = 0;
+  QSize m_initialClient;
+  std::map<int, QRect> m_controlRects;
+  bool m_laidOut = false;
+};

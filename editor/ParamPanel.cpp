@@ -1,0 +1,159 @@
+#include "editor/ParamPanel.h"
+
+#include <QAbstractButton>
+#include <QListWidget>
+
+#include "editor/EditNum.h"
+
+namespace {
+
+struct CFieldPlace {
+  keField field;
+  int id;
+};
+
+// In the panel's order of construction: Strength, Contract, Feathering,
+// Boundary Smoothing, Brush Size.
+constexpr CFieldPlace kFieldPlaces[keFieldCount] = {
+    {keFieldStrength, IDC_STRENGTH},     {keFieldContract, IDC_CONTRACT},
+    {keFieldFeathering, IDC_FEATHERING}, {keFieldSmoothing, IDC_SMOOTHING},
+    {keFieldBrushSize, IDC_BRUSH_SIZE},
+};
+
+constexpr int kSettleMilliseconds = 500;
+
+}  // namespace
+
+CParamPanel::CParamPanel() : CDialog(kPanelTemplateId) {}
+
+CParamPanel::~CParamPanel() {
+  // Fields going away move the focus, and their notices must not reach a
+  // panel that is half gone.
+  m_session = nullptr;
+  for (CEditNum* field : m_fields) {
+    if (field) field->SetNotify(nullptr);
+  }
+}
+
+QListWidget* CParamPanel::DisplayList() const {
+  return qobject_cast<QListWidget*>(GetDlgItem(IDC_DISPLAY));
+}
+
+QListWidget* CParamPanel::ShowMatList() const {
+  return qobject_cast<QListWidget*>(GetDlgItem(IDC_SHOW_MAT));
+}
+
+bool CParamPanel::OnInitDialog() {
+  for (const CFieldPlace& place : kFieldPlaces) {
+    const CNumericField& rules = m_session->Field(place.field);
+    auto* field = new CEditNum(this);
+    if (!field->Create(place.id, GetDlgItem(place.id), rules.Minimum(), rules.Maximum(),
+                       rules.Value(), 3, 0, -1, kSettleMilliseconds, true, true)) {
+      delete field;
+      continue;
+    }
+    SetDlgItem(place.id, field);
+    m_fields[place.field] = field;
+    const keField which = place.field;
+    field->SetNotify([this, which](int, int code) { OnFieldNotice(which, code); });
+  }
+  if (QListWidget* display = DisplayList()) {
+    display->addItems({"Original", "Result"});
+    connect(display, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+      const int index = item->text() == "Result" ? keDisplayResult : keDisplayOriginal;
+      m_session->ChooseDisplay(index);
+      Reflect();
+    });
+  }
+  if (QListWidget* mattes = ShowMatList()) {
+    for (int i = 0; i < kShowMatCount; ++i) mattes->addItem(ShowMatName(i));
+    connect(mattes, &QListWidget::itemClicked, this, [this, mattes](QListWidgetItem* item) {
+      m_session->ChooseShowMat(mattes->row(item));
+      Reflect();
+    });
+  }
+  Reflect();
+  return true;
+}
+
+void CParamPanel::OnFieldNotice(keField field, int code) {
+  if (m_reflecting || !m_session) return;
+  if (code == EN_CHANGE) {
+    m_session->TypeIntoField(field, m_fields[field]->Text().toStdString());
+  } else if (code == EN_KILLFOCUS) {
+    m_session->LeaveField(field);
+  } else {
+    return;
+  }
+  Reflect();
+}
+
+void CParamPanel::OnCommand(int id) {
+  if (!m_session) return;
+  switch (id) {
+    case IDC_APPLY: m_session->PressApply(); break;
+    case IDC_DEFAULT: m_session->PressDefault(); break;
+    case IDC_FILL_HOLES: m_session->ClickFillHoles(); break;
+    case IDC_TEXTURED: m_session->ClickTextured(); break;
+    case IDC_SMOOTH_BRUSH: m_session->ClickSmoothBrush(); break;
+    default: return;
+  }
+  Reflect();
+}
+
+void CParamPanel::ShowField(keField field) {
+  CEditNum* widget = m_fields[field];
+  if (!widget) return;
+  const std::string& text = m_session->Field(field).Text();
+  // The session rewrote the text (Default, leaving with a clamped value).
+  if (widget->Text().toStdString() != text) {
+    widget->SetValue(m_session->Field(field).Value(), false, false);
+    if (widget->Text().toStdString() != text) widget->SetText(QString::fromStdString(text));
+  }
+}
+
+void CParamPanel::Reflect() {
+  if (!m_session) return;
+  m_reflecting = true;
+  for (const CFieldPlace& place : kFieldPlaces) ShowField(place.field);
+  auto setChecked = [this](int id, bool checked) {
+    if (auto* box = qobject_cast<QAbstractButton*>(GetDlgItem(id))) box->setChecked(checked);
+  };
+  setChecked(IDC_FILL_HOLES, m_session->FillHoles());
+  setChecked(IDC_TEXTURED, m_session->Textured());
+  setChecked(IDC_SMOOTH_BRUSH, m_session->SmoothBrush());
+  SetDlgItemText(IDC_APPLY, m_session->ApplyLabel());
+  EnableDlgItem(IDC_APPLY, m_session->IsApplyEnabled());
+  EnableDlgItem(IDC_DEFAULT, m_session->IsDefaultEnabled());
+  const bool brush = m_session->IsBrushSettingsEnabled();
+  EnableDlgItem(IDC_BRUSH_SIZE, brush);
+  EnableDlgItem(IDC_BRUSH_SIZE_LABEL, brush);
+  EnableDlgItem(IDC_SMOOTH_BRUSH, brush);
+  const bool lists = m_session->IsDisplayEnabled();
+  EnableDlgItem(IDC_DISPLAY, lists);
+  EnableDlgItem(IDC_DISPLAY_LABEL, lists);
+  EnableDlgItem(IDC_SHOW_MAT, m_session->IsShowMatEnabled());
+  EnableDlgItem(IDC_SHOW_MAT_LABEL, m_session->IsShowMatEnabled());
+  if (QListWidget* display = DisplayList()) {
+    const QString wanted = m_session->DisplaySelection() == keDisplayResult ? "Result" : "Original";
+    for (int row = 0; row < display->count(); ++row) {
+      if (display->item(row)->text() == wanted) display->setCurrentRow(row);
+    }
+  }
+  if (QListWidget* mattes = ShowMatList()) mattes->setCurrentRow(m_session->ShowMatSelection());
+  m_reflecting = false;
+}
+
+void CParamPanel::OnProcessingFinished() {
+  m_session->OnProcessingFinished();
+  Reflect();
+}
+
+void CParamPanel::OnProcessingAborted() {
+  m_session->OnProcessingAborted();
+  Reflect();
+}
+
+void CParamPanel::FocusStrength() {
+  if (CEditNum* strength = m_fields[keFieldStrength]) strength->setFocus();
+}

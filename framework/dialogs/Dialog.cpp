@@ -1,0 +1,161 @@
+#include "framework/dialogs/Dialog.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include "platform/MessageBox.h"
+
+namespace {
+
+// Texts of the templates keep their own spacing ("          View").
+QString TextOf(const CDialogControl& control) {
+  return QString::fromStdString(control.text);
+}
+
+}  // namespace
+
+CDialog::CDialog(int templateId, QWidget* parent) : QDialog(parent), m_templateId(templateId) {}
+
+CDialog::~CDialog() = default;
+
+QRect CDialog::DialogToPixels(const CDialogRect& rect) const {
+  const CDialogRect pixels = DialogUnitsToPixels(rect, m_baseX, m_baseY);
+  return QRect(pixels.x, pixels.y, pixels.width, pixels.height);
+}
+
+QSize CDialog::TemplateSize() const {
+  const QRect size = DialogToPixels(m_template.rect);
+  return size.size();
+}
+
+bool CDialog::BuildControls() {
+  if (m_built) return true;
+  if (!LoadDialogTemplate(m_templateId, m_template)) return false;
+  QFont font(QString::fromStdString(m_template.fontName), m_template.fontPoints);
+  setFont(font);
+  const QFontMetrics metrics(font);
+  m_baseX = DialogBaseUnitX(metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")));
+  m_baseY = metrics.height();
+  if (!m_template.caption.empty()) setWindowTitle(QString::fromStdString(m_template.caption));
+  for (const CDialogControl& control : m_template.controls) {
+    QWidget* widget = MakeControl(control);
+    widget->setGeometry(DialogToPixels(control.rect));
+    if (control.Has(keCtlHidden)) widget->hide();
+    if (control.Has(keCtlDisabled)) widget->setEnabled(false);
+    widget->setFocusPolicy(control.Has(keCtlTabStop) ? Qt::StrongFocus : Qt::NoFocus);
+    if (control.id != -1 && !m_items.count(control.id)) m_items[control.id] = widget;
+  }
+  resize(TemplateSize());
+  m_built = true;
+  return true;
+}
+
+QWidget* CDialog::MakeControl(const CDialogControl& control) {
+  const QString text = TextOf(control);
+  const int id = control.id;
+  switch (control.kind) {
+    case keControlKind::PushButton: {
+      auto* button = new QPushButton(text, this);
+      button->setAutoDefault(false);
+      button->setDefault(control.Has(keCtlDefault));
+      connect(button, &QPushButton::clicked, this, [this, id] { OnCommand(id); });
+      return button;
+    }
+    case keControlKind::CheckBox: {
+      auto* box = new QCheckBox(text, this);
+      connect(box, &QCheckBox::clicked, this, [this, id] { OnCommand(id); });
+      return box;
+    }
+    case keControlKind::Static: {
+      auto* label = new QLabel(text, this);
+      label->setWordWrap(control.rect.height >= 16);
+      label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+      return label;
+    }
+    case keControlKind::Frame:
+      return new QFrame(this);
+    case keControlKind::GroupBox:
+      return new QGroupBox(text, this);
+    case keControlKind::Edit:
+      return new QLineEdit(text, this);
+    case keControlKind::ListBox: {
+      auto* list = new QListWidget(this);
+      list->setSortingEnabled(control.Has(keCtlSort));
+      return list;
+    }
+    case keControlKind::ComboBox:
+      return new QComboBox(this);
+    case keControlKind::Progress: {
+      auto* bar = new QProgressBar(this);
+      bar->setRange(0, 100);
+      bar->setTextVisible(false);
+      return bar;
+    }
+  }
+  return new QWidget(this);
+}
+
+int CDialog::DoModal() {
+  if (!BuildControls()) return -1;
+  OnInitDialog();
+  return exec();
+}
+
+bool CDialog::Create(QWidget* parent) {
+  setParent(parent, Qt::Widget);
+  if (!BuildControls()) return false;
+  OnInitDialog();
+  return true;
+}
+
+void CDialog::EndDialog(int result) { done(result); }
+
+void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+
+void CDialog::OnOK() { EndDialog(IDOK); }
+
+QWidget* CDialog::GetDlgItem(int id) const {
+  const auto found = m_items.find(id);
+  return found == m_items.end() ? nullptr : found->second;
+}
+
+void CDialog::DestroyDlgItem(int id) {
+  const auto found = m_items.find(id);
+  if (found == m_items.end()) return;
+  QWidget* widget = found->second;
+  m_items.erase(found);
+  delete widget;
+}
+
+void CDialog::SetDlgItem(int id, QWidget* widget) {
+  if (widget) {
+    m_items[id] = widget;
+  } else {
+    m_items.erase(id);
+  }
+}
+
+void CDialog::SetDlgItemText(int id, const QString& text) {
+  QWidget* item = GetDlgItem(id);
+  if (auto* label = qobject_cast<QLabel*>(item)) {
+    label->setText(text);
+  } else if (auto* button = qobject_cast<QAbstractButton*>(item)) {
+    button->setText(text);
+  } else if (auto* edit = qobject_cast<QLineEdit*>(item)) {
+    edit->setText(text);
+  } else if (auto* group = qobject_cast<QGroupBox*>(item)) {
+    group->setTitle(text);
+  }
+}
+
+void CDialog::EnableDlgItem(int id, bool enable) {
+  if (QWidget* item = GetDlgItem(id)) item->setEnabled(enable);
+}

@@ -1,0 +1,104 @@
+// Dialog templates: a dialog's size, font, styles and controls, in dialog
+// units. The text form, one DIALOG resource each:
+//
+//   DIALOG 101
+//     size 412 257
+//     font "Sans Serif" 8
+//     style popup caption sysmenu
+//     caption "Kelvane"
+//     control 1 button "OK" 332 7 50 11 default tabstop
+//
+// A control line gives id (-1: none), kind, text, x, y, width, height and
+// then its styles.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+enum : uint32_t {
+  // Of the dialog window.
+  keDlgPopup = 1u << 0,
+  keDlgChild = 1u << 1,
+  keDlgControl = 1u << 2,  // takes part in its parent's keyboard navigation
+  keDlgCaption = 1u << 3,
+  keDlgSysMenu = 1u << 4,
+  keDlgThickFrame = 1u << 5,  // a sizing border
+  keDlgMinimizeBox = 1u << 6,
+  keDlgMaximizeBox = 1u << 7,
+  keDlgClipChildren = 1u << 8,
+  keDlgClipSiblings = 1u << 9,
+  keDlgModalFrame = 1u << 10,
+  // Of controls.
+  keCtlDefault = 1u << 12,   // the default push button
+  keCtlHidden = 1u << 13,
+  keCtlDisabled = 1u << 14,
+  keCtlTabStop = 1u << 15,
+  keCtlGroup = 1u << 16,
+  keCtlMultiLine = 1u << 17,
+  keCtlNotify = 1u << 18,
+  keCtlSort = 1u << 19,
+  keCtlDropDownList = 1u << 20,
+  keCtlAuto = 1u << 21,      // a check box that toggles itself
+  keCtlBorder = 1u << 22,
+  keCtlAutoHScroll = 1u << 23,
+  keCtlVScroll = 1u << 24,
+  keCtlOwnerDraw = 1u << 25,  // an image button
+};
+
+enum class keControlKind {
+  PushButton,
+  CheckBox,
+  Static,    // a text
+  Frame,     // an empty static frame (a placeholder)
+  GroupBox,
+  Edit,
+  ListBox,
+  ComboBox,
+  Progress,
+};
+
+struct CDialogRect {
+  int x = 0;
+  int y = 0;
+  int width = 0;
+  int height = 0;
+  bool operator==(const CDialogRect&) const = default;
+};
+
+struct CDialogControl {
+  int id = -1;
+  keControlKind kind = keControlKind::Static;
+  std::string text;
+  CDialogRect rect;
+  uint32_t styles = 0;
+  bool Has(uint32_t style) const { return (styles & style) == style; }
+};
+
+struct CDialogTemplate {
+  int id = 0;
+  CDialogRect rect;  // x and y are 0: only the size is given
+  std::string fontName;
+  int fontPoints = 0;
+  uint32_t styles = 0;
+  std::string caption;
+  std::vector<CDialogControl> controls;  // in tab and creation order
+
+  bool Has(uint32_t style) const { return (styles & style) == style; }
+  // The first control with the id, or null.
+  const CDialogControl* Find(int id) const;
+};
+
+// False (with a message naming the line) for text that is no complete
+// template: an unknown keyword, kind or style, a missing size or font, or a
+// control without its rectangle.
+bool ParseDialogTemplate(std::string_view text, CDialogTemplate& dialog, std::string* error = nullptr);
+// Template `id` of the module's resources; false when missing or malformed.
+bool LoadDialogTemplate(int id, CDialogTemplate& dialog);
+
+// Dialog units to pixels. A horizontal unit is a quarter of the font's
+// average character width, a vertical one an eighth of its height.
+// `widthOf52Letters` is the width of "A".."Z" followed by "a".."z".
+int DialogBaseUnitX(int widthOf52Letters);
+CDialogRect DialogUnitsToPixels(const CDialogRect& rect, int baseUnitX, int baseUnitY);

@@ -1,0 +1,122 @@
+// The parameter panel's widgets over a real session, on the offscreen platform.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+
+#include "../editormodel/TestImages.h"
+#include "editor/EditNum.h"
+#include "editor/ParamPanel.h"
+#include "engine/MatteFilter.h"
+#include "framework/dialogs/QtApplicationScope.h"
+#include "framework/dialogs/QtMessageWindow.h"
+
+namespace {
+
+class ParamPanelTest : public ::testing::Test {
+ protected:
+  ParamPanelTest() : holder(MakeSkyAndRoof(80, 80)) {}
+
+  void SetUp() override {
+    window.SetMessageHandler([this](const CWindowMessage& message) {
+      session.HandleMessage(message);
+      panel.Reflect();
+    });
+    session.Open(window);
+    panel.SetSession(&session);
+    ASSERT_TRUE(panel.Create(&host));
+    host.resize(400, 600);
+    host.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&host));
+  }
+
+  QWidget* Item(int id) const { return panel.GetDlgItem(id); }
+  bool Enabled(int id) const { return Item(id) && Item(id)->isEnabled(); }
+  QString Text(int id) const {
+    if (auto* button = qobject_cast<QAbstractButton*>(Item(id))) return button->text();
+    return QString();
+  }
+  void Type(keField field, const char* text) {
+    CEditNum* edit = panel.Field(field);
+    edit->InnerEdit()->setFocus();
+    QApplication::processEvents();
+    QTest::keyClicks(edit->InnerEdit(), text);
+  }
+
+  CPrivateConfig config;
+  CQtApplicationScope application;
+  CCoreImage holder;
+  CMatteFilter filter;
+  CMatteDocument document;
+  CQtMessageWindow window;
+  CEditorSession session{filter, document, holder};
+  QWidget host;
+  CParamPanel panel;
+};
+
+TEST_F(ParamPanelTest, OpensAtTheDefaultsWithEverythingButTheFieldsDisabled) {
+  EXPECT_EQ(panel.Field(keFieldStrength)->Text(), "30");
+  EXPECT_EQ(panel.Field(keFieldContract)->Text(), "0");
+  EXPECT_EQ(panel.Field(keFieldFeathering)->Text(), "1");
+  EXPECT_EQ(panel.Field(keFieldSmoothing)->Text(), "0");
+  EXPECT_EQ(panel.Field(keFieldBrushSize)->Text(), "50");
+  for (int id : {IDC_APPLY, IDC_DEFAULT, IDC_BRUSH_SIZE, IDC_SMOOTH_BRUSH, IDC_DISPLAY,
+                 IDC_SHOW_MAT}) {
+    EXPECT_FALSE(Enabled(id)) << id;
+  }
+  EXPECT_TRUE(Enabled(IDC_STRENGTH));
+  ASSERT_EQ(panel.DisplayList()->count(), 2);
+  EXPECT_EQ(panel.DisplayList()->currentItem()->text(), "Original");
+  ASSERT_EQ(panel.ShowMatList()->count(), 8);
+  EXPECT_EQ(panel.ShowMatList()->item(7)->text(), "Stand Matte");
+  EXPECT_EQ(panel.ShowMatList()->currentRow(), 0);
+  EXPECT_EQ(Text(IDC_APPLY), "Apply");
+}
+
+TEST_F(ParamPanelTest, TypingAwayFromTheDefaultsEnablesDefaultWhichPutsThemBack) {
+  Type(keFieldFeathering, "\b7");
+  EXPECT_EQ(session.Field(keFieldFeathering).Text(), "7");
+  EXPECT_TRUE(Enabled(IDC_DEFAULT));
+  QTest::mouseClick(static_cast<QPushButton*>(Item(IDC_DEFAULT)), Qt::LeftButton);
+  EXPECT_EQ(panel.Field(keFieldFeathering)->Text(), "1");
+  EXPECT_FALSE(Enabled(IDC_DEFAULT));
+}
+
+TEST_F(ParamPanelTest, ATypedValueAboveTheLimitIsShownClampedOnLeaving) {
+  Type(keFieldSmoothing, "\b12");
+  panel.Field(keFieldStrength)->InnerEdit()->setFocus();
+  QApplication::processEvents();
+  EXPECT_EQ(panel.Field(keFieldSmoothing)->Text(), "9");
+  EXPECT_EQ(session.Field(keFieldSmoothing).Text(), "9");
+}
+
+TEST_F(ParamPanelTest, ApplyRunsAndTheFinishedRunEnablesTheLists) {
+  session.SelectTool(ID_TOOL_MARK_BACKGROUND);
+  const CViewGeometry view = CViewGeometry::AtZoomOne(80, 80);
+  session.MarkPress(view, CClientPoint{5, 5});
+  session.MarkRelease();
+  panel.Reflect();
+  ASSERT_TRUE(Enabled(IDC_APPLY));
+  QTest::mouseClick(static_cast<QPushButton*>(Item(IDC_APPLY)), Qt::LeftButton);
+  for (int i = 0; i < 3000 && session.RunsFinished() == 0; ++i) QTest::qWait(10);
+  ASSERT_EQ(session.RunsFinished(), 1);
+  EXPECT_EQ(Text(IDC_APPLY), "Apply");
+  EXPECT_TRUE(Enabled(IDC_DISPLAY));
+  EXPECT_TRUE(Enabled(IDC_SHOW_MAT));
+  EXPECT_EQ(panel.DisplayList()->currentItem()->text(), "Result");
+}
+
+TEST_F(ParamPanelTest, TexturedBackgroundClickReachesTheSession) {
+  QTest::mouseClick(static_cast<QCheckBox*>(Item(IDC_TEXTURED)), Qt::LeftButton);
+  EXPECT_TRUE(session.Textured());
+  EXPECT_EQ(session.Document().m_combineMode, 0);
+  QTest::mouseClick(static_cast<QCheckBox*>(Item(IDC_TEXTURED)), Qt::LeftButton);
+  EXPECT_FALSE(session.Textured());
+  EXPECT_EQ(session.Document().m_combineMode, 1);
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+#include "platform/DialogTemplate.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const char* const kSample = R"(# a comment before the header
+DIALOG 77
+  size 120 40   # trailing comment
+  font "Some Font" 9
+  style popup caption thickframe
+  caption "A \"quoted\" title"
+  control 1    button   "OK"           5  20  50 14  default tabstop
+  control -1   static   "Name:\tx"     5   5  30  8
+  control 1010 edit     ""            40   3  75 14  border autohscroll
+  control 3024 listbox  "# not a comment" 1 2 3 4 notify sort
+)";
+
+TEST(DialogTemplate, ReadsSizeFontStylesAndControlsInOrder) {
+  CDialogTemplate dialog;
+  std::string error;
+  ASSERT_TRUE(ParseDialogTemplate(kSample, dialog, &error)) << error;
+  EXPECT_EQ(dialog.id, 77);
+  EXPECT_EQ(dialog.rect, (CDialogRect{0, 0, 120, 40}));
+  EXPECT_EQ(dialog.fontName, "Some Font");
+  EXPECT_EQ(dialog.fontPoints, 9);
+  EXPECT_TRUE(dialog.Has(keDlgPopup | keDlgCaption | keDlgThickFrame));
+  EXPECT_FALSE(dialog.Has(keDlgChild));
+  EXPECT_EQ(dialog.caption, "A \"quoted\" title");
+  ASSERT_EQ(dialog.controls.size(), 4u);
+
+  const CDialogControl& ok = dialog.controls[0];
+  EXPECT_EQ(ok.id, 1);
+  EXPECT_EQ(ok.kind, keControlKind::PushButton);
+  EXPECT_EQ(ok.rect, (CDialogRect{5, 20, 50, 14}));
+  EXPECT_TRUE(ok.Has(keCtlDefault | keCtlTabStop));
+  EXPECT_EQ(dialog.controls[1].id, -1);
+  EXPECT_EQ(dialog.controls[1].text, "Name:\tx");
+  EXPECT_EQ(dialog.controls[1].styles, 0u);
+  EXPECT_EQ(dialog.controls[3].text, "# not a comment");
+  EXPECT_TRUE(dialog.controls[3].Has(keCtlNotify | keCtlSort));
+
+  ASSERT_NE(dialog.Find(1010), nullptr);
+  EXPECT_EQ(dialog.Find(1010)->kind, keControlKind::Edit);
+  EXPECT_EQ(dialog.Find(4242), nullptr);
+}
+
+TEST(DialogTemplate, RefusesIncompleteOrMistypedTemplatesNamingTheLine) {
+  const struct {
+    const char* text;
+    const char* expected;
+  } cases[] = {
+      {"size 1 1\n", "line 1"},
+      {"DIALOG 5\nfont \"F\" 8\n", "no size"},
+      {"DIALOG 5\nsize 10 10\n", "no font"},
+      {"DIALOG 5\nsize 10 10\nfont \"F\" 8\nstyle popup wobbly\n", "line 4: unknown style 'wobbly'"},
+      {"DIALOG 5\nsize 10 10\nfont \"F\" 8\ncontrol 1 slider \"\" 1 1 1 1\n", "unknown control kind"},
+      {"DIALOG 5\nsize 10 10\nfont \"F\" 8\ncontrol 1 button \"OK\" 1 1 1\n", "line 4: control needs"},
+      {"DIALOG 5\nsize 10 10\nfont \"F\" 8\ncontrol 1 button \"OK 1 1 1 1\n", "unterminated string"},
+      {"DIALOG 5\nsize 10 10\nfont \"F\" 8\ncontrol 1 button \"OK\" 1 1 1 1 popup\n", "unknown style 'popup'"},
+      {"DIALOG 5\nsize 10 10\nfont \"F\" 8\nstyle default\n", "unknown style 'default'"},
+      {"DIALOG 5\nsize 10 10\nfont \"F\" 8\ncolour red\n", "unknown keyword 'colour'"},
+      {"DIALOG 5\nsize 0 10\nfont \"F\" 8\n", "line 2: size"},
+  };
+  for (const auto& c : cases) {
+    CDialogTemplate dialog;
+    dialog.id = 99;
+    std::string error;
+    EXPECT_FALSE(ParseDialogTemplate(c.text, dialog, &error)) << c.text;
+    EXPECT_NE(error.find(c.expected), std::string::npos) << "'" << error << "' for " << c.text;
+    EXPECT_EQ(dialog.id, 99);  // untouched
+  }
+}
+
+TEST(DialogTemplate, DialogUnitsScaleByTheFontsAverageWidthAndHeight) {
+  // 52 letters 312 pixels wide: 6 pixels on average, rounded as the system does.
+  EXPECT_EQ(DialogBaseUnitX(312), 6);
+  EXPECT_EQ(DialogBaseUnitX(338), 7);  // 6.5 rounds up
+  const CDialogRect pixels = DialogUnitsToPixels(CDialogRect{332, 7, 50, 11}, 6, 13);
+  EXPECT_EQ(pixels, (CDialogRect{498, 11, 75, 18}));  // 11.375 and 17.875 rounded
+  // Equal sizes stay equal wherever the controls stand.
+  EXPECT_EQ(DialogUnitsToPixels(CDialogRect{1, 1, 15, 14}, 7, 15).width,
+            DialogUnitsToPixels(CDialogRect{2, 2, 15, 14}, 7, 15).width);
+}
+
+}  // namespace
