@@ -55,11 +55,16 @@ CEditorDialog::CEditorDialog(CCoreImage& displayed, CParamPanel& panel, CMatteFi
 }
 
 CEditorDialog::~CEditorDialog() {
-  // The panel and the view point into the session; they go with the window,
-  // which goes after this, so they must not hear from it any more.
+  // The view points into the session, which goes before the window's
+  // children would: the view goes first. The panel belongs to its creator.
+  if (m_editorView) {
+    m_editorView->SetSession(nullptr, nullptr);
+    DestroyView();
+    m_editorView = nullptr;
+  }
   m_session.SetListener(nullptr);
   m_panel.SetSession(nullptr);
-  if (m_editorView) m_editorView->SetSession(nullptr);
+  m_panel.setParent(nullptr);
 }
 
 void CEditorDialog::SetMinimumSize(int width, int height) {
@@ -70,10 +75,7 @@ void CEditorDialog::SetMinimumSize(int width, int height) {
 bool CEditorDialog::OnInitDialog() {
   CProcessDialog::OnInitDialog();
   m_editorView = m_makeView ? m_makeView() : nullptr;
-  if (m_editorView) {
-    m_editorView->SetSession(&m_session);
-    m_editorView->SetImageSource(&m_session.Displayed());
-  }
+  if (m_editorView) m_editorView->SetSession(&m_session, this);
   if (!m_editorView || !CreateView(IDC_VIEW, m_editorView)) return true;
   if (!CreateToolBar(kEditorToolBarId, IDC_TOOLBAR_PLACE)) return true;
   m_sizeGrip = new QSizeGrip(this);
@@ -122,7 +124,7 @@ bool CEditorDialog::OnInitDialog() {
   QResizeEvent laidOut(size(), client);
   resizeEvent(&laidOut);
   m_panel.show();
-  m_editorView->SetZoom(m_editorView->FitZoom());
+  m_editorView->ZoomToFit();
   ShowStatus(keStatusInstructions);
   return true;
 }
@@ -209,7 +211,7 @@ void CEditorDialog::OnRunMessage(const CWindowMessage& message) {
   const int finishedBefore = m_session.RunsFinished();
   m_session.HandleMessage(message);
   if (m_session.RunsFinished() != finishedBefore) OnRunFinished();
-  m_panel.Reflect();
+  UpdateCommands();
 }
 
 void CEditorDialog::OnRunFinished() { m_panel.Reflect(); }
@@ -221,12 +223,8 @@ void CEditorDialog::OnUpdateCommands() {
   m_panel.Reflect();
 }
 
-void CEditorDialog::Repaint(bool) {
-  if (m_editorView) m_editorView->ViewWidget()->update();
-  if (m_editorView) {
-    m_editorView->SetMatteColours(MatteColoursFor(m_session.ShowMatSelection()));
-  }
-}
+// The view repaints itself before it passes the call on.
+void CEditorDialog::Repaint(bool) {}
 
 void CEditorDialog::ShowStatus(int kind) {
   const char* text = kind == keStatusInstructions ? kInstructionsText

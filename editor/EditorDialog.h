@@ -41,12 +41,11 @@ const char* ToolStatusText(int tool);
 // What a view the editor can host offers beyond the dialog's needs.
 class IEditorView : public IDialogView {
  public:
-  virtual void SetSession(CEditorSession* session) = 0;
-  virtual void SetImageSource(CCoreImage* image) = 0;
-  virtual double FitZoom() const = 0;
-  // Without an anchor.
-  virtual void SetZoom(double zoom) = 0;
-  virtual void SetMatteColours(const CMatteColours& colours) = 0;
+  // The view shows the session's displayed image, hears from the session
+  // first and passes what it hears on to `forward`; null detaches it.
+  virtual void SetSession(CEditorSession* session, IEditorSessionListener* forward) = 0;
+  // The zoom at which the whole image fits, without an anchor.
+  virtual void ZoomToFit() = 0;
 };
 
 class CEditorDialog : public CProcessDialog, private IEditorSessionListener {

@@ -5,7 +5,11 @@
 #include <memory>
 #include <sstream>
 
+#include "editor/EditorDialog.h"
+#include "editor/ParamPanel.h"
+#include "editor/ToolView.h"
 #include "editor/model/SessionReplay.h"
+#include "framework/dialogs/QtApplicationScope.h"
 #include "engine/MatteFilter.h"
 #include "platform/MessageBox.h"
 
@@ -78,8 +82,21 @@ bool CMatteApp::RunEditor() {
   if (platform && (platform->scriptPath || platform->scriptText)) {
     return ReplayScript(*platform, filter, *m_image.GetImage());
   }
-  MessageBox(nullptr,
-             "The editor window cannot be shown here: replay a session script instead.",
-             kProductName, MB_OK | MB_ICONINFORMATION);
-  return false;
+  if (!platform || !platform->hasDisplay) {
+    MessageBox(nullptr,
+               "The editor window needs a display. Without one, replay a session script "
+               "instead.",
+               kProductName, MB_OK | MB_ICONINFORMATION);
+    return false;
+  }
+  return RunEditorWindow(filter);
+}
+
+bool CMatteApp::RunEditorWindow(CMatteFilter& filter) {
+  CQtApplicationScope application;
+  CParamPanel panel;
+  CEditorDialog editor(*m_image.GetImage(), panel, filter, [] { return new CToolView; });
+  editor.SetMinimumSize(800, 600);
+  editor.SetShowPresets(false);
+  return editor.DoModal() == IDOK;
 }

@@ -5,12 +5,18 @@
 
 #include "host/PluginApp.h"
 
+class CMatteFilter;
+
 class CMatteApp : public CPluginApp {
  public:
   bool CheckImage(FilterRecord* record, void* platformData) override;
   // True when the editor (or the replayed session) ended with OK; the
   // holder's image then holds the result.
   bool RunEditor() override;
+
+ private:
+  // The modal editor window on the holder's image.
+  bool RunEditorWindow(CMatteFilter& filter);
 };
 
 // The box a refused layer gets.

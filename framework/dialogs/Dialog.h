@@ -26,6 +26,9 @@ class CDialog : public QDialog {
   // A modeless child inside `parent`; false when the template is missing.
   bool Create(QWidget* parent);
   void EndDialog(int result);
+  // Escape and the close box; Enter on the default button.
+  void reject() override { OnCancel(); }
+  void accept() override { OnOK(); }
 
   // The control with the id, or null (also after it was destroyed).
   QWidget* GetDlgItem(int id) const;
@@ -51,9 +54,6 @@ class CDialog : public QDialog {
   virtual void OnCancel();
   // Enter, OK; by default ends with IDOK.
   virtual void OnOK();
-
-  void reject() override { OnCancel(); }
-  void accept() override { OnOK(); }
 
  private:
   bool BuildControls();

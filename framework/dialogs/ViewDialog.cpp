@@ -100,6 +100,16 @@ bool CViewDialog::CreateView(int placeholderId, IDialogView* view) {
   return true;
 }
 
+void CViewDialog::DestroyView() {
+  if (!m_view) return;
+  QWidget* widget = m_view->ViewWidget();
+  m_view = nullptr;
+  for (int id : {widget->objectName().toInt()}) {
+    if (GetDlgItem(id) == widget) SetDlgItem(id, nullptr);
+  }
+  delete widget;
+}
+
 bool CViewDialog::CreateToolBar(int toolBarId, int placeholderId) {
   CToolBarResource resource;
   QWidget* placeholder = GetDlgItem(placeholderId);
@@ -158,6 +168,18 @@ void CViewDialog::RouteCommand(int id) {
   OnCommand(id);
 }
 
+void CViewDialog::RequestUpdatePass() {
+  if (m_updatePending) return;
+  m_updatePending = true;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        m_updatePending = false;
+        UpdateCommands();
+      },
+      Qt::QueuedConnection);
+}
+
 void CViewDialog::UpdateCommands() {
   if (!isVisible()) return;
   for (const auto& [command, action] : m_toolActions) {
@@ -180,8 +202,17 @@ bool CViewDialog::IsOverView() const {
 bool CViewDialog::eventFilter(QObject* watched, QEvent* event) {
   // Only what reaches this dialog's own windows.
   auto* widget = qobject_cast<QWidget*>(watched);
-  if (!widget || widget->window() != this || !isActiveWindow()) {
+  if (!widget || widget->window() != this) {
     return CDialog::eventFilter(watched, event);
+  }
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::KeyRelease:
+      RequestUpdatePass();
+      break;
+    default:
+      break;
   }
   switch (event->type()) {
     case QEvent::KeyPress:

@@ -52,6 +52,8 @@ class CViewDialog : public CDialog, public IZoomListener {
   bool CreateToolBar(int toolBarId, int placeholderId);
 
   IDialogView* View() const { return m_view; }
+  // Deletes the view's widget before the dialog's own members go.
+  void DestroyView();
   QToolBar* ToolBar() const { return m_toolBar; }
   const QString& Title() const { return m_title; }
 
@@ -62,8 +64,11 @@ class CViewDialog : public CDialog, public IZoomListener {
   // Offers the command to the view, then to the dialog.
   void RouteCommand(int id);
   // The update pass of an idle moment: tool bar buttons, then the derived
-  // dialog's own controls.
+  // dialog's own controls. It runs whenever the event loop is about to wait,
+  // and after each input event of the dialog's windows (the loop need not
+  // wait between two of them).
   void UpdateCommands();
+  void RequestUpdatePass();
 
  protected:
   bool OnInitDialog() override;
@@ -80,6 +85,7 @@ class CViewDialog : public CDialog, public IZoomListener {
   IDialogView* m_view = nullptr;
   QToolBar* m_toolBar = nullptr;
   std::vector<std::pair<int, QAction*>> m_toolActions;
+  bool m_updatePending = false;
   int m_viewRightMargin = 0;
   int m_viewBottomMargin = 0;
 };
