@@ -141,8 +141,11 @@ CFilterModule::~CFilterModule() {
 
 bool CFilterModule::Load(const std::string& path, const std::string& entryPoint,
                          std::string& error) {
-  // The module keeps its own symbols to itself: local binding.
-  m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  // The module keeps its own symbols to itself: local binding. It stays
+  // mapped after the host lets it go, as an editor keeps its plug-ins: the
+  // libraries it brings (the widget toolkit) keep state of their own until
+  // the process ends.
+  m_handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   if (!m_handle) {
     const char* why = dlerror();
     error = "cannot load " + path + ": " + (why ? why : "unknown reason");
