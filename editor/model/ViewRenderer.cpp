@@ -165,15 +165,31 @@ CViewPaintArea ViewPaintArea(int imageWidth, int imageHeight, const CViewPaint& 
   return {source, destination};
 }
 
+namespace {
+
+// What both renderers do first: the plan and a buffer of the destination's
+// size. `ready` is false when there is nothing to draw or a step failed.
+CoreResult BeginPaint(CCoreImage& image, const CViewPaint& paint, CCoreImage& buffer,
+                      CPaintPlan& plan, bool& ready) {
+  ready = false;
+  CoreResult result = PreparePlan(image, paint, plan);
+  if (!result.IsNull() || plan.use == keSourceNone) return result;
+  const CoreRect& dest = plan.area.destination;
+  result = PrepareBuffer(buffer, dest.Width(), dest.Height());
+  ready = result.IsNull();
+  return result;
+}
+
+}  // namespace
+
 CoreResult RenderViewReference(CCoreImage& image, const CViewPaint& paint, CCoreImage& buffer,
                                CViewPaintArea& area) {
   area = {};
   CPaintPlan plan;
-  CoreResult result = PreparePlan(image, paint, plan);
-  if (!result.IsNull() || plan.use == keSourceNone) return result;
+  bool ready = false;
+  CoreResult result = BeginPaint(image, paint, buffer, plan, ready);
+  if (!ready) return result;
   const CoreRect dest = plan.area.destination;
-  result = PrepareBuffer(buffer, dest.Width(), dest.Height());
-  if (!result.IsNull()) return result;
 
   const uint8_t* T = BlendTableT();
   for (int y = dest.top; y < dest.bottom; ++y) {
@@ -212,12 +228,11 @@ CoreResult RenderView(CCoreImage& image, const CViewPaint& paint, CCoreImage& bu
                       CViewPaintArea& area) {
   area = {};
   CPaintPlan plan;
-  CoreResult result = PreparePlan(image, paint, plan);
-  if (!result.IsNull() || plan.use == keSourceNone) return result;
+  bool ready = false;
+  CoreResult result = BeginPaint(image, paint, buffer, plan, ready);
+  if (!ready) return result;
   const CoreRect dest = plan.area.destination;
   const int width = dest.Width();
-  result = PrepareBuffer(buffer, width, dest.Height());
-  if (!result.IsNull()) return result;
 
   // Byte offsets of each column's source pixel within the fetched span,
   // which runs from the first mapped column to the last.
