@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "engine/Bands.h"
 #include "engine/SlidingRows.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
@@ -101,29 +103,36 @@ void Means(const uint32_t* __restrict prefix, size_t span, uint8_t* __restrict d
   }
 }
 
-// All C interleaved channels are filtered at once, so each row of the
-// vertical sums is one contiguous array. The image holds the unfiltered copy
-// on entry and is overwritten row by row.
+// Bands shorter than this are not worth a thread of their own.
+constexpr int kMinBandRows = 64;
+
+// Output rows [first, last) of the filter; all C interleaved channels are
+// filtered at once, so each row of the vertical sums is one contiguous
+// array. The image holds the unfiltered copy on entry and is overwritten row
+// by row, through `band` when other bands run beside this one. The sums
+// start afresh at `first`: being exact integers, they come out the same as
+// sums run down from the top.
 template <int C>
-bool MeanFilter(CCoreImage& image, int n, bool premultiplied, CProgressScale* progress) {
+bool MeanFilterRows(CCoreImage& image, int n, bool premultiplied, int first, int last,
+                    CBandOutput* band, CProgressScale* progress) {
   const int width = image.Width();
   const int height = image.Height();
   const int r = n / 2;
   const size_t stride = static_cast<size_t>(width) * C;
   const float reciprocal = 1.0f / static_cast<float>(n * n);
 
-  CSlidingRows rows(image, n, premultiplied);
-  rows.LoadThrough(r);
+  CSlidingRows rows(image, n, premultiplied, first == 0 ? 0 : first - r);
+  rows.LoadThrough(first + r);
 
   // Column sums over the window's rows, with r reflected cells each side.
   const int extended = width + 2 * r;
   std::vector<int32_t> columns(static_cast<size_t>(extended) * C, 0);
   std::vector<uint32_t> prefix(static_cast<size_t>(extended + 1) * C);
   int32_t* interior = columns.data() + static_cast<size_t>(r) * C;
-  for (int k = -r; k <= r; ++k)
+  for (int k = first - r; k <= first + r; ++k)
     SlideColumns(interior, rows.Row(Reflect(k, height)), nullptr, stride);
 
-  for (int y = 0; y < height; ++y) {
+  for (int y = first; y < last; ++y) {
     for (int j = 1; j <= r; ++j) {
       for (int c = 0; c < C; ++c) {
         interior[-j * C + c] = interior[j * C + c];
@@ -133,7 +142,11 @@ bool MeanFilter(CCoreImage& image, int n, bool premultiplied, CProgressScale* pr
     PrefixSums<C>(prefix.data(), columns.data(), extended);
 
     uint8_t* dst = nullptr;
-    ThrowOnFailure(image.GetRow(y, dst));
+    if (band) {
+      dst = band->Begin(y);
+    } else {
+      ThrowOnFailure(image.GetRow(y, dst));
+    }
     Means(prefix.data(), static_cast<size_t>(n) * C, dst, stride, reciprocal);
     if (premultiplied) {
       if (C == 4) {
@@ -142,16 +155,39 @@ bool MeanFilter(CCoreImage& image, int n, bool premultiplied, CProgressScale* pr
         UnpremultiplyGreyARow(dst, width);
       }
     }
-    image.ReleaseRow(y);
+    if (band) {
+      band->End(y);
+    } else {
+      image.ReleaseRow(y);
+    }
 
     if (progress && progress->Step(y) != 0) return false;
 
-    if (y + 1 < height) {
+    if (y + 1 < last) {
       rows.LoadThrough(std::min(y + r + 1, height - 1));
       SlideColumns(interior, rows.Row(Reflect(y + r + 1, height)), rows.Row(Reflect(y - r, height)),
                    stride);
     }
   }
+  return true;
+}
+
+// The whole image, in bands side by side where it is large enough. Progress
+// reports come row by row in order, so a run with a scale keeps to one band.
+template <int C>
+bool MeanFilter(CCoreImage& image, int n, bool premultiplied, CProgressScale* progress) {
+  const int height = image.Height();
+  const int r = n / 2;
+  const int bands =
+      progress || image.HasRowCache() ? 1 : BandCount(height, kMinBandRows, 2 * r + 1);
+  if (bands == 1) return MeanFilterRows<C>(image, n, premultiplied, 0, height, nullptr, progress);
+  std::vector<std::unique_ptr<CBandOutput>> outputs(static_cast<size_t>(bands));
+  RunBands(height, bands, [&](int band, int first, int last) {
+    outputs[static_cast<size_t>(band)] = std::make_unique<CBandOutput>(image, first, last, r);
+    MeanFilterRows<C>(image, n, premultiplied, first, last, outputs[static_cast<size_t>(band)].get(),
+                      nullptr);
+  });
+  for (const std::unique_ptr<CBandOutput>& output : outputs) output->Flush();
   return true;
 }
 

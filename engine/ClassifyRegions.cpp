@@ -9,8 +9,6 @@
 #include <memory>
 #include <vector>
 
-#include <sys/mman.h>
-
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #define KELVANE_FOUR_AT_ONCE 1
@@ -39,24 +37,17 @@ constexpr uint32_t kColourBits = 0x00FFFFFFu;
 static_assert(keMarkNone == 2);
 
 // Working storage that is written before it is read, so it is never
-// cleared. Large buffers ask for transparent huge pages: with 4 KiB pages the
-// first touch of every page costs a fault, which for a big picture takes
-// longer than the classification itself.
+// cleared. Plain pages on purpose: transparent huge pages are zeroed 2 MiB at
+// a time on first touch, which on a host that has handed the memory back
+// costs more than the small pages they replace.
 template <typename T>
 class CScratch {
  public:
   // pad elements before and after the count are zeroed, so that reads of a
   // few elements past either end stay inside the buffer.
   explicit CScratch(size_t count, size_t pad = 0) : m_pad(pad) {
-    constexpr size_t kHugePage = size_t{2} << 20;
     const size_t bytes = (count + 2 * pad) * sizeof(T);
-    if (bytes >= kHugePage) {
-      const size_t rounded = (bytes + kHugePage - 1) / kHugePage * kHugePage;
-      m_data.reset(static_cast<T*>(std::aligned_alloc(kHugePage, rounded)));
-      if (m_data) madvise(m_data.get(), rounded, MADV_HUGEPAGE);
-    } else {
-      m_data.reset(static_cast<T*>(std::malloc(std::max<size_t>(bytes, 1))));
-    }
+    m_data.reset(static_cast<T*>(std::malloc(std::max<size_t>(bytes, 1))));
     if (!m_data) ThrowIfFailed(keErrOutOfMemory);
     std::memset(static_cast<void*>(m_data.get()), 0, pad * sizeof(T));
     std::memset(static_cast<void*>(m_data.get() + pad + count), 0, pad * sizeof(T));

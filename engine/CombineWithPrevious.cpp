@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "engine/Bands.h"
 #include "imagecore/CoreImage.h"
 
 bool CombineIntersects(const CCombineInputs& in) {
@@ -16,7 +17,7 @@ void CombineWithPrevious(CCoreImage& matte, CCoreImage& prevMatte, const CCombin
   const bool anyMarks = in.objectMarks || in.backgroundMarks;
   const bool intersect = CombineIntersects(in);
   const int width = matte.Width();
-  for (int y = 0; y < matte.Height(); ++y) {
+  ForEachRowInBands(matte.Height(), matte.HasRowCache() || prevMatte.HasRowCache(), [&](int y) {
     uint8_t* cur = nullptr;
     uint8_t* prev = nullptr;
     matte.GetRow(y, cur);
@@ -29,5 +30,5 @@ void CombineWithPrevious(CCoreImage& matte, CCoreImage& prevMatte, const CCombin
     }
     prevMatte.ReleaseRow(y);
     matte.ReleaseRow(y);
-  }
+  });
 }

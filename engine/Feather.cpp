@@ -4,7 +4,10 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
+#include "engine/Bands.h"
 #include "engine/BoxBlur.h"
 #include "imagecore/CoreImage.h"
 
@@ -23,9 +26,55 @@ void ForEachRow(CCoreImage& a, Fn fn) {
   }
 }
 
+// The factor grows four times faster than the departure of the wide blur
+// from the hard matte, capped at 1.
+std::array<double, 256> FeatherFactors() {
+  std::array<double, 256> factors{};
+  for (int d = 0; d < 256; ++d) factors[d] = std::min(4.0 * d / 255.0, 1.0);
+  return factors;
+}
+
+// `count` pixels of a row, with the wide blur and the spread image at the
+// same place: each moves towards the spread image by how far the wide blur
+// departs from the hard matte, or takes the spread image outside the matte.
+void MixRow(uint8_t* px, const uint8_t* wideRow, const uint8_t* spreadRow, int count,
+            int threshold, int inside, const std::array<double, 256>& factors) {
+  for (int x = 0; x < count; ++x) {
+    uint8_t* p = px + 4 * x;
+    const uint8_t* s = spreadRow + 4 * x;
+    const int w = wideRow[x];
+    const int b = p[3] >= threshold ? 255 : 0;
+    const uint8_t blue = p[0];
+    const uint8_t green = p[1];
+    const uint8_t red = p[2];
+    if (w > inside) {
+      // Where the blur agrees with the hard matte the factor is 0 and the
+      // mix gives the pixel back exactly; skip the arithmetic there.
+      if (w != b) {
+        const double factor = factors[std::abs(w - b)];
+        for (int c = 0; c < 4; ++c) {
+          p[c] = static_cast<uint8_t>(static_cast<int>(factor * s[c] + (1.0 - factor) * p[c]));
+        }
+      }
+    } else {
+      p[0] = s[0];
+      p[1] = s[1];
+      p[2] = s[2];
+      p[3] = s[3];
+    }
+    // Colour unpremultiplied from an alpha this small is mostly rounding
+    // noise; such pixels keep their own.
+    if (p[3] <= 5) {
+      p[0] = blue;
+      p[1] = green;
+      p[2] = red;
+    }
+  }
+}
+
 }  // namespace
 
-void Feather(CCoreImage& image, int width) {
+void FeatherPlain(CCoreImage& image, int width) {
   if (image.ViewFormat() != keFormatBGRA) ThrowIfFailed(keErrInvalidArgument);
   const int imageWidth = image.Width();
   const int imageHeight = image.Height();
@@ -62,10 +111,7 @@ void Feather(CCoreImage& image, int width) {
     Check(BoxBlur(nullptr, spread, spread, three));
   }
 
-  // The factor grows four times faster than the departure of the wide blur
-  // from the hard matte, capped at 1.
-  std::array<double, 256> factors{};
-  for (int d = 0; d < 256; ++d) factors[d] = std::min(4.0 * d / 255.0, 1.0);
+  const std::array<double, 256> factors = FeatherFactors();
 
   const int inside = threshold / 2;
   for (int y = 0; y < imageHeight; ++y) {
@@ -75,39 +121,217 @@ void Feather(CCoreImage& image, int width) {
     Check(image.GetRow(y, px));
     Check(wide.GetRow(y, wideRow));
     Check(spread.GetRow(y, spreadRow));
-    for (int x = 0; x < imageWidth; ++x) {
-      uint8_t* p = px + 4 * x;
-      const uint8_t* s = spreadRow + 4 * x;
-      const int w = wideRow[x];
-      const int b = p[3] >= threshold ? 255 : 0;
-      const uint8_t blue = p[0];
-      const uint8_t green = p[1];
-      const uint8_t red = p[2];
-      if (w > inside) {
-        // Where the blur agrees with the hard matte the factor is 0 and the
-        // mix gives the pixel back exactly; skip the arithmetic there.
-        if (w != b) {
-          const double factor = factors[std::abs(w - b)];
-          for (int c = 0; c < 4; ++c) {
-            p[c] = static_cast<uint8_t>(static_cast<int>(factor * s[c] + (1.0 - factor) * p[c]));
-          }
-        }
-      } else {
-        p[0] = s[0];
-        p[1] = s[1];
-        p[2] = s[2];
-        p[3] = s[3];
-      }
-      // Colour unpremultiplied from an alpha this small is mostly rounding
-      // noise; such pixels keep their own.
-      if (p[3] <= 5) {
-        p[0] = blue;
-        p[1] = green;
-        p[2] = red;
-      }
-    }
+    MixRow(px, wideRow, spreadRow, imageWidth, threshold, inside, factors);
     spread.ReleaseRow(y);
     wide.ReleaseRow(y);
     image.ReleaseRow(y);
   }
+}
+
+namespace {
+
+// Square tiles of the image, each either left alone or worked on whole.
+constexpr int kTile = 64;
+
+// The rows of a BGRA image without a view, fetched once; they stay valid
+// until released, and fetching them is safe from any thread.
+class CHeldRows {
+ public:
+  explicit CHeldRows(CCoreImage& image) : m_image(image) {
+    m_rows.reserve(static_cast<size_t>(image.Height()));
+    for (int y = 0; y < image.Height(); ++y) {
+      uint8_t* row = nullptr;
+      Check(image.GetRow(y, row));
+      m_rows.push_back(row);
+    }
+  }
+  ~CHeldRows() {
+    for (int y = 0; y < static_cast<int>(m_rows.size()); ++y) m_image.ReleaseRow(y);
+  }
+  CHeldRows(const CHeldRows&) = delete;
+  CHeldRows& operator=(const CHeldRows&) = delete;
+  uint8_t* operator[](int y) const { return m_rows[static_cast<size_t>(y)]; }
+
+ private:
+  CCoreImage& m_image;
+  std::vector<uint8_t*> m_rows;
+};
+
+// A run of neighbouring tiles of one tile row that must be worked on, and
+// the spread image over it once it is made.
+struct CTileRun {
+  int left, top, right, bottom;  // pixels
+  std::vector<uint8_t> spread;   // BGRA, (right - left) x (bottom - top)
+};
+
+}  // namespace
+
+// Only pixels near the matte's edge change. A pixel is given back exactly
+// where the wide blur agrees with the hard matte at full opacity, and where
+// the wide blur stays at or below `inside` while every pixel within `width`
+// is fully transparent: the spread image is all zero there, so the pixel
+// takes the spread's zero alpha and keeps its own colour. Tiles made only of
+// such pixels are skipped. The spread image is made over the remaining runs
+// of tiles with a margin of `width`: each pass of the 3 x 3 blur reaches one
+// pixel further, so inside the margin the values are those of the whole
+// image, and at the image's border the crop reflects as the image does.
+void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
+  if (image.ViewFormat() != keFormatBGRA) ThrowIfFailed(keErrInvalidArgument);
+  if (image.HasRowCache() || width < 1) {
+    CCoreImage feathered;
+    Check(feathered.CopyFrom(image));
+    FeatherPlain(feathered, width);
+    for (int y = 0; y < feathered.Height(); ++y) {
+      uint8_t* row = nullptr;
+      Check(feathered.GetRow(y, row));
+      sink(y, 0, feathered.Width(), row);
+      feathered.ReleaseRow(y);
+    }
+    return;
+  }
+  const int imageWidth = image.Width();
+  const int imageHeight = image.Height();
+  const CHeldRows rows(image);
+
+  int peak = 0;
+  for (int y = 0; y < imageHeight && peak < 255; ++y) {
+    const uint8_t* bgra = rows[y];
+    for (int x = 0; x < imageWidth; ++x) peak = std::max<int>(peak, bgra[4 * x + 3]);
+  }
+  const int threshold = peak == 255 ? 200 : std::max(peak / 2, 1);
+  const int inside = threshold / 2;
+
+  CCoreImage wide;
+  Check(wide.CreateGrey(imageWidth, imageHeight));
+  for (int y = 0; y < imageHeight; ++y) {
+    const uint8_t* bgra = rows[y];
+    uint8_t* grey = nullptr;
+    Check(wide.GetRow(y, grey));
+    for (int x = 0; x < imageWidth; ++x) grey[x] = bgra[4 * x + 3] >= threshold ? 255 : 0;
+    wide.ReleaseRow(y);
+  }
+  int window = 3 * width;
+  if (window % 2 == 0) ++window;
+  Check(BoxBlur(nullptr, wide, wide, window));
+  const CHeldRows wideRows(wide);
+
+  // Per tile: whether any pixel has alpha, and whether every pixel is given
+  // back by the opaque rule or could be by the transparent one.
+  const int tilesX = (imageWidth + kTile - 1) / kTile;
+  const int tilesY = (imageHeight + kTile - 1) / kTile;
+  std::vector<uint8_t> anyAlpha(static_cast<size_t>(tilesX) * tilesY, 0);
+  std::vector<uint8_t> allOpaque(anyAlpha.size(), 1);
+  std::vector<uint8_t> allLow(anyAlpha.size(), 1);
+  RunBands(tilesY, BandCount(tilesY, 2), [&](int, int firstTile, int lastTile) {
+    for (int y = firstTile * kTile; y < std::min(lastTile * kTile, imageHeight); ++y) {
+      const uint8_t* bgra = rows[y];
+      const uint8_t* w = wideRows[y];
+      const size_t tileRow = static_cast<size_t>(y / kTile) * tilesX;
+      for (int tx = 0; tx < tilesX; ++tx) {
+        const int x1 = std::min((tx + 1) * kTile, imageWidth);
+        bool alpha = false;
+        bool opaque = true;
+        bool low = true;
+        for (int x = tx * kTile; x < x1; ++x) {
+          const int a = bgra[4 * x + 3];
+          alpha |= a != 0;
+          opaque &= w[x] == 255 && a >= threshold;
+          low &= w[x] <= inside;
+        }
+        anyAlpha[tileRow + tx] |= alpha;
+        allOpaque[tileRow + tx] &= opaque;
+        allLow[tileRow + tx] &= low;
+      }
+    }
+  });
+  const int reach = (width + kTile - 1) / kTile;
+  auto needed = [&](int tx, int ty) {
+    const size_t t = static_cast<size_t>(ty) * tilesX + tx;
+    if (allOpaque[t]) return false;
+    if (!allLow[t]) return true;
+    for (int ny = std::max(ty - reach, 0); ny <= std::min(ty + reach, tilesY - 1); ++ny) {
+      for (int nx = std::max(tx - reach, 0); nx <= std::min(tx + reach, tilesX - 1); ++nx) {
+        if (anyAlpha[static_cast<size_t>(ny) * tilesX + nx]) return true;
+      }
+    }
+    return false;
+  };
+  std::vector<CTileRun> runs;
+  for (int ty = 0; ty < tilesY; ++ty) {
+    for (int tx = 0; tx < tilesX;) {
+      if (!needed(tx, ty)) {
+        ++tx;
+        continue;
+      }
+      int end = tx + 1;
+      while (end < tilesX && needed(end, ty)) ++end;
+      runs.push_back(CTileRun{tx * kTile, ty * kTile, std::min(end * kTile, imageWidth),
+                              std::min((ty + 1) * kTile, imageHeight), {}});
+      tx = end;
+    }
+  }
+  const int runCount = static_cast<int>(runs.size());
+  const int runBands = BandCount(runCount, 4);
+
+  // All spread images are made before any pixel changes: their margins read
+  // pixels of neighbouring runs.
+  RunBands(runCount, runBands, [&](int, int first, int last) {
+    CCoreImage crop;
+    for (int i = first; i < last; ++i) {
+      CTileRun& run = runs[static_cast<size_t>(i)];
+      const int left = std::max(run.left - width, 0);
+      const int top = std::max(run.top - width, 0);
+      const int right = std::min(run.right + width, imageWidth);
+      const int bottom = std::min(run.bottom + width, imageHeight);
+      crop.Reset();
+      Check(crop.CreateBGRA(right - left, bottom - top));
+      for (int y = top; y < bottom; ++y) {
+        uint8_t* to = nullptr;
+        Check(crop.GetRow(y - top, to));
+        std::memcpy(to, rows[y] + 4 * left, static_cast<size_t>(right - left) * 4);
+        crop.ReleaseRow(y - top);
+      }
+      for (int pass = 0; pass < width; ++pass) {
+        int three = 3;
+        Check(BoxBlur(nullptr, crop, crop, three));
+      }
+      const size_t runRow = static_cast<size_t>(run.right - run.left) * 4;
+      run.spread.resize(runRow * static_cast<size_t>(run.bottom - run.top));
+      for (int y = run.top; y < run.bottom; ++y) {
+        uint8_t* from = nullptr;
+        Check(crop.GetRow(y - top, from));
+        std::memcpy(run.spread.data() + runRow * static_cast<size_t>(y - run.top),
+                    from + 4 * (run.left - left), runRow);
+        crop.ReleaseRow(y - top);
+      }
+    }
+  });
+
+  const std::array<double, 256> factors = FeatherFactors();
+  RunBands(runCount, runBands, [&](int, int first, int last) {
+    std::vector<uint8_t> mixed;
+    for (int i = first; i < last; ++i) {
+      const CTileRun& run = runs[static_cast<size_t>(i)];
+      const int count = run.right - run.left;
+      const size_t runRow = static_cast<size_t>(count) * 4;
+      mixed.resize(runRow);
+      for (int y = run.top; y < run.bottom; ++y) {
+        const uint8_t* spreadRow = run.spread.data() + runRow * static_cast<size_t>(y - run.top);
+        std::memcpy(mixed.data(), rows[y] + 4 * run.left, runRow);
+        MixRow(mixed.data(), wideRows[y] + run.left, spreadRow, count, threshold, inside, factors);
+        sink(y, run.left, run.right, mixed.data());
+      }
+    }
+  });
+}
+
+void Feather(CCoreImage& image, int width) {
+  // Each run's pixels are read before they are mixed and nothing else reads
+  // them afterwards, so they can go straight back.
+  Feather(image, width, [&image](int y, int left, int right, const uint8_t* bgra) {
+    uint8_t* row = nullptr;
+    Check(image.GetRow(y, left, right - left, row));
+    std::memcpy(row, bgra, static_cast<size_t>(right - left) * 4);
+    image.ReleaseRow(y);
+  });
 }

@@ -2,15 +2,16 @@
 
 #include <cstdint>
 
+#include "engine/Bands.h"
 #include "imagecore/CoreImage.h"
 
 namespace {
 
-// Calls fn(row of a, row of b) for every row, keeping GetRow/ReleaseRow paired.
+// Calls fn(row of a, row of b) for every row, keeping GetRow/ReleaseRow
+// paired; rows go in bands side by side, each row on its own.
 template <class Fn>
 void ForEachRowPair(CCoreImage& a, CCoreImage& b, Fn fn) {
-  const int height = a.Height();
-  for (int y = 0; y < height; ++y) {
+  ForEachRowInBands(a.Height(), a.HasRowCache() || b.HasRowCache(), [&](int y) {
     uint8_t* rowA = nullptr;
     uint8_t* rowB = nullptr;
     a.GetRow(y, rowA);
@@ -18,18 +19,17 @@ void ForEachRowPair(CCoreImage& a, CCoreImage& b, Fn fn) {
     fn(rowA, rowB);
     b.ReleaseRow(y);
     a.ReleaseRow(y);
-  }
+  });
 }
 
 template <class Fn>
 void ForEachRow(CCoreImage& image, Fn fn) {
-  const int height = image.Height();
-  for (int y = 0; y < height; ++y) {
+  ForEachRowInBands(image.Height(), image.HasRowCache(), [&](int y) {
     uint8_t* row = nullptr;
     image.GetRow(y, row);
     fn(row);
     image.ReleaseRow(y);
-  }
+  });
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "engine/Bands.h"
 #include "engine/SlidingRows.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
@@ -49,6 +51,9 @@ bool IntegerSumsAreExact(int n, int height) {
   const double n4 = static_cast<double>(n) * n * n * n;
   return (2.0 * height + n + 3.0) * n4 <= 1e9;
 }
+
+// Bands shorter than this are not worth a thread of their own.
+constexpr int kMinBandRows = 64;
 
 // The kernels below work in blocks of 16 cells so the compiler vectorises
 // them; the tails run the same statements one cell at a time.
@@ -158,9 +163,22 @@ class CDeviationFilter {
         m_premultiplied(premultiplied),
         m_rows(image, n, premultiplied) {}
 
+  // The integer sums start afresh in each band and come out the same as sums
+  // run down from the top; the double sums drift, so they keep to one run.
+  // Progress reports come row by row in order, which also takes one band.
   bool Run(CProgressScale* progress) {
-    if (IntegerSumsAreExact(m_n, m_height)) return RunIntegers(progress);
-    return RunDoubles(progress);
+    if (!IntegerSumsAreExact(m_n, m_height)) return RunDoubles(progress);
+    const int bands = progress || m_image.HasRowCache()
+                          ? 1
+                          : BandCount(m_height, kMinBandRows, 2 * m_r + 1);
+    if (bands == 1) return RunIntegers(0, m_height, nullptr, progress);
+    std::vector<std::unique_ptr<CBandOutput>> outputs(static_cast<size_t>(bands));
+    RunBands(m_height, bands, [&](int band, int first, int last) {
+      outputs[static_cast<size_t>(band)] = std::make_unique<CBandOutput>(m_image, first, last, m_r);
+      RunIntegers(first, last, outputs[static_cast<size_t>(band)].get(), nullptr);
+    });
+    for (const std::unique_ptr<CBandOutput>& output : outputs) output->Flush();
+    return true;
   }
 
  private:
@@ -182,7 +200,8 @@ class CDeviationFilter {
   }
   const uint8_t* Leaving(int y) const { return m_rows.Row(Reflect(y - m_r, m_height)); }
 
-  bool RunIntegers(CProgressScale* progress) {
+  // Output rows [first, last), through `band` when other bands run beside.
+  bool RunIntegers(int first, int last, CBandOutput* band, CProgressScale* progress) {
     const int n = m_n;
     const int r = m_r;
     const int width = m_width;
@@ -203,12 +222,13 @@ class CDeviationFilter {
     int32_t* sumIn = sums.data() + static_cast<size_t>(r) * C;
     int32_t* squareIn = squares.data() + static_cast<size_t>(r) * C;
 
-    m_rows.LoadThrough(r);
-    for (int k = -r; k <= r; ++k) {
-      SlideColumns(sumIn, squareIn, m_rows.Row(Reflect(k, m_height)), nullptr, stride);
+    CSlidingRows rows(m_image, n, m_premultiplied, first == 0 ? 0 : first - r);
+    rows.LoadThrough(first + r);
+    for (int k = first - r; k <= first + r; ++k) {
+      SlideColumns(sumIn, squareIn, rows.Row(Reflect(k, m_height)), nullptr, stride);
     }
 
-    for (int y = 0; y < m_height; ++y) {
+    for (int y = first; y < last; ++y) {
       for (int j = 1; j <= r; ++j) {
         for (int c = 0; c < C; ++c) {
           sumIn[-j * C + c] = sumIn[j * C + c];
@@ -222,14 +242,20 @@ class CDeviationFilter {
       RootIndices(sumPrefix.data(), squarePrefix.data(), static_cast<size_t>(n) * C, nn,
                   reciprocal4, index.data(), stride);
 
-      uint8_t* dst = BeginOutputRow(y);
+      uint8_t* dst = band ? band->Begin(y) : BeginOutputRow(y);
       for (size_t i = 0; i < stride; ++i) dst[i] = rounded[index[i]];
-      EndOutputRow(y, dst);
+      if (m_premultiplied) UnpremultiplyGreyARow(dst, m_width);
+      if (band) {
+        band->End(y);
+      } else {
+        m_image.ReleaseRow(y);
+      }
 
       if (progress && progress->Step(y) != 0) return false;
-      if (y + 1 < m_height) {
-        const uint8_t* add = Entering(y);
-        SlideColumns(sumIn, squareIn, add, Leaving(y), stride);
+      if (y + 1 < last) {
+        rows.LoadThrough(std::min(y + r + 1, m_height - 1));
+        SlideColumns(sumIn, squareIn, rows.Row(Reflect(y + r + 1, m_height)),
+                     rows.Row(Reflect(y - r, m_height)), stride);
       }
     }
     return true;

@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
+#include "engine/Bands.h"
 #include "engine/BoxBlur.h"
 #include "engine/ClassifyRegions.h"
 #include "engine/CombineWithPrevious.h"
@@ -105,13 +107,17 @@ CMarkKinds KeepObjectMarks(CCoreImage& marks, CCoreImage& work) {
   return kinds;
 }
 
-void CleanMatte(CCoreImage& matte, CCoreImage& marks, const CMarkKinds& kinds) {
-  RemoveMarkedBackground(matte, marks, 100);
-  if (kinds.object && kinds.background) {
-    KeepMarkedObjects(matte, marks, 1, nullptr);
-  } else {
-    RemoveSmallIslands(matte, 600, nullptr);
-  }
+// The matte goes into a plane once for both steps; the marks' plane is read
+// once for the run.
+void CleanMatte(CCoreImage& matte, const CPlane& marks, const CMarkKinds& kinds) {
+  if (matte.ViewFormat() != keFormatGrey) ThrowIfFailed(keErrInvalidArgument);
+  CPlane plane = ReadPlane(matte);
+  RemoveMarkedBackground(plane, marks, 100);
+  CoreResult cleaned = kinds.object && kinds.background
+                           ? KeepMarkedObjects(plane, marks, 1, nullptr)
+                           : RemoveSmallIslands(plane, 600, nullptr);
+  ThrowIfFailed(ExamineResult(cleaned));
+  WritePlane(plane, matte);
 }
 
 void FillMatteHoles(CCoreImage& matte, CCoreImage& allMarks) {
@@ -130,29 +136,57 @@ void ThresholdSmoothed(CCoreImage& matte) {
   }
 }
 
-// result colours := work's; result alpha := the smaller of source's and work's.
+// out colours := work's; out alpha := the smaller of source's and work's.
+void ComposePixels(const uint8_t* src, const uint8_t* wrk, uint8_t* out, int count) {
+  for (int x = 0; x < count; ++x) {
+    out[4 * x] = wrk[4 * x];
+    out[4 * x + 1] = wrk[4 * x + 1];
+    out[4 * x + 2] = wrk[4 * x + 2];
+    const uint8_t a = src[4 * x + 3];
+    const uint8_t b = wrk[4 * x + 3];
+    out[4 * x + 3] = a < b ? a : b;
+  }
+}
+
 void ComposeResult(CCoreImage& source, CCoreImage& work, CCoreImage& result) {
   const int width = result.Width();
-  for (int y = 0; y < result.Height(); ++y) {
+  const bool oneBand = source.HasRowCache() || work.HasRowCache() || result.HasRowCache();
+  ForEachRowInBands(result.Height(), oneBand, [&](int y) {
     uint8_t* src = nullptr;
     uint8_t* wrk = nullptr;
     uint8_t* out = nullptr;
     source.GetRow(y, src);
     work.GetRow(y, wrk);
     result.GetRow(y, out);
-    for (int x = 0; x < width; ++x) {
-      out[4 * x] = wrk[4 * x];
-      out[4 * x + 1] = wrk[4 * x + 1];
-      out[4 * x + 2] = wrk[4 * x + 2];
-      const uint8_t a = src[4 * x + 3];
-      const uint8_t b = wrk[4 * x + 3];
-      out[4 * x + 3] = a < b ? a : b;
-    }
+    ComposePixels(src, wrk, out, width);
     result.ReleaseRow(y);
     work.ReleaseRow(y);
     source.ReleaseRow(y);
-  }
+  });
 }
+
+// Every row of an image fetched at once, so that threads can use them; all
+// are released with the object.
+class CAllRows {
+ public:
+  explicit CAllRows(CCoreImage& image)
+      : m_image(image), m_rows(static_cast<size_t>(image.Height())) {
+    for (int y = 0; y < image.Height(); ++y) {
+      CoreResult got = image.GetRow(y, m_rows[static_cast<size_t>(y)]);
+      ThrowIfFailed(ExamineResult(got));
+    }
+  }
+  ~CAllRows() {
+    for (int y = 0; y < m_image.Height(); ++y) m_image.ReleaseRow(y);
+  }
+  CAllRows(const CAllRows&) = delete;
+  CAllRows& operator=(const CAllRows&) = delete;
+  uint8_t* operator[](int y) const { return m_rows[static_cast<size_t>(y)]; }
+
+ private:
+  CCoreImage& m_image;
+  std::vector<uint8_t*> m_rows;
+};
 
 }  // namespace
 
@@ -210,13 +244,15 @@ int CMatteFilter::Process(ProcessArgs& args) {
   unsigned objPointCount = 0;
   int previousStrength = 0;
   int combineMode = 0;
+  const CRunParameters p = ReadParameters(m_paramSet);
   {
     std::lock_guard<std::recursive_mutex> lock(doc.Lock());
     work.CopyFrom(doc.m_base);
     hasMarks = doc.m_marks != nullptr;
     if (hasMarks) marks.CopyFrom(*doc.m_marks);
     hasAllMarks = doc.m_allMarks != nullptr;
-    if (hasAllMarks) allMarks.CopyFrom(*doc.m_allMarks);
+    // Only Fill Holes reads the marks of all strokes.
+    if (hasAllMarks && p.fillHoles) allMarks.CopyFrom(*doc.m_allMarks);
     bgPointCount = static_cast<unsigned>(doc.m_bgPoints.size());
     objPointCount = static_cast<unsigned>(doc.m_objPoints.size());
     previousStrength = doc.m_prevStrength;
@@ -228,7 +264,6 @@ int CMatteFilter::Process(ProcessArgs& args) {
   };
   auto report = [&progress](int step) { return progress.Step(step) != 0; };
 
-  const CRunParameters p = ReadParameters(m_paramSet);
   const int window = SmoothingWindow(p.smoothLevel);
   if (TooSmall(work.Width(), work.Height(), window, p)) {
     // The run still completes and shows the layer unchanged; "Result" must
@@ -241,8 +276,8 @@ int CMatteFilter::Process(ProcessArgs& args) {
     return keProcessTooSmall;
   }
 
+  // Each path below takes the matte from the work when it needs it.
   CCoreImage matte;
-  ExtractAlpha(work, matte);
   int k = 0;
 
   if (hasMarks) {
@@ -251,8 +286,8 @@ int CMatteFilter::Process(ProcessArgs& args) {
       CCoreImage colourView;
       colourView.AssignFrom(work);
       colourView.SetChannelView(keChannelColour, keAccessRead);
+      // LocalDeviation makes its destination a copy of the colours first.
       CCoreImage deviation;
-      deviation.CopyFrom(colourView);
       texture.CreateGrey(work.Width(), work.Height());
       if (report(1)) return publishWork(), keProcessAborted;
       int deviationWindow = 3;
@@ -285,9 +320,11 @@ int CMatteFilter::Process(ProcessArgs& args) {
 
     const CMarkKinds kinds = KeepObjectMarks(marks, work);
     ExtractAlpha(work, matte);
+    if (marks.ViewFormat() != keFormatGrey) ThrowIfFailed(keErrInvalidArgument);
+    const CPlane marksPlane = ReadPlane(marks);
 
     if (report(k + 1)) return publishWork(), keProcessAborted;
-    CleanMatte(matte, marks, kinds);
+    CleanMatte(matte, marksPlane, kinds);
     ++k;
 
     if (p.fillHoles) {
@@ -310,7 +347,7 @@ int CMatteFilter::Process(ProcessArgs& args) {
 
     if (report(k + 1)) return publishWork(), keProcessAborted;
     ++k;
-    CleanMatte(matte, marks, kinds);
+    CleanMatte(matte, marksPlane, kinds);
 
     InsertAlpha(matte, work);
     if (!doc.m_prevMatte) doc.m_prevMatte = std::make_unique<CCoreImage>();
@@ -331,6 +368,8 @@ int CMatteFilter::Process(ProcessArgs& args) {
       k = 2;
     }
     InsertAlpha(matte, work);
+  } else {
+    ExtractAlpha(work, matte);
   }
 
   if (window != 0) {
@@ -349,15 +388,23 @@ int CMatteFilter::Process(ProcessArgs& args) {
   }
   InsertAlpha(matte, work);
 
-  CCoreImage spare;
-  spare.CopyFrom(work);
-  if (p.featherWidth > 0) Feather(work, p.featherWidth);
+  // The result is composed from the feathered work, while the document
+  // keeps the work as it is. Feathering changes pixels near the matte's edge
+  // only, and hands those over: they are composed again on their own.
   ComposeResult(*args.source, work, *args.result);
-  {
-    std::lock_guard<std::recursive_mutex> lock(doc.Lock());
-    doc.m_resultImage.CopyFrom(*args.result);
+  if (p.featherWidth > 0) {
+    const CAllRows sourceRows(*args.source);
+    const CAllRows resultRows(*args.result);
+    Feather(work, p.featherWidth, [&](int y, int left, int right, const uint8_t* feathered) {
+      ComposePixels(sourceRows[y] + 4 * left, feathered, resultRows[y] + 4 * left, right - left);
+    });
   }
-  work.TakeFrom(spare);
+  {
+    // Shared, not copied: the editor gives the displayed image storage of
+    // its own before drawing on it.
+    std::lock_guard<std::recursive_mutex> lock(doc.Lock());
+    doc.m_resultImage.AssignFrom(*args.result);
+  }
   publishWork();
   return 0;
 }

@@ -4,6 +4,7 @@
 // is allocated, so a filter in place costs no second buffer.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,14 +20,16 @@ inline void ThrowOnFailure(CoreResult result) { ThrowIfFailed(ExamineResult(resu
 class CSlidingRows {
  public:
   // premultiply: 4-byte pixels by the BGRA rule, 2-byte pixels by the GreyA
-  // rule of the core's alpha conversion.
-  CSlidingRows(CCoreImage& image, int window, bool premultiply)
+  // rule of the core's alpha conversion. Rows before firstRow are never
+  // loaded (a band of rows further down starts there).
+  CSlidingRows(CCoreImage& image, int window, bool premultiply, int firstRow = 0)
       : m_image(image),
         m_slots(window + 1),
         m_bytesPerPixel(FormatBitsPerPixel(image.ViewFormat()) / 8),
         m_stride(static_cast<size_t>(image.Width()) * m_bytesPerPixel),
         m_premultiply(premultiply),
-        m_ring(m_stride * m_slots) {}
+        m_ring(m_stride * m_slots),
+        m_loaded(firstRow - 1) {}
 
   // Makes every row up to `row` available. A filter at output row y needs
   // rows y - r .. y + r + 1 (reflected, which keeps them in that span), so a
@@ -59,5 +62,52 @@ class CSlidingRows {
   size_t m_stride;
   bool m_premultiply;
   std::vector<uint8_t> m_ring;
-  int m_loaded = -1;
+  int m_loaded;
+};
+
+// The output rows of one band of a filter that writes its image in place
+// while other bands run. The first and last `reach` rows of the band, where
+// a neighbouring band lies, are still input to that neighbour: they are held
+// here and written by Flush once every band is done.
+class CBandOutput {
+ public:
+  CBandOutput(CCoreImage& image, int first, int last, int reach)
+      : m_image(image),
+        m_stride(static_cast<size_t>(image.Width()) * (FormatBitsPerPixel(image.ViewFormat()) / 8)),
+        m_first(first),
+        m_last(last),
+        m_topHeld(first > 0 ? std::min(reach, last - first) : 0),
+        m_bottomHeld(last < image.Height() ? std::min(reach, last - first - m_topHeld) : 0),
+        m_held(m_stride * static_cast<size_t>(m_topHeld + m_bottomHeld)) {}
+
+  uint8_t* Begin(int y) {
+    if (y < m_first + m_topHeld) return m_held.data() + m_stride * static_cast<size_t>(y - m_first);
+    if (y >= m_last - m_bottomHeld) {
+      return m_held.data() + m_stride * static_cast<size_t>(m_topHeld + y - (m_last - m_bottomHeld));
+    }
+    uint8_t* row = nullptr;
+    ThrowOnFailure(m_image.GetRow(y, row));
+    return row;
+  }
+  void End(int y) {
+    if (y >= m_first + m_topHeld && y < m_last - m_bottomHeld) m_image.ReleaseRow(y);
+  }
+  void Flush() {
+    for (int y = m_first; y < m_last; ++y) {
+      if (y >= m_first + m_topHeld && y < m_last - m_bottomHeld) continue;
+      uint8_t* row = nullptr;
+      ThrowOnFailure(m_image.GetRow(y, row));
+      std::memcpy(row, Begin(y), m_stride);
+      m_image.ReleaseRow(y);
+    }
+  }
+
+ private:
+  CCoreImage& m_image;
+  size_t m_stride;
+  int m_first;
+  int m_last;
+  int m_topHeld;
+  int m_bottomHeld;
+  std::vector<uint8_t> m_held;
 };

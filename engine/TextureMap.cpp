@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "engine/Bands.h"
 #include "imagecore/CoreImage.h"
 
 namespace {
@@ -32,7 +33,7 @@ void TextureFromDeviation(CCoreImage& deviation, CCoreImage& texture) {
   }
 
   const std::array<uint8_t, 256>& table = TextureTable();
-  for (int y = 0; y < height; ++y) {
+  ForEachRowInBands(height, deviation.HasRowCache() || texture.HasRowCache(), [&](int y) {
     uint8_t* bgr = nullptr;
     uint8_t* grey = nullptr;
     Check(deviation.GetRow(y, bgr));
@@ -49,5 +50,5 @@ void TextureFromDeviation(CCoreImage& deviation, CCoreImage& texture) {
     }
     texture.ReleaseRow(y);
     deviation.ReleaseRow(y);
-  }
+  });
 }

@@ -1,6 +1,9 @@
 #include "ImageHolder.h"
 
+#include <cstddef>
 #include <cstring>
+
+#include "engine/Bands.h"
 
 namespace {
 
@@ -73,14 +76,13 @@ int CImageHolder::ReadHostRows(const void* source, int width, int height, int32_
     }
   }
   const uint8_t* from = static_cast<const uint8_t*>(source);
-  for (int y = 0; y < height; ++y) {
+  ForEachRowInBands(height, m_layer.HasRowCache(), [&](int y) {
     uint8_t* row = nullptr;
     CoreResult got = m_layer.GetRow(y, row);
     RaiseIfFailed(got);
-    ConvertRow(from, row, width, planes);
+    ConvertRow(from + static_cast<ptrdiff_t>(y) * rowBytes, row, width, planes);
     m_layer.ReleaseRow(y);
-    from += rowBytes;
-  }
+  });
   return 1;
 }
 
@@ -94,13 +96,12 @@ int CImageHolder::WriteHostRows(void* destination, int width, int height, int32_
     return 0;
   }
   uint8_t* to = static_cast<uint8_t*>(destination);
-  for (int y = 0; y < height; ++y) {
+  ForEachRowInBands(height, m_layer.HasRowCache(), [&](int y) {
     uint8_t* row = nullptr;
     CoreResult got = m_layer.GetRow(y, row);
     RaiseIfFailed(got);
-    ConvertRow(row, to, width, planes);
+    ConvertRow(row, to + static_cast<ptrdiff_t>(y) * rowBytes, width, planes);
     m_layer.ReleaseRow(y);
-    to += rowBytes;
-  }
+  });
   return 1;
 }

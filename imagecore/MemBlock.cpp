@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <cstdio>
 #include <new>
 #include <vector>
 
@@ -137,28 +138,32 @@ class CRawHeap final : public CRawBlock {
 };
 
 // Committed read-write pages. Anonymous mappings arrive zero-filled, so the
-// zero flag costs nothing and untouched pages are never made resident.
+// zero flag costs nothing and untouched pages are never made resident. The
+// mappings of freed blocks are kept a while for blocks of the same length
+// (see CFreeMappings): images come and go in the same few sizes, and a first
+// touch of fresh pages costs far more than clearing pages already there.
 class CRawVirtual final : public CRawBlock {
  public:
   CRawVirtual() : CRawBlock(keMemVirtual) {}
 
-  bool Allocate(size_t size, bool) override {
-    m_address = Map(size);
-    if (!m_address) return false;
+  bool Allocate(size_t size, bool zero) override {
     m_length = size == 0 ? 1 : size;
-    return true;
+    m_address = Map(m_length, zero);
+    return m_address != nullptr;
   }
   bool Resize(size_t oldSize, size_t newSize, bool) override {
-    void* address = Map(newSize);
+    const size_t length = newSize == 0 ? 1 : newSize;
+    // The grown part must read as zeros, so only a fresh mapping will do.
+    void* address = MapFresh(length);
     if (!address) return false;
     std::memcpy(address, m_address, oldSize < newSize ? oldSize : newSize);
-    munmap(m_address, m_length);
+    Unmap(m_address, m_length);
     m_address = address;
-    m_length = newSize == 0 ? 1 : newSize;
+    m_length = length;
     return true;
   }
   bool Free() override {
-    if (munmap(m_address, m_length) != 0) return false;
+    if (!Unmap(m_address, m_length)) return false;
     m_address = nullptr;
     return true;
   }
@@ -172,11 +177,9 @@ class CRawVirtual final : public CRawBlock {
   }
 
  private:
-  static void* Map(size_t size) {
-    void* address = mmap(nullptr, size == 0 ? 1 : size, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return address == MAP_FAILED ? nullptr : address;
-  }
+  static void* MapFresh(size_t length);
+  static void* Map(size_t length, bool zero);
+  static bool Unmap(void* address, size_t length);
 
   void* m_address = nullptr;
   size_t m_length = 0;
@@ -273,6 +276,24 @@ class CRawTempFile final : public CRawBlock {
   void* m_view = nullptr;
 };
 
+// Mappings of freed virtual blocks, most recently freed last. They are not
+// blocks: the statistics do not count them. Bounded in number and bytes, so
+// that what is kept stays a small share of what a large picture needs.
+struct CFreeMappings {
+  static constexpr int kMaxEntries = 256;
+  static constexpr size_t kMaxBytes = size_t{256} << 20;
+  struct CEntry {
+    void* address;
+    size_t length;
+  };
+  CEntry entries[kMaxEntries];
+  int count = 0;
+  size_t bytes = 0;
+  // Cleared once the keeper below has gone: from then on mappings are
+  // returned at once.
+  bool open = true;
+};
+
 // One per process, never destroyed: blocks may still be released by static
 // destructors at exit.
 struct MemState {
@@ -281,6 +302,7 @@ struct MemState {
   size_t fileThreshold = kDefaultFileThreshold;
   CRawBlock* head = nullptr;
   MemStatistics statistics;
+  CFreeMappings freeMappings;
 };
 
 // Built in static storage rather than on the heap, so a module that is
@@ -292,6 +314,80 @@ MemState& State() {
 }
 
 using Guard = std::lock_guard<std::recursive_mutex>;
+
+void DropFreeMapping(CFreeMappings& kept, int index) {
+  munmap(kept.entries[index].address, kept.entries[index].length);
+  kept.bytes -= kept.entries[index].length;
+  for (int i = index + 1; i < kept.count; ++i) kept.entries[i - 1] = kept.entries[i];
+  --kept.count;
+}
+
+// Every kept mapping goes back to the system.
+void ReleaseFreeMappings() {
+  Guard guard(State().criticalSection);
+  CFreeMappings& kept = State().freeMappings;
+  while (kept.count > 0) DropFreeMapping(kept, kept.count - 1);
+}
+
+// Returns the kept mappings when the module is unloaded (or the program
+// ends), so nothing outlives the code that owned it.
+struct CFreeMappingsKeeper {
+  ~CFreeMappingsKeeper() {
+    Guard guard(State().criticalSection);
+    ReleaseFreeMappings();
+    State().freeMappings.open = false;
+  }
+} g_freeMappingsKeeper;
+
+void* CRawVirtual::MapFresh(size_t length) {
+  void* address =
+      mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (address != MAP_FAILED) return address;
+  // What is kept may be what stands in the way.
+  if (State().freeMappings.count == 0) return nullptr;
+  ReleaseFreeMappings();
+  address = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return address == MAP_FAILED ? nullptr : address;
+}
+
+static const bool kTrace = std::getenv("KV_EXP_TRACE") != nullptr;
+void* CRawVirtual::Map(size_t length, bool zero) {
+  CFreeMappings& kept = State().freeMappings;
+  if (kTrace) fprintf(stderr, "A %zu %d\n", length, kept.count);
+  for (int i = kept.count - 1; i >= 0; --i) {
+    if (kept.entries[i].length != length) continue;
+    void* address = kept.entries[i].address;
+    kept.bytes -= length;
+    for (int j = i + 1; j < kept.count; ++j) kept.entries[j - 1] = kept.entries[j];
+    --kept.count;
+    if (zero) std::memset(address, 0, length);
+    return address;
+  }
+  // None fits: as many kept bytes go back first, so keeping mappings never
+  // raises the process's peak beyond what its live blocks reach.
+  size_t returned = 0;
+  while (kept.count > 0 && returned < length) {
+    returned += kept.entries[0].length;
+    DropFreeMapping(kept, 0);
+  }
+  return MapFresh(length);
+}
+
+bool CRawVirtual::Unmap(void* address, size_t length) {
+  CFreeMappings& kept = State().freeMappings;
+  if (kTrace) fprintf(stderr, "F %zu\n", length);
+  static const bool kExperimentOff = std::getenv("KV_EXP_NOCACHE") != nullptr;
+  if (kept.open && !kExperimentOff && length <= CFreeMappings::kMaxBytes) {
+    while (kept.count > 0 && (kept.count == CFreeMappings::kMaxEntries ||
+                              kept.bytes + length > CFreeMappings::kMaxBytes)) {
+      DropFreeMapping(kept, 0);
+    }
+    kept.entries[kept.count++] = {address, length};
+    kept.bytes += length;
+    return true;
+  }
+  return munmap(address, length) == 0;
+}
 
 bool IsBackingKind(keMemKind kind) {
   return kind == keMemGlobal || kind == keMemHeap || kind == keMemVirtual || kind == keMemTempFile;

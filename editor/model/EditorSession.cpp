@@ -31,6 +31,24 @@ constexpr const char* kMatteNames[kShowMatCount] = {
     "Red Matte", "Green Matte", "Blue Matte",  "Stand Matte",
 };
 
+bool SharesStorage(const CCoreImage& a, const CCoreImage& b) {
+  CStripInfo first;
+  CStripInfo second;
+  return a.GetStripInfo(0, first) && b.GetStripInfo(0, second) &&
+         first.blockAddress == second.blockAddress;
+}
+
+// The brush draws on the displayed image in place. Since a run ended it may
+// share storage with the result the document keeps, which must not change
+// with it: such storage is copied first.
+void OwnDisplayedStorage(CCoreImage& displayed, const CCoreImage& result) {
+  if (!SharesStorage(displayed, result)) return;
+  CCoreImage own;
+  CoreResult copied = own.CopyFrom(displayed);
+  ThrowIfFailed(ExamineResult(copied));
+  displayed.TakeFrom(own);
+}
+
 }  // namespace
 
 CMatteColours MatteColoursFor(int index) {
@@ -320,6 +338,7 @@ bool CEditorSession::ManualPress(const CViewGeometry& view, CClientPoint pointer
   if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return false;
   const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
   std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+  OwnDisplayedStorage(m_displayed, m_doc.m_resultImage);
   if (right) {
     m_brush->Recover(m_doc.m_work, m_doc.m_original, origin.x, origin.y);
     m_brush->Recover(m_displayed, m_doc.m_original, origin.x, origin.y);
@@ -336,6 +355,7 @@ void CEditorSession::ManualMove(const CViewGeometry& view, CClientPoint pointer,
   if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return;
   const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
   std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+  OwnDisplayedStorage(m_displayed, m_doc.m_resultImage);
   if (leftHeld) {
     m_brush->Erase(m_displayed, origin.x, origin.y);
     m_brush->Erase(m_doc.m_work, origin.x, origin.y);

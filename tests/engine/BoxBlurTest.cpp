@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "engine/Bands.h"
 #include "engine/BoxBlur.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
@@ -368,4 +369,39 @@ TEST(BoxBlurTest, ProgressIsPolledOncePerRowAndAbortStopsAfterThatRow) {
   const size_t split = 5 * 24 * 4;
   EXPECT_TRUE(std::equal(result.begin(), result.begin() + split, full.begin()));
   EXPECT_TRUE(std::equal(result.begin() + split, result.end(), copy.begin() + split));
+}
+
+TEST(BoxBlurTest, BandsSideBySideGiveTheBytesOfOneRun) {
+  // Bands from 3 to 7 rows long put every band edge within reach of the
+  // window, in place and into another image alike.
+  std::mt19937 rng(29);
+  struct CCase {
+    keFormat format;
+    int width, height, window;
+  };
+  const CCase cases[] = {{keFormatGrey, 37, 21, 3},  {keFormatGreyA, 20, 45, 5},
+                         {keFormatBGR, 19, 33, 7},   {keFormatBGRA, 41, 29, 3},
+                         {keFormatBGRA, 16, 90, 9},  {keFormatGrey, 30, 64, 31}};
+  for (const CCase& c : cases) {
+    CCoreImage image;
+    image.Create(c.width, c.height, c.format, nullptr, nullptr, -1);
+    FillRandom(image, rng);
+    std::vector<std::vector<uint8_t>> results;
+    for (int bands : {1, 2, 3, 7}) {
+      SetBandsForTesting(bands);
+      CCoreImage out;
+      int window = c.window;
+      ASSERT_EQ(Code(BoxBlur(nullptr, image, out, window)), 0u);
+      results.push_back(AllBytes(out));
+      CCoreImage inPlace;
+      inPlace.CopyFrom(image);
+      window = c.window;
+      ASSERT_EQ(Code(BoxBlur(nullptr, inPlace, inPlace, window)), 0u);
+      EXPECT_EQ(AllBytes(inPlace), results.back()) << bands << " bands, in place";
+    }
+    SetBandsForTesting(0);
+    for (size_t i = 1; i < results.size(); ++i) {
+      EXPECT_EQ(results[i], results[0]) << "format " << c.format << ", window " << c.window;
+    }
+  }
 }

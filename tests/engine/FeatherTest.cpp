@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "engine/Bands.h"
 #include "engine/Feather.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
@@ -141,4 +142,78 @@ TEST(FeatherTest, ImageMustBeBGRA) {
   CCoreImage grey;
   MakeGrey(grey, 10, 10, 255);
   EXPECT_THROW(Feather(grey, 1), CJException);
+}
+
+namespace {
+
+// Random colours under a matte of discs, 0 and `top`, with a few pixels of
+// any alpha (faint ones too) scattered over the left third; elsewhere whole
+// tiles are left alone, and the discs' edges make runs of tiles to work on.
+void MakeScene(CCoreImage& image, int width, int height, uint8_t top, std::mt19937& rng) {
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  image.CreateBGRA(width, height);
+  struct CDisc {
+    double x, y, r;
+  };
+  std::vector<CDisc> discs;
+  for (int i = 0; i < 3; ++i) {
+    discs.push_back({unit(rng) * width, unit(rng) * height, 3 + unit(rng) * width / 4});
+  }
+  // A square whose edges lie on the tile grid or a few pixels off it, where a
+  // tile left alone meets one worked on, with a pinhole in its middle that a
+  // wide blur does not see.
+  std::uniform_int_distribution<int> off(-2, 2);
+  const int squareLeft = 64 * (1 + byte(rng) % 2) + off(rng);
+  const int squareTop = 64 + off(rng);
+  const int squareRight = squareLeft + 200;
+  const int squareBottom = squareTop + 190;
+  for (int y = 0; y < height; ++y) {
+    uint8_t* row = nullptr;
+    image.GetRow(y, row);
+    for (int x = 0; x < width; ++x) {
+      bool in = false;
+      for (const CDisc& d : discs) in |= (x - d.x) * (x - d.x) + (y - d.y) * (y - d.y) < d.r * d.r;
+      in |= x >= squareLeft && x < squareRight && y >= squareTop && y < squareBottom;
+      for (int c = 0; c < 3; ++c) row[4 * x + c] = static_cast<uint8_t>(byte(rng));
+      row[4 * x + 3] = in ? top : 0;
+      if (x == (squareLeft + squareRight) / 2 && y == (squareTop + squareBottom) / 2) {
+        row[4 * x + 3] = 0;
+      }
+      if (3 * x < width && unit(rng) < 0.002) row[4 * x + 3] = static_cast<uint8_t>(byte(rng) % 7);
+      if (3 * x < width && unit(rng) < 0.002) row[4 * x + 3] = static_cast<uint8_t>(byte(rng));
+    }
+    image.ReleaseRow(y);
+  }
+}
+
+}  // namespace
+
+TEST(FeatherTest, TiledFeatherMatchesTheWholeImageReading) {
+  std::mt19937 rng(5);
+  struct CCase {
+    int width, height, feather;
+    uint8_t top;
+  };
+  // Sizes on and off the tile grid, narrow feathers and wide ones, full and
+  // faint mattes.
+  const CCase cases[] = {{400, 300, 1, 255}, {429, 365, 2, 255}, {500, 300, 10, 255},
+                         {64, 64, 1, 255},   {397, 411, 5, 120}, {140, 130, 50, 255},
+                         {450, 330, 3, 9},   {3, 70, 1, 255},    {380, 340, 1, 0},
+                         {470, 310, 12, 255}};
+  for (const CCase& c : cases) {
+    for (int bands : {1, 3}) {
+      SetBandsForTesting(bands);
+      CCoreImage image;
+      MakeScene(image, c.width, c.height, c.top, rng);
+      CCoreImage plain;
+      plain.CopyFrom(image);
+      Feather(image, c.feather);
+      FeatherPlain(plain, c.feather);
+      EXPECT_EQ(AllBytes(image), AllBytes(plain))
+          << c.width << "x" << c.height << " feather " << c.feather << " peak " << int(c.top)
+          << ", " << bands << " bands";
+    }
+  }
+  SetBandsForTesting(0);
 }

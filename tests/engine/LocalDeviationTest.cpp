@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "engine/Bands.h"
 #include "engine/LocalDeviation.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
@@ -267,4 +268,32 @@ TEST(LocalDeviationTest, AbortAnswerStopsWith100) {
   const std::vector<uint8_t> result = AllBytes(out);
   const std::vector<uint8_t> copy = AllBytes(image);
   EXPECT_TRUE(std::equal(result.begin() + 3 * 16 * 3, result.end(), copy.begin() + 3 * 16 * 3));
+}
+
+TEST(LocalDeviationTest, BandsSideBySideGiveTheBytesOfOneRun) {
+  std::mt19937 rng(31);
+  struct CCase {
+    keFormat format;
+    int width, height, window;
+  };
+  const CCase cases[] = {{keFormatGrey, 37, 21, 3}, {keFormatGreyA, 20, 45, 5},
+                         {keFormatBGR, 19, 33, 3},  {keFormatBGR, 40, 77, 11},
+                         {keFormatBGRA, 25, 30, 3}, {keFormatGrey, 30, 70, 21}};
+  for (const CCase& c : cases) {
+    CCoreImage image;
+    image.Create(c.width, c.height, c.format, nullptr, nullptr, -1);
+    FillRandom(image, rng);
+    std::vector<std::vector<uint8_t>> results;
+    for (int bands : {1, 2, 3, 7}) {
+      SetBandsForTesting(bands);
+      CCoreImage out;
+      int window = c.window;
+      ASSERT_EQ(Code(LocalDeviation(nullptr, image, out, window)), 0u);
+      results.push_back(AllBytes(out));
+    }
+    SetBandsForTesting(0);
+    for (size_t i = 1; i < results.size(); ++i) {
+      EXPECT_EQ(results[i], results[0]) << "format " << c.format << ", window " << c.window;
+    }
+  }
 }

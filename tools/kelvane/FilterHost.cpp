@@ -2,8 +2,10 @@
 
 #include <dlfcn.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -14,17 +16,34 @@ bool Inside(const VRect& rect, const CHostLayer& layer) {
          rect.right <= layer.width;
 }
 
-// One requested piece of the layer, copied out into a buffer of its own.
+// One requested piece of the layer. With every plane requested the source
+// is the layer's own rows, seen in place; otherwise, and for a destination,
+// the piece is a buffer of its own holding the layer's pixels.
 struct CPiece {
   VRect rect{};
   int lo = 0;
   int count = 0;
   int32_t rowBytes = 0;
+  uint8_t* data = nullptr;
   std::vector<uint8_t> bytes;
 };
 
-bool MakePiece(const VRect& rect, int16_t lo, int16_t hi, const CHostLayer& layer, CPiece& piece,
-               std::string& error, const char* what) {
+bool AllPlanes(const CPiece& piece, const CHostLayer& layer) {
+  return piece.lo == 0 && piece.count == layer.planes;
+}
+
+bool WholeLayer(const CPiece& piece, const CHostLayer& layer) {
+  return piece.rect.top == 0 && piece.rect.left == 0 && piece.rect.bottom == layer.height &&
+         piece.rect.right == layer.width;
+}
+
+size_t LayerOffset(const CHostLayer& layer, int x, int y) {
+  return (static_cast<size_t>(y) * static_cast<size_t>(layer.width) + static_cast<size_t>(x)) *
+         static_cast<size_t>(layer.planes);
+}
+
+bool MakePiece(const VRect& rect, int16_t lo, int16_t hi, CHostLayer& layer, bool inPlace,
+               CPiece& piece, std::string& error, const char* what) {
   piece = CPiece();
   if (IsEmpty(rect)) return true;
   if (!Inside(rect, layer)) {
@@ -39,31 +58,62 @@ bool MakePiece(const VRect& rect, int16_t lo, int16_t hi, const CHostLayer& laye
   piece.lo = lo;
   piece.count = hi - lo + 1;
   const int width = rect.right - rect.left;
+  const size_t height = static_cast<size_t>(rect.bottom - rect.top);
+  if (AllPlanes(piece, layer)) {
+    if (inPlace) {
+      piece.rowBytes = layer.width * layer.planes;
+      piece.data = layer.bytes.data() + LayerOffset(layer, rect.left, rect.top);
+      return true;
+    }
+    // Whole rows copied at once; reserving first spares a pass of zeros.
+    piece.rowBytes = width * piece.count;
+    const size_t rowBytes = static_cast<size_t>(piece.rowBytes);
+    piece.bytes.reserve(rowBytes * height);
+    for (int y = rect.top; y < rect.bottom; ++y) {
+      const auto from = layer.bytes.begin() + static_cast<ptrdiff_t>(LayerOffset(layer, rect.left, y));
+      piece.bytes.insert(piece.bytes.end(), from, from + static_cast<ptrdiff_t>(rowBytes));
+    }
+    piece.data = piece.bytes.data();
+    return true;
+  }
   piece.rowBytes = width * piece.count;
-  piece.bytes.resize(static_cast<size_t>(piece.rowBytes) * static_cast<size_t>(rect.bottom - rect.top));
+  piece.bytes.resize(static_cast<size_t>(piece.rowBytes) * height);
   uint8_t* to = piece.bytes.data();
   for (int y = rect.top; y < rect.bottom; ++y) {
-    const uint8_t* from = layer.bytes.data() +
-                          (static_cast<size_t>(y) * layer.width + rect.left) * layer.planes + lo;
+    const uint8_t* from = layer.bytes.data() + LayerOffset(layer, rect.left, y) + lo;
     for (int x = 0; x < width; ++x, from += layer.planes, to += piece.count) {
       std::memcpy(to, from, static_cast<size_t>(piece.count));
     }
   }
+  piece.data = piece.bytes.data();
   return true;
 }
 
-void StorePiece(const CPiece& piece, CHostLayer& layer) {
-  if (piece.bytes.empty()) return;
+// The piece's buffer may be taken over by the layer, so it is left empty.
+void StorePiece(CPiece& piece, CHostLayer& layer) {
+  if (!piece.data) return;
   const int width = piece.rect.right - piece.rect.left;
-  const uint8_t* from = piece.bytes.data();
+  if (AllPlanes(piece, layer)) {
+    if (WholeLayer(piece, layer)) {
+      layer.bytes.swap(piece.bytes);
+    } else {
+      const size_t rowBytes = static_cast<size_t>(piece.rowBytes);
+      const uint8_t* from = piece.data;
+      for (int y = piece.rect.top; y < piece.rect.bottom; ++y, from += rowBytes) {
+        std::memcpy(layer.bytes.data() + LayerOffset(layer, piece.rect.left, y), from, rowBytes);
+      }
+    }
+    piece = CPiece();
+    return;
+  }
+  const uint8_t* from = piece.data;
   for (int y = piece.rect.top; y < piece.rect.bottom; ++y) {
-    uint8_t* to = layer.bytes.data() +
-                  (static_cast<size_t>(y) * layer.width + piece.rect.left) * layer.planes +
-                  piece.lo;
+    uint8_t* to = layer.bytes.data() + LayerOffset(layer, piece.rect.left, y) + piece.lo;
     for (int x = 0; x < width; ++x, to += layer.planes, from += piece.count) {
       std::memcpy(to, from, static_cast<size_t>(piece.count));
     }
   }
+  piece = CPiece();
 }
 
 // A filter that never stops asking would hang the host for good.
@@ -71,7 +121,7 @@ constexpr int kMaxContinueCalls = 1 << 20;
 
 }  // namespace
 
-CHostLayer LayerFromPixels(const CPngPixels& pixels, bool planesAsFile) {
+CHostLayer LayerFromPixels(CPngPixels pixels, bool planesAsFile) {
   CHostLayer layer;
   layer.width = pixels.width;
   layer.height = pixels.height;
@@ -81,11 +131,15 @@ CHostLayer LayerFromPixels(const CPngPixels& pixels, bool planesAsFile) {
   if (planesAsFile) {
     layer.planes = pixels.channels;
     layer.imageMode = grey ? plugInModeGrayScale : plugInModeRGBColor;
-    layer.bytes = pixels.bytes;
+    layer.bytes = std::move(pixels.bytes);
     return layer;
   }
   layer.planes = 4;
   layer.imageMode = plugInModeRGBColor;
+  if (pixels.channels == 4) {
+    layer.bytes = std::move(pixels.bytes);
+    return layer;
+  }
   layer.bytes.resize(count * 4);
   const uint8_t* from = pixels.bytes.data();
   uint8_t* to = layer.bytes.data();
@@ -199,9 +253,11 @@ CFilterOutcome RunFilter(FilterEntryProc entry, CHostLayer& layer, KelvanePlatfo
       outcome.message = "the filter kept asking for data";
       break;
     }
-    if (!MakePiece(record.inRect, record.inLoPlane, record.inHiPlane, layer, in, outcome.message,
-                   "source") ||
-        !MakePiece(record.outRect, record.outLoPlane, record.outHiPlane, layer, out,
+    // The source is only read, and the layer changes only after Continue,
+    // so the source can be the layer itself.
+    if (!MakePiece(record.inRect, record.inLoPlane, record.inHiPlane, layer, true, in,
+                   outcome.message, "source") ||
+        !MakePiece(record.outRect, record.outLoPlane, record.outHiPlane, layer, false, out,
                    outcome.message, "destination")) {
       outcome.hostFailed = true;
       break;
@@ -212,9 +268,9 @@ CFilterOutcome RunFilter(FilterEntryProc entry, CHostLayer& layer, KelvanePlatfo
       outcome.message = "the filter asked for a mask rectangle outside the image";
       break;
     }
-    record.inData = in.bytes.empty() ? nullptr : in.bytes.data();
+    record.inData = in.data;
     record.inRowBytes = in.rowBytes;
-    record.outData = out.bytes.empty() ? nullptr : out.bytes.data();
+    record.outData = out.data;
     record.outRowBytes = out.rowBytes;
     outcome.result = call(filterSelectorContinue);
     record.inData = nullptr;

@@ -23,7 +23,8 @@ struct CHostLayer {
 // As an editor turns a background into a layer: RGB with an alpha plane,
 // opaque where the file has none, grey spread to RGB. With `planesAsFile`
 // the planes stay as the file has them (grey 1 or 2 planes, RGB 3 or 4).
-CHostLayer LayerFromPixels(const CPngPixels& pixels, bool planesAsFile);
+// Bytes that need no conversion are taken over, not copied.
+CHostLayer LayerFromPixels(CPngPixels pixels, bool planesAsFile);
 
 // The layer as 8-bit RGBA rows; planes without alpha become opaque.
 std::vector<uint8_t> LayerToRGBA(const CHostLayer& layer);

@@ -9,6 +9,7 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <utility>
 
 #include "tools/kelvane/DemoSession.h"
 #include "tools/kelvane/FilterHost.h"
@@ -91,7 +92,7 @@ int RunFilterOnFile(const CHostOptions& options) {
     return keExitFailure;
   }
 
-  CHostLayer layer = LayerFromPixels(pixels, options.planesAsFile);
+  CHostLayer layer = LayerFromPixels(std::move(pixels), options.planesAsFile);
   pixels = CPngPixels();
   CFilterOutcome outcome;
   {
@@ -131,8 +132,14 @@ int RunFilterOnFile(const CHostOptions& options) {
              "; nothing was written");
     return keExitFailure;
   }
-  const std::vector<uint8_t> rgba = LayerToRGBA(layer);
-  if (!WritePngRGBA(output, layer.width, layer.height, rgba.data(), error)) {
+  // An RGBA layer already is what the file takes.
+  std::vector<uint8_t> converted;
+  const uint8_t* rgba = layer.bytes.data();
+  if (layer.planes != 4 || layer.imageMode == plugInModeGrayScale) {
+    converted = LayerToRGBA(layer);
+    rgba = converted.data();
+  }
+  if (!WritePngRGBA(output, layer.width, layer.height, rgba, error)) {
     Complain(error);
     return keExitUsage;
   }
