@@ -7,11 +7,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <new>
 #include <vector>
 
 #include "imagecore/CoreResult.h"
+#include "platform/VirtualMemory.h"
 
 namespace {
 
@@ -340,20 +340,17 @@ struct CFreeMappingsKeeper {
 } g_freeMappingsKeeper;
 
 void* CRawVirtual::MapFresh(size_t length) {
-  void* address =
-      mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (address != MAP_FAILED) return address;
+  // Blocks are written soon after they are had (pictures are filled row by
+  // row), so their pages are asked for at once.
+  if (void* address = MapPages(length, true)) return address;
   // What is kept may be what stands in the way.
   if (State().freeMappings.count == 0) return nullptr;
   ReleaseFreeMappings();
-  address = mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  return address == MAP_FAILED ? nullptr : address;
+  return MapPages(length, true);
 }
 
-static const bool kTrace = std::getenv("KV_EXP_TRACE") != nullptr;
 void* CRawVirtual::Map(size_t length, bool zero) {
   CFreeMappings& kept = State().freeMappings;
-  if (kTrace) fprintf(stderr, "A %zu %d\n", length, kept.count);
   for (int i = kept.count - 1; i >= 0; --i) {
     if (kept.entries[i].length != length) continue;
     void* address = kept.entries[i].address;
@@ -375,9 +372,7 @@ void* CRawVirtual::Map(size_t length, bool zero) {
 
 bool CRawVirtual::Unmap(void* address, size_t length) {
   CFreeMappings& kept = State().freeMappings;
-  if (kTrace) fprintf(stderr, "F %zu\n", length);
-  static const bool kExperimentOff = std::getenv("KV_EXP_NOCACHE") != nullptr;
-  if (kept.open && !kExperimentOff && length <= CFreeMappings::kMaxBytes) {
+  if (kept.open && length <= CFreeMappings::kMaxBytes) {
     while (kept.count > 0 && (kept.count == CFreeMappings::kMaxEntries ||
                               kept.bytes + length > CFreeMappings::kMaxBytes)) {
       DropFreeMapping(kept, 0);

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "platform/VirtualMemory.h"
+
 namespace {
 
 bool IsEmpty(const VRect& rect) { return rect.bottom <= rect.top || rect.right <= rect.left; }
@@ -69,6 +71,7 @@ bool MakePiece(const VRect& rect, int16_t lo, int16_t hi, CHostLayer& layer, boo
     piece.rowBytes = width * piece.count;
     const size_t rowBytes = static_cast<size_t>(piece.rowBytes);
     piece.bytes.reserve(rowBytes * height);
+    PrefaultForWriting(piece.bytes.data(), rowBytes * height);
     for (int y = rect.top; y < rect.bottom; ++y) {
       const auto from = layer.bytes.begin() + static_cast<ptrdiff_t>(LayerOffset(layer, rect.left, y));
       piece.bytes.insert(piece.bytes.end(), from, from + static_cast<ptrdiff_t>(rowBytes));
