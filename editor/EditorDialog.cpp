@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -161,6 +162,21 @@ void CEditorDialog::resizeEvent(QResizeEvent* event) {
     control->setGeometry(moved);
   }
   update();
+}
+
+bool CEditorDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (key->key() == Qt::Key_Control && m_editorView && widget &&
+        (widget == &m_panel || m_panel.isAncestorOf(widget))) {
+      // Repeats of a held key are not switches of their own.
+      if (!key->isAutoRepeat()) m_editorView->OnViewCtrlKey(event->type() == QEvent::KeyPress);
+      RequestUpdatePass();
+      return true;
+    }
+  }
+  return CProcessDialog::eventFilter(watched, event);
 }
 
 void CEditorDialog::OnZoomChanged(double newZoom, double oldZoom) {

@@ -77,6 +77,8 @@ class CEditorDialog : public CProcessDialog, private IEditorSessionListener {
   void OnRunMessage(const CWindowMessage& message) override;
   void OnUpdateCommands() override;
   void resizeEvent(QResizeEvent* event) override;
+  // Ctrl typed in the panel goes to the view wherever the pointer is.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Repaint(bool erase) override;

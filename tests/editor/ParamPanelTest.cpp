@@ -7,6 +7,8 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTest>
+#include <QToolButton>
+#include <QWheelEvent>
 
 #include "../editormodel/TestImages.h"
 #include "editor/EditNum.h"
@@ -92,6 +94,44 @@ TEST_F(ParamPanelTest, ATypedValueAboveTheLimitIsShownClampedOnLeaving) {
   QApplication::processEvents();
   EXPECT_EQ(panel.Field(keFieldSmoothing)->Text(), "9");
   EXPECT_EQ(session.Field(keFieldSmoothing).Text(), "9");
+}
+
+TEST_F(ParamPanelTest, ArrowsWheelAndSliderReachTheSessionAsTypingDoes) {
+  CEditNum* strength = panel.Field(keFieldStrength);
+  Type(keFieldStrength, "");
+  QTest::keyClick(strength->InnerEdit(), Qt::Key_Up);
+  EXPECT_EQ(session.Field(keFieldStrength).Text(), "31");
+  EXPECT_TRUE(Enabled(IDC_DEFAULT));
+  QTest::keyClick(strength->InnerEdit(), Qt::Key_Down);
+  EXPECT_EQ(session.Field(keFieldStrength).Text(), "30");
+  EXPECT_FALSE(Enabled(IDC_DEFAULT));
+
+  // Two notches up on Contract, then three down stop at its minimum.
+  CEditNum* contract = panel.Field(keFieldContract);
+  auto wheel = [&](int delta) {
+    QWheelEvent event(QPointF(5, 5), contract->mapToGlobal(QPointF(5, 5)), QPoint(),
+                      QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(contract->InnerEdit(), &event);
+  };
+  wheel(240);
+  EXPECT_EQ(session.Field(keFieldContract).Text(), "2");
+  EXPECT_TRUE(Enabled(IDC_DEFAULT));
+  wheel(-360);
+  EXPECT_EQ(contract->Text(), "0");
+  EXPECT_EQ(session.Field(keFieldContract).Text(), "0");
+
+  // The slider's value is what the session stores on Apply.
+  CEditNum* feathering = panel.Field(keFieldFeathering);
+  feathering->OpenSlider(feathering->DropDownButton()->mapToGlobal(QPoint(5, 5)));
+  ASSERT_TRUE(feathering->IsSliderOpen());
+  CEditNumSlider* slider = feathering->Slider();
+  const QPoint at(slider->ThumbX(20), 10);
+  QTest::mousePress(slider, Qt::LeftButton, Qt::NoModifier, at);
+  QTest::mouseRelease(slider, Qt::LeftButton, Qt::NoModifier, at);
+  QApplication::processEvents();
+  EXPECT_EQ(feathering->Text(), "20");
+  EXPECT_EQ(session.Field(keFieldFeathering).Text(), "20");
+  EXPECT_TRUE(Enabled(IDC_DEFAULT));
 }
 
 TEST_F(ParamPanelTest, ApplyRunsAndTheFinishedRunEnablesTheLists) {
