@@ -37,12 +37,15 @@ bool ReplayScript(KelvanePlatformData& platform, CMatteFilter& filter, CCoreImag
   std::unique_ptr<IReplayProgress> progress;
   if (StandardErrorIsTerminal()) progress = std::make_unique<CTerminalProgress>(stderr);
   const std::string name = platform.scriptPath ? platform.scriptPath : "script";
+  CReplayOptions options;
+  options.progress = progress.get();
+  options.showPresets = platform.showPresets != 0;
   CReplayOutcome outcome;
   if (platform.scriptText) {
     std::istringstream text(platform.scriptText);
-    outcome = ReplaySessionScript(text, name, filter, image, progress.get());
+    outcome = ReplaySessionScript(text, name, filter, image, options);
   } else {
-    outcome = ReplaySessionScript(name, filter, image, progress.get());
+    outcome = ReplaySessionScript(name, filter, image, options);
   }
   switch (outcome.end) {
     case keReplayOk:
@@ -89,14 +92,15 @@ bool CMatteApp::RunEditor() {
                kProductName, MB_OK | MB_ICONINFORMATION);
     return false;
   }
-  return RunEditorWindow(filter);
+  // The row stays off unless the host asks for it.
+  return RunEditorWindow(filter, platform->showPresets != 0);
 }
 
-bool CMatteApp::RunEditorWindow(CMatteFilter& filter) {
+bool CMatteApp::RunEditorWindow(CMatteFilter& filter, bool showPresets) {
   CQtApplicationScope application;
   CParamPanel panel;
   CEditorDialog editor(*m_image.GetImage(), panel, filter, [] { return new CToolView; });
   editor.SetMinimumSize(800, 600);
-  editor.SetShowPresets(false);
+  editor.SetShowPresets(showPresets);
   return editor.DoModal() == IDOK;
 }

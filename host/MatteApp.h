@@ -16,7 +16,7 @@ class CMatteApp : public CPluginApp {
 
  private:
   // The modal editor window on the holder's image.
-  bool RunEditorWindow(CMatteFilter& filter);
+  bool RunEditorWindow(CMatteFilter& filter, bool showPresets);
 };
 
 // The box a refused layer gets.

@@ -34,9 +34,10 @@ uint32_t CoreStartup() {
   if (g_started) return 0;
   try {
     UnpremultiplyTable();
-    BlendTableT();
+    if (StartBlendTables() != 0) return keErrInvalidArgument;
     RegisterMessageModule(kModuleName, CoreMessageText);
   } catch (const std::bad_alloc&) {
+    StopBlendTables();
     return keErrInvalidArgument;
   }
   g_started = true;
@@ -47,6 +48,7 @@ void CoreShutdown() {
   std::lock_guard<std::mutex> lock(g_startMutex);
   if (!g_started) return;
   UnregisterMessageModule(kModuleName);
+  StopBlendTables();
   g_started = false;
 }
 

@@ -468,6 +468,17 @@ bool CEditorSession::PressApply() {
   return true;
 }
 
+void CEditorSession::RequestRun() {
+  // Whoever starts a run, the view must not edit what the worker reads and
+  // OK must not hand back a result that is about to change; the button
+  // offers what pressing it does.
+  m_busy = true;
+  m_okEnabled = false;
+  RunNow();
+  m_applyLabelAbort = true;
+  UpdateCommands();
+}
+
 bool CEditorSession::ChooseDisplay(int index) {
   if (!m_listsEnabled || (index != keDisplayOriginal && index != keDisplayResult)) return false;
   m_display = index;

@@ -187,6 +187,12 @@ class CEditorSession {
   void OnProcessingFinished();
   void OnProcessingAborted();
 
+  // A run started by something other than Apply (a preset chosen): it uses
+  // the parameter set as it stands, not the panel's fields. Until it ends
+  // the editor is as busy as after Apply.
+  void RequestRun();
+  CMatteFilter& Filter() { return m_filter; }
+
  private:
   bool IsMarkingTool() const {
     return m_tool == ID_TOOL_MARK_BACKGROUND || m_tool == ID_TOOL_MARK_OBJECT;

@@ -4,9 +4,12 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "editor/model/EditorSession.h"
+#include "editor/model/PresetRow.h"
 #include "editor/model/SessionScript.h"
 #include "engine/MatteDocument.h"
 #include "engine/MatteFilter.h"
@@ -37,16 +40,45 @@ bool StandardErrorIsTerminal() { return isatty(STDERR_FILENO) == 1; }
 
 namespace {
 
+// "Save Style" with the script's name typed and OK pressed once; an
+// existing file is overwritten. A refused name cancels, and says why.
+class CReplayStyleDialog : public ISaveStyleDialog, private IStyleQuestions {
+ public:
+  explicit CReplayStyleDialog(std::string typed) : m_typed(std::move(typed)) {}
+  bool DoModal(CSaveStyleRules& rules) override { return rules.OnOk(m_typed, *this); }
+  const std::string& Refusal() const { return m_refusal; }
+
+ private:
+  bool ConfirmOverwrite(const std::string&) override { return true; }
+  void ShowRefusal(const std::string& message) override { m_refusal = message; }
+
+  std::string m_typed;
+  std::string m_refusal;
+};
+
+// The shell's question before a delete, answered yes.
+class CReplayDeleteQuestion : public IDeleteQuestion {
+ public:
+  bool ConfirmDelete(const std::string&, bool) override { return true; }
+};
+
 class CReplay : private IEditorSessionListener {
  public:
   CReplay(const std::string& name, CMatteFilter& filter, CCoreImage& holder,
-          IReplayProgress* progress)
+          const CReplayOptions& options)
       : m_name(name),
-        m_progress(progress),
+        m_progress(options.progress),
         m_window([this](const CWindowMessage& message) { m_session.HandleMessage(message); }),
         m_session(filter, m_doc, holder) {
     m_session.SetListener(this);
     m_session.Open(m_window);
+    if (options.showPresets) {
+      const std::string folder =
+          options.presetFolder.empty() ? GetPresetFolder() : options.presetFolder;
+      CPresetState& state = options.presetState ? *options.presetState : CPresetState::Process();
+      m_presets = std::make_unique<CPresetRow>(m_session, folder, state);
+      m_presets->Fill();
+    }
   }
 
   CReplayOutcome Run(CScriptReader& reader);
@@ -57,9 +89,17 @@ class CReplay : private IEditorSessionListener {
   std::optional<std::string> Mark(const CScriptCommand& command, bool object);
   std::optional<std::string> Manual(const CScriptCommand& command, bool recover);
   std::optional<std::string> Apply(int line);
+  std::optional<std::string> Preset(const CScriptCommand& command);
+  std::optional<std::string> SavePreset(const CScriptCommand& command);
+  std::optional<std::string> DeletePreset();
+  // Starts a run with `start` and waits until it has ended.
+  std::optional<std::string> RunAndWait(int line, const std::function<void()>& start);
   void SetBox(bool wanted, bool current, void (CEditorSession::*click)()) {
     if (wanted != current) (m_session.*click)();
   }
+
+  // Set by a refusal that one word of the line is to blame for.
+  int m_errorColumn = 0;
 
   CReplayOutcome Failure(keReplayEnd end, int line, const std::string& message, int column = 0) {
     CScriptError error;
@@ -86,6 +126,7 @@ class CReplay : private IEditorSessionListener {
   CMatteDocument m_doc;
   CHeadlessWindow m_window;
   CEditorSession m_session;
+  std::unique_ptr<CPresetRow> m_presets;  // only while the row is shown
   bool m_inRun = false;
   int m_lastPercent = 0;
   bool m_ended = false;
@@ -111,9 +152,10 @@ CReplayOutcome CReplay::Run(CScriptReader& reader) {
         break;
     }
     try {
+      m_errorColumn = 0;
       if (std::optional<std::string> refused = Execute(command)) {
         const keReplayEnd end = m_end == keReplayRunFailed ? keReplayRunFailed : keReplayScriptError;
-        return Failure(end, command.line, *refused);
+        return Failure(end, command.line, *refused, m_errorColumn);
       }
     } catch (CJException& failure) {
       return Failure(keReplayRunFailed, command.line,
@@ -179,7 +221,13 @@ std::optional<std::string> CReplay::Execute(const CScriptCommand& command) {
     case keScriptPreset:
     case keScriptSavePreset:
     case keScriptDeletePreset:
-      return "preset commands are refused: the preset row is switched off";
+      if (!m_presets) {
+        return "preset commands are refused: the preset row is switched off (kelvane "
+               "--presets switches it on)";
+      }
+      if (command.kind == keScriptPreset) return Preset(command);
+      if (command.kind == keScriptSavePreset) return SavePreset(command);
+      return DeletePreset();
     case keScriptOk:
       if (!m_session.PressOk()) return "'ok' refused: OK is disabled (no result is shown)";
       m_ended = true;
@@ -226,12 +274,62 @@ std::optional<std::string> CReplay::Apply(int line) {
     return "'apply' refused: Apply is disabled (nothing has been marked or edited since the "
            "editor opened, marks were deleted or it was reset)";
   }
+  return RunAndWait(line, [this] { m_session.PressApply(); });
+}
+
+std::optional<std::string> CReplay::Preset(const CScriptCommand& command) {
+  const int index = m_presets->List().Find(command.text);
+  if (index < 0) {
+    m_errorColumn = command.textColumn;
+    std::string entries;
+    for (const std::string& entry : m_presets->List().Entries()) {
+      entries += (entries.empty() ? "" : ", ") + entry;
+    }
+    return "'preset' refused: the preset list has no entry '" + command.text + "' (it holds " +
+           entries + ")";
+  }
+  bool loadFailed = false;
+  std::optional<std::string> refused = RunAndWait(command.line, [&] {
+    loadFailed = m_presets->Choose(index) == kePresetLoadFailed;
+  });
+  if (loadFailed) {
+    m_errorColumn = command.textColumn;
+    return "'preset' failed: the preset '" + command.text + "' cannot be loaded";
+  }
+  return refused;
+}
+
+std::optional<std::string> CReplay::SavePreset(const CScriptCommand& command) {
+  CReplayStyleDialog dialog(command.text);
+  const int saved = m_presets->Save(dialog);
+  if (saved == -1) {
+    m_errorColumn = command.textColumn;
+    return "'save-preset' refused: " + dialog.Refusal();
+  }
+  if (saved != 0) {
+    return "'save-preset' failed: the preset cannot be written in " + m_presets->Folder() +
+           " (is there a Presets folder beside the module?)";
+  }
+  return {};
+}
+
+std::optional<std::string> CReplay::DeletePreset() {
+  if (m_presets->State().m_path.empty()) {
+    return "'delete-preset' refused: no preset is current (choose or save one first)";
+  }
+  const std::string path = m_presets->State().m_path;
+  CReplayDeleteQuestion yes;
+  if (m_presets->Delete(yes) != 1) return "'delete-preset' failed: " + path + " cannot be deleted";
+  return {};
+}
+
+std::optional<std::string> CReplay::RunAndWait(int line, const std::function<void()>& start) {
   const int finishedBefore = m_session.RunsFinished();
   m_inRun = true;
   m_lastPercent = 0;
   if (m_progress) m_progress->RunStarted(line);
   try {
-    m_session.PressApply();
+    start();
   } catch (...) {
     m_inRun = false;
     if (m_progress) m_progress->RunEnded(false);
@@ -239,11 +337,17 @@ std::optional<std::string> CReplay::Apply(int line) {
   }
   // Every run ends with exactly one done or failed message; until it is
   // handled the panel stays busy.
+  const bool started = m_session.IsBusy();
   while (m_session.IsBusy()) {
     m_window.WaitForMessage(std::chrono::milliseconds(100));
     m_window.PumpMessages();
   }
   m_inRun = false;
+  // A preset that did not load starts nothing.
+  if (!started) {
+    if (m_progress) m_progress->RunEnded(false);
+    return {};
+  }
   const bool completed = m_session.RunsFinished() > finishedBefore;
   if (m_progress) m_progress->RunEnded(completed);
   if (!completed) {
@@ -260,15 +364,30 @@ std::optional<std::string> CReplay::Apply(int line) {
 CReplayOutcome ReplaySessionScript(std::istream& script, const std::string& scriptName,
                                    CMatteFilter& filter, CCoreImage& holderImage,
                                    IReplayProgress* progress) {
+  CReplayOptions options;
+  options.progress = progress;
+  return ReplaySessionScript(script, scriptName, filter, holderImage, options);
+}
+
+CReplayOutcome ReplaySessionScript(std::istream& script, const std::string& scriptName,
+                                   CMatteFilter& filter, CCoreImage& holderImage,
+                                   const CReplayOptions& options) {
   CScriptReader reader(script);
-  CReplay replay(scriptName, filter, holderImage, progress);
+  CReplay replay(scriptName, filter, holderImage, options);
   return replay.Run(reader);
 }
 
 CReplayOutcome ReplaySessionScript(const std::string& scriptPath, CMatteFilter& filter,
                                    CCoreImage& holderImage, IReplayProgress* progress) {
+  CReplayOptions options;
+  options.progress = progress;
+  return ReplaySessionScript(scriptPath, filter, holderImage, options);
+}
+
+CReplayOutcome ReplaySessionScript(const std::string& scriptPath, CMatteFilter& filter,
+                                   CCoreImage& holderImage, const CReplayOptions& options) {
   CScriptReader reader(scriptPath);
   if (!reader.IsOpen()) return {keReplayScriptError, scriptPath + ": the script cannot be opened"};
-  CReplay replay(scriptPath, filter, holderImage, progress);
+  CReplay replay(scriptPath, filter, holderImage, options);
   return replay.Run(reader);
 }

@@ -51,12 +51,29 @@ class CTerminalProgress : public IReplayProgress {
 // Whether standard error is a terminal (where progress may be shown).
 bool StandardErrorIsTerminal();
 
+class CPresetState;
+
+struct CReplayOptions {
+  IReplayProgress* progress = nullptr;
+  // The editor's show-presets setting: off, the preset commands are refused.
+  bool showPresets = false;
+  // Where the preset row looks; empty: the module's preset folder.
+  std::string presetFolder;
+  // The current-preset record; null: the process's own.
+  CPresetState* presetState = nullptr;
+};
+
 // The holder's image is the layer the editor opens on and shows; on
 // keReplayOk it holds the image that OK hands back. The filter is one the
 // host just constructed; its parameter set receives the panel's values.
 CReplayOutcome ReplaySessionScript(const std::string& scriptPath, CMatteFilter& filter,
                                    CCoreImage& holderImage, IReplayProgress* progress = nullptr);
+CReplayOutcome ReplaySessionScript(const std::string& scriptPath, CMatteFilter& filter,
+                                   CCoreImage& holderImage, const CReplayOptions& options);
 // The same for a script already open; `scriptName` names it in messages.
 CReplayOutcome ReplaySessionScript(std::istream& script, const std::string& scriptName,
                                    CMatteFilter& filter, CCoreImage& holderImage,
                                    IReplayProgress* progress = nullptr);
+CReplayOutcome ReplaySessionScript(std::istream& script, const std::string& scriptName,
+                                   CMatteFilter& filter, CCoreImage& holderImage,
+                                   const CReplayOptions& options);

@@ -236,6 +236,7 @@ keParseResult CLineParser::Parse() {
     if (!Exactly(2, failure)) return failure;
     m_command.kind = word == "preset" ? keScriptPreset : keScriptSavePreset;
     m_command.text = std::string(m_words[1].text);
+    m_command.textColumn = ColumnOf(m_line, m_words[1].offset);
     return keParseCommand;
   }
   return Fail("unknown command " + Quote(word), &m_words[0]);

@@ -46,6 +46,7 @@ struct CScriptCommand {
   int line = 0;
   // The field value as typed (set ..., brush) or the preset name.
   std::string text;
+  int textColumn = 0;  // where `text` starts on the line, for messages
   // on/off of a check box; for display, true means "result".
   bool on = false;
   std::vector<CScriptPoint> points;

@@ -170,6 +170,15 @@ TEST(HostOptions, CommandLinesAreReadOrRefused) {
   EXPECT_EQ(options.script, "s.txt");
   EXPECT_EQ(options.input, "a.png");
   EXPECT_EQ(options.output, "b.png");
+  EXPECT_FALSE(options.presets);
+  // The preset row goes with a script and with the editor alike.
+  ASSERT_TRUE(ParseHostOptions({"--presets", "--script", "s.txt", "a.png", "b.png"}, options,
+                               error));
+  EXPECT_TRUE(options.presets);
+  EXPECT_EQ(options.script, "s.txt");
+  ASSERT_TRUE(ParseHostOptions({"a.png", "--presets"}, options, error));
+  EXPECT_TRUE(options.presets);
+  EXPECT_EQ(options.input, "a.png");
   ASSERT_TRUE(ParseHostOptions({"--demo"}, options, error));
   EXPECT_TRUE(options.demo);
   EXPECT_EQ(options.input, "");
@@ -183,7 +192,8 @@ TEST(HostOptions, CommandLinesAreReadOrRefused) {
        {std::vector<std::string>{"a.png", "b.png", "c.png"}, {"--plugins"}, {"--frobnicate"},
         {"--list", "a.png"}, {"--script"}, {"--script", "s.txt", "a.png"},
         {"--script", "s.txt", "a.png", "b.png", "c.png"}, {"--demo", "a.png", "b.png"},
-        {"--demo", "--list"}, {"--demo", "--script", "s.txt", "a.png", "b.png"}}) {
+        {"--demo", "--list"}, {"--demo", "--script", "s.txt", "a.png", "b.png"},
+        {"--list", "--presets"}}) {
     error.clear();
     EXPECT_FALSE(ParseHostOptions(bad, options, error)) << bad[0];
     EXPECT_FALSE(error.empty());

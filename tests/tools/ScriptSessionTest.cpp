@@ -284,3 +284,88 @@ TEST_F(ScriptSessionTest, ATooSmallPictureCompletesWithTheLayerUnchanged) {
       Alpha(Session({"set feathering 50", kSkyStrokes, "apply", "ok"}));
   EXPECT_EQ(alpha, std::vector<uint8_t>(static_cast<size_t>(kSize) * kSize, 255));
 }
+
+// A copy of the module in the test's own folder, with its Presets folder
+// beside it, so that no other test meets the styles saved here.
+class PresetSessionTest : public ScriptSessionTest {
+ protected:
+  void SetUp() override {
+    ScriptSessionTest::SetUp();
+    std::filesystem::create_directories(m_dir / "plugins" / "Presets");
+    std::filesystem::copy_file(std::string(KELVANE_PLUGIN_DIR) + "/kelvane.8bf",
+                               m_dir / "plugins" / "kelvane.8bf");
+  }
+
+  CRun Run(const std::string& options, const std::string& script, const std::string& output) {
+    WriteText("s.txt", script);
+    return Kelvane("--plugins plugins " + options + " --script s.txt in.png " + output);
+  }
+
+  std::vector<uint8_t> AlphaOf(const std::string& name) const {
+    CPngPixels pixels;
+    std::string error;
+    if (!ReadPng(Path(name), pixels, error)) return {};
+    std::vector<uint8_t> alpha;
+    for (size_t i = 3; i < pixels.bytes.size(); i += 4) alpha.push_back(pixels.bytes[i]);
+    return alpha;
+  }
+
+  std::filesystem::path Presets() const { return m_dir / "plugins" / "Presets"; }
+};
+
+TEST_F(PresetSessionTest, ASavedStyleLoadsInTheNextSessionAndRunsWithItsValues) {
+  CRun run = Run("--presets",
+                 Session({"set strength 60", "set feathering 0", "set fillholes on", kSkyStrokes,
+                          "apply", "save-preset Wide", "ok"}),
+                 "saved.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  std::ifstream file(Presets() / "Wide.preset", std::ios::binary);
+  std::stringstream bytes;
+  bytes << file.rdbuf();
+  EXPECT_EQ(bytes.str(),
+            "Kelvane\r\n\tTolerance : 60\r\n\tSMOOTH : 0\r\n\tFEZER : 0\r\n\tCONTRACT : 0\r\n"
+            "\tFILLHOLES : True\r\n\tTEXTUREDBACK : False\r\n");
+
+  // The next session opens at the defaults; choosing the style runs with it.
+  run = Run("--presets", Session({kSkyStrokes, "preset Wide", "delete-preset", "ok"}),
+            "loaded.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_FALSE(std::filesystem::exists(Presets() / "Wide.preset"));
+  run = Run("", Session({"set strength 60", "set feathering 0", "set fillholes on", kSkyStrokes,
+                         "apply", "ok"}),
+            "direct.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::vector<uint8_t> loaded = AlphaOf("loaded.png");
+  ASSERT_FALSE(loaded.empty());
+  EXPECT_EQ(loaded, AlphaOf("direct.png"));
+  // At the defaults the run differs, so the style did make the difference.
+  run = Run("", Session({kSkyStrokes, "apply", "ok"}), "defaults.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(loaded, AlphaOf("defaults.png"));
+
+  // Deleted: the list no longer holds it.
+  run = Run("--presets", Session({kSkyStrokes, "preset Wide", "ok"}), "gone.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("s.txt:2:8:"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("gone.png"));
+}
+
+TEST_F(PresetSessionTest, WithoutThePresetsOptionPresetCommandsStayRefused) {
+  for (const char* command : {"save-preset Sky", "preset Default", "delete-preset"}) {
+    const CRun run = Run("", Session({kSkyStrokes, "apply", command, "ok"}), "out.png");
+    EXPECT_EQ(run.status, 2) << command << run.output;
+    EXPECT_NE(run.output.find("s.txt:3:"), std::string::npos) << run.output;
+    EXPECT_FALSE(Exists("out.png"));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(Presets()));
+}
+
+TEST_F(PresetSessionTest, AStyleNameThatLeavesTheFolderIsRefused) {
+  const CRun run =
+      Run("--presets", Session({kSkyStrokes, "apply", "save-preset ../../in", "ok"}), "out.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("s.txt:3:13:"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("out.png"));
+  EXPECT_FALSE(Exists("in.preset"));
+  EXPECT_TRUE(std::filesystem::is_empty(Presets()));
+}

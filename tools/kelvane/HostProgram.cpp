@@ -102,6 +102,7 @@ int RunFilterOnFile(const CHostOptions& options) {
       return keExitFailure;
     }
     KelvanePlatformData platform = HostPlatformData();
+    platform.showPresets = options.presets ? 1 : 0;
     if (options.demo) {
       platform.scriptPath = kDemoSessionName;
       platform.scriptText = DemoSessionScript();
@@ -150,8 +151,8 @@ int RunFilterOnFile(const CHostOptions& options) {
 }  // namespace
 
 std::string HostUsage() {
-  return "usage: kelvane [--plugins DIR] [--planes-as-file] [INPUT [OUTPUT]]\n"
-         "       kelvane [--plugins DIR] [--planes-as-file] --script FILE INPUT OUTPUT\n"
+  return "usage: kelvane [--plugins DIR] [--planes-as-file] [--presets] [INPUT [OUTPUT]]\n"
+         "       kelvane [--plugins DIR] [--planes-as-file] [--presets] --script FILE INPUT OUTPUT\n"
          "       kelvane [--plugins DIR] --demo [OUTPUT]\n"
          "       kelvane [--plugins DIR] --list\n"
          "       kelvane --help\n"
@@ -163,6 +164,9 @@ std::string HostUsage() {
          "  --plugins DIR     look for filter modules in DIR only\n"
          "  --planes-as-file  hand the planes over as the file has them, without\n"
          "                    adding an opaque alpha plane\n"
+         "  --presets         show the editor's preset row (styles kept in the Presets\n"
+         "                    folder beside the filter module); a session script may\n"
+         "                    then use preset, save-preset and delete-preset\n"
          "  --script FILE     replay the session script FILE instead of opening the\n"
          "                    editor; INPUT and OUTPUT must both be named\n"
          "  --demo            replay a built-in session on the sample picture, with\n"
@@ -200,6 +204,8 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
       options.pluginFolder = arguments[++i];
     } else if (argument.rfind("--plugins=", 0) == 0 && argument.size() > 10) {
       options.pluginFolder = argument.substr(10);
+    } else if (argument == "--presets") {
+      options.presets = true;
     } else if (argument == "--demo") {
       options.demo = true;
     } else if (argument == "--script") {
@@ -214,6 +220,10 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
     }
   }
   if (options.help) return true;
+  if (options.list && options.presets) {
+    error = "--presets does not go with --list";
+    return false;
+  }
   if (options.list && !files.empty()) {
     error = "--list takes no files";
     return false;

@@ -17,6 +17,7 @@ struct CHostOptions {
   bool list = false;
   bool planesAsFile = false;
   bool demo = false;         // the built-in session on the sample picture
+  bool presets = false;      // the editor shows its preset row
   std::string script;        // a session script to replay instead of the editor
   std::string pluginFolder;  // empty: the default folders
   std::string input;         // empty: the sample picture
