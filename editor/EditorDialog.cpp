@@ -1,5 +1,6 @@
 #include "editor/EditorDialog.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -7,10 +8,13 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QSignalBlocker>
 
 #include "editor/ParamPanel.h"
+#include "editor/PresetImageButton.h"
 #include "editor/model/Commands.h"
 #include "engine/MatteFilter.h"
+#include "framework/dialogs/SaveStyleDialog.h"
 #include "platform/MessageBox.h"
 #include "platform/WinApp.h"
 
@@ -90,7 +94,9 @@ bool CEditorDialog::OnInitDialog() {
 
   int panelTop = 0;
   bool presetsRemoved = false;
-  if (!m_showPresets) {
+  if (m_showPresets) {
+    SetUpPresetRow();
+  } else {
     if (QWidget* label = GetDlgItem(IDC_PRESET_LABEL)) panelTop = label->geometry().top();
     for (int id : {IDC_PRESET_LABEL, IDC_PRESET_LIST, IDC_PRESET_SAVE, IDC_PRESET_DELETE}) {
       DestroyDlgItem(id);
@@ -198,6 +204,18 @@ void CEditorDialog::OnCommand(int id) {
   switch (id) {
     case IDOK: OnOK(); break;
     case IDCANCEL: OnCancel(); break;
+    case IDC_PRESET_SAVE:
+      if (m_presetRow) {
+        CSaveStyleDialog dialog(this);
+        m_presetRow->Save(dialog);
+      }
+      break;
+    case IDC_PRESET_DELETE:
+      if (m_presetRow) {
+        CMessageBoxDeleteQuestion question(static_cast<QWidget*>(this));
+        m_presetRow->Delete(question);
+      }
+      break;
     case IDC_HELP: {
       const QString page = HelpPagePath();
       // Started directly, never through a shell: the path is data.
@@ -234,8 +252,52 @@ void CEditorDialog::OnRunFinished() { m_panel.Reflect(); }
 
 void CEditorDialog::OnRunFailed() { m_panel.Reflect(); }
 
+void CEditorDialog::SetUpPresetRow() {
+  m_presetRow = m_presetFolder.empty()
+                    ? std::make_unique<CPresetRow>(m_session)
+                    : std::make_unique<CPresetRow>(m_session, m_presetFolder,
+                                                   CPresetState::Process());
+  m_presetRow->SetOwner(static_cast<QWidget*>(this));
+  m_presetRow->SetListener(this);
+  for (const auto& [id, picture] : {std::pair{IDC_PRESET_SAVE, kSavePresetPictureId},
+                                    std::pair{IDC_PRESET_DELETE, kDeletePresetPictureId}}) {
+    QWidget* placeholder = GetDlgItem(id);
+    auto* button = new CPresetImageButton(picture, this);
+    if (placeholder) button->setGeometry(placeholder->geometry());
+    DestroyDlgItem(id);
+    SetDlgItem(id, button);
+    connect(button, &QPushButton::clicked, this, [this, id = id] { OnCommand(id); });
+    button->show();
+  }
+  if (auto* list = qobject_cast<QComboBox*>(GetDlgItem(IDC_PRESET_LIST))) {
+    // Every choice of the user counts, the entry already shown included.
+    connect(list, &QComboBox::activated, this, [this](int index) { OnPresetChosen(index); });
+  }
+  m_presetRow->Fill();
+}
+
+void CEditorDialog::PresetListChanged() {
+  auto* list = qobject_cast<QComboBox*>(GetDlgItem(IDC_PRESET_LIST));
+  if (!list || !m_presetRow) return;
+  const QSignalBlocker quiet(list);
+  list->clear();
+  for (const std::string& entry : m_presetRow->List().Entries()) {
+    list->addItem(QString::fromStdString(entry));
+  }
+  list->setCurrentIndex(m_presetRow->List().Selection());
+  RequestUpdatePass();
+}
+
+void CEditorDialog::OnPresetChosen(int index) {
+  if (!m_presetRow) return;
+  m_presetRow->Choose(index);
+  RequestUpdatePass();
+}
+
 void CEditorDialog::OnUpdateCommands() {
   EnableDlgItem(IDOK, m_session.IsOkEnabled());
+  // Only a preset that was saved or chosen can be deleted.
+  if (m_presetRow) EnableDlgItem(IDC_PRESET_DELETE, !m_presetRow->State().m_path.empty());
   m_panel.Reflect();
 }
 

@@ -8,8 +8,11 @@
 #include <QSizeGrip>
 #include <map>
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "editor/model/EditorSession.h"
+#include "editor/model/PresetRow.h"
 #include "framework/dialogs/ProcessDialog.h"
 
 class CMatteFilter;
@@ -31,6 +34,9 @@ enum : int {
   IDC_PRESET_DELETE = 1008,
   IDC_PRESET_LABEL = 1009,
   IDC_HELP = 32651,
+  // PNG pictures of the preset row's buttons.
+  kSavePresetPictureId = 103,
+  kDeletePresetPictureId = 102,
 };
 
 // The status line's two kinds of text.
@@ -48,7 +54,9 @@ class IEditorView : public IDialogView {
   virtual void ZoomToFit() = 0;
 };
 
-class CEditorDialog : public CProcessDialog, private IEditorSessionListener {
+class CEditorDialog : public CProcessDialog,
+                      private IEditorSessionListener,
+                      private IPresetRowListener {
  public:
   // `displayed` is the holder's image: the layer on opening, the result on
   // OK. The view comes from `makeView` (the tool view in the program).
@@ -58,7 +66,12 @@ class CEditorDialog : public CProcessDialog, private IEditorSessionListener {
 
   void SetMinimumSize(int width, int height);
   void SetShowPresets(bool show) { m_showPresets = show; }
+  // Where the preset row keeps its files; the folder beside the module
+  // unless set before the window opens.
+  void SetPresetFolder(std::string folder) { m_presetFolder = std::move(folder); }
   CEditorSession& Session() { return m_session; }
+  // Null while the preset row is switched off.
+  CPresetRow* PresetRow() const { return m_presetRow.get(); }
   IEditorView* EditorView() const { return m_editorView; }
   QString StatusText() const;
   QString ZoomReadout() const;
@@ -85,6 +98,10 @@ class CEditorDialog : public CProcessDialog, private IEditorSessionListener {
   void ShowStatus(int kind) override;
   void FocusStrength() override;
   void ProgressChanged(int percent) override;
+  // The preset row: image buttons, the list and its choices.
+  void SetUpPresetRow();
+  void PresetListChanged() override;
+  void OnPresetChosen(int index);
 
   CParamPanel& m_panel;
   CMatteFilter& m_filter;
@@ -94,6 +111,8 @@ class CEditorDialog : public CProcessDialog, private IEditorSessionListener {
   IEditorView* m_editorView = nullptr;
   QSizeGrip* m_sizeGrip = nullptr;
   bool m_showPresets = true;
+  std::unique_ptr<CPresetRow> m_presetRow;
+  std::string m_presetFolder;
   int m_minimumWidth = 0;
   int m_minimumHeight = 0;
   QSize m_initialClient;

@@ -122,6 +122,14 @@ void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 
 void CDialog::OnOK() { EndDialog(IDOK); }
 
+void CDialog::OnCommand(int id) {
+  if (id == IDOK) {
+    OnOK();
+  } else if (id == IDCANCEL) {
+    OnCancel();
+  }
+}
+
 QWidget* CDialog::GetDlgItem(int id) const {
   const auto found = m_items.find(id);
   return found == m_items.end() ? nullptr : found->second;

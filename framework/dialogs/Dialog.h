@@ -48,8 +48,9 @@ class CDialog : public QDialog {
   // After the controls exist; false stops nothing (as a dialog's answer
   // about the focus), kept for the derived dialogs' habits.
   virtual bool OnInitDialog() { return true; }
-  // A push button was clicked, or a check box toggled by the user.
-  virtual void OnCommand(int id) { (void)id; }
+  // A push button was clicked, or a check box toggled by the user. By
+  // default the OK and Cancel buttons go to OnOK and OnCancel.
+  virtual void OnCommand(int id);
   // Escape, Cancel and the window's close box; by default ends with IDCANCEL.
   virtual void OnCancel();
   // Enter, OK; by default ends with IDOK.

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <functional>
+#include <string>
 
 #include "../editormodel/TestImages.h"
 #include "editor/EditNum.h"
@@ -35,7 +36,8 @@ class CEditorWindowTest : public ::testing::Test {
     CParamPanel panel;
     CEditorDialog editor(holder, panel, filter, [] { return new CToolView; });
     editor.SetMinimumSize(800, 600);
-    editor.SetShowPresets(false);
+    editor.SetShowPresets(showPresets);
+    if (!presetFolder.empty()) editor.SetPresetFolder(presetFolder);
     m_editor = &editor;
     QTimer::singleShot(0, [&] {
       user(editor);
@@ -167,6 +169,9 @@ class CEditorWindowTest : public ::testing::Test {
 
   CPrivateConfig config;
   CQtApplicationScope application;
+  // The preset row, switched off as in the program unless a test shows it.
+  bool showPresets = false;
+  std::string presetFolder;
   CCoreImage holder;
   CMatteFilter filter;
 
