@@ -9,6 +9,7 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <algorithm>
 
 #include "platform/MessageBox.h"
 
@@ -47,7 +48,13 @@ bool CDialog::BuildControls() {
   if (!m_template.caption.empty()) setWindowTitle(QString::fromStdString(m_template.caption));
   for (const CDialogControl& control : m_template.controls) {
     QWidget* widget = MakeControl(control);
-    widget->setGeometry(DialogToPixels(control.rect));
+    QRect rect = DialogToPixels(control.rect);
+    // A drop-down list's rectangle includes its open list; closed, it is as
+    // tall as the style makes it.
+    if (control.kind == keControlKind::ComboBox) {
+      rect.setHeight(std::min(rect.height(), widget->sizeHint().height()));
+    }
+    widget->setGeometry(rect);
     if (control.Has(keCtlHidden)) widget->hide();
     if (control.Has(keCtlDisabled)) widget->setEnabled(false);
     widget->setFocusPolicy(control.Has(keCtlTabStop) ? Qt::StrongFocus : Qt::NoFocus);

@@ -178,3 +178,26 @@ TEST_F(EditorRunTest, DefaultPutsTheFourNumbersBackAndLeavesTheRest) {
 }
 
 }  // namespace
+
+namespace {
+
+class EditorTypedStrengthTest : public CEditorWindowTest {};
+
+// What the user types into Strength before Apply is what the run uses.
+TEST_F(EditorTypedStrengthTest, ApplyRunsWithTheStrengthTypedJustBefore) {
+  Run([this](CEditorDialog& editor) {
+    MarkSky();
+    QLineEdit* strength = Panel().Field(keFieldStrength)->InnerEdit();
+    QTest::mouseClick(strength, Qt::LeftButton, Qt::NoModifier, strength->rect().center());
+    QTest::keyClick(strength, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(strength, "55");
+    QTest::keyClick(strength, Qt::Key_Tab);
+    Settle();
+    EXPECT_EQ(strength->text(), "55");
+    ApplyAndWait();
+    EXPECT_EQ(Slot(filter, keSlotStrength), 55);
+    editor.reject();
+  });
+}
+
+}  // namespace
