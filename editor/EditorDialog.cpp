@@ -253,10 +253,9 @@ void CEditorDialog::OnRunFinished() { m_panel.Reflect(); }
 void CEditorDialog::OnRunFailed() { m_panel.Reflect(); }
 
 void CEditorDialog::SetUpPresetRow() {
-  m_presetRow = m_presetFolder.empty()
-                    ? std::make_unique<CPresetRow>(m_session)
-                    : std::make_unique<CPresetRow>(m_session, m_presetFolder,
-                                                   CPresetState::Process());
+  m_presetRow = std::make_unique<CPresetRow>(
+      m_session, m_presetFolder.empty() ? GetPresetFolder() : m_presetFolder,
+      CPresetState::Process());
   m_presetRow->SetOwner(static_cast<QWidget*>(this));
   m_presetRow->SetListener(this);
   for (const auto& [id, picture] : {std::pair{IDC_PRESET_SAVE, kSavePresetPictureId},

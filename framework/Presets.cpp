@@ -1,16 +1,14 @@
 #include "Presets.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "framework/Param.h"
 #include "framework/ParamSet.h"
+#include "platform/AtomicFile.h"
 #include "platform/MessageBox.h"
 #include "platform/WinApp.h"
 
@@ -63,19 +61,6 @@ std::string BoxCaption() {
 bool NameTaken(const std::string& path) {
   std::error_code failed;
   return fs::symlink_status(path, failed).type() != fs::file_type::not_found && !failed;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
 }
 
 // Read without umask(), which would change the mask for every thread while
@@ -163,26 +148,9 @@ std::string PresetFileText(const CParamSet& set) {
 int WritePresetFile(const CParamSet& set, const std::string& path) {
   constexpr int kCannotCreate = -2;
   const std::string bytes = PresetFileText(set);
-  const fs::path target(path);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
   // A hidden name that does not end in ".preset": never listed, even if a
   // crash leaves it behind.
-  std::string temporary = (folder / ".preset-XXXXXX").string();
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return kCannotCreate;
-  bool written = ::fchmod(fd, ModeFor(path)) == 0 && WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  written = ::close(fd) == 0 && written;
-  if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return kCannotCreate;
-  }
-  // The new name itself must survive a crash too.
-  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY);
-  if (dir >= 0) {
-    ::fsync(dir);
-    ::close(dir);
-  }
-  return 0;
+  return ReplaceFile(path, bytes, ModeFor(path), ".preset-XXXXXX") == 0 ? 0 : kCannotCreate;
 }
 
 // ---- "Save Style" -----------------------------------------------------------

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/AtomicFile.h"
+
 struct RegistryKey__ {
   std::string path;  // full path from the root, e.g. HKEY_CURRENT_USER\Software
   REGSAM rights;
@@ -359,20 +361,6 @@ bool MakeFolders(const std::string& folder) {
   }
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
-    if (wrote < 0 && errno == EINTR) continue;
-    if (wrote <= 0) {
-      if (wrote == 0) errno = ENOSPC;
-      return false;
-    }
-    done += static_cast<size_t>(wrote);
-  }
-  return true;
-}
-
 // Replaces the file by a new one: until the rename succeeds the old file is
 // untouched, and after it the new contents are on disk.
 LONG SaveStore(const std::string& path, const Store& store) {
@@ -380,29 +368,15 @@ LONG SaveStore(const std::string& path, const Store& store) {
   const size_t slash = path.rfind('/');
   const std::string folder = path.substr(0, slash);
   if (!MakeFolders(folder)) return ErrorFromErrno(errno);
-  std::string temporary = path + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return ErrorFromErrno(errno);
-  int error = 0;
-  if (::fchmod(fd, store.mode) != 0 || !WriteAll(fd, FormatStore(store)) || ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && store.damaged) {
+  if (store.damaged) {
     // Keep the damaged file for whoever wants to look at it.
     const std::string aside = path + ".damaged";
     ::unlink(aside.c_str());
     (void)::link(path.c_str(), aside.c_str());  // not worth failing the write for
   }
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
-    ::unlink(temporary.c_str());
-    return ErrorFromErrno(error);
-  }
-  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    ::fsync(folderFd);  // makes the rename itself durable
-    ::close(folderFd);
-  }
-  return ERROR_SUCCESS;
+  const int error = ReplaceFile(path, FormatStore(store), store.mode,
+                                path.substr(slash + 1) + ".XXXXXX");
+  return error == 0 ? ERROR_SUCCESS : ErrorFromErrno(error);
 }
 
 // Resolves a handle and a relative key name into a full path.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../tools/MessageBoxRecorder.h"
 #include "framework/dialogs/QtApplicationScope.h"
 #include "platform/MessageBox.h"
 
@@ -27,16 +28,8 @@ class SaveStyleDialogTest : public ::testing::Test {
   SaveStyleDialogTest() {
     char pattern[] = "/tmp/kelvane-savestyle-XXXXXX";
     folder = mkdtemp(pattern);
-    m_previous = SetMessageBoxHandler(
-        [this](void*, const std::string& text, const std::string&, unsigned type) {
-          boxes.push_back(text);
-          return answer ? answer : DefaultMessageBoxButton(type);
-        });
   }
-  ~SaveStyleDialogTest() override {
-    SetMessageBoxHandler(m_previous);
-    fs::remove_all(folder);
-  }
+  ~SaveStyleDialogTest() override { fs::remove_all(folder); }
 
   // Runs the dialog; `user` acts on it once it is open.
   bool Run(CSaveStyleRules& rules, const std::function<void(CSaveStyleDialog&)>& user) {
@@ -56,11 +49,7 @@ class SaveStyleDialogTest : public ::testing::Test {
 
   CQtApplicationScope application;
   fs::path folder;
-  std::vector<std::string> boxes;
-  int answer = 0;
-
- private:
-  MessageBoxHandler m_previous;
+  CBoxRecorder boxes;
 };
 
 TEST_F(SaveStyleDialogTest, OkTakesTheTrimmedNameWithItsEnding) {
@@ -76,7 +65,7 @@ TEST_F(SaveStyleDialogTest, OkTakesTheTrimmedNameWithItsEnding) {
   EXPECT_TRUE(ok);
   EXPECT_TRUE(typedIntoField);
   EXPECT_EQ(rules.FileName(), "Sky.preset");
-  EXPECT_TRUE(boxes.empty());
+  EXPECT_TRUE(boxes.texts.empty());
 }
 
 TEST_F(SaveStyleDialogTest, CancelAndEscapeEndWithoutAName) {
@@ -96,7 +85,7 @@ TEST_F(SaveStyleDialogTest, TheDialogStaysOpenOnARefusedNameAndOnNoToOverwriting
   CSaveStyleRules rules(folder.string() + "/");
   bool openAfterRefusal = false;
   bool openAfterNo = false;
-  answer = IDNO;
+  boxes.answer = IDNO;
   const bool ok = Run(rules, [&](CSaveStyleDialog& dialog) {
     QTest::keyClicks(Field(dialog), "../Sky");
     Press(dialog, IDOK);
@@ -105,16 +94,16 @@ TEST_F(SaveStyleDialogTest, TheDialogStaysOpenOnARefusedNameAndOnNoToOverwriting
     QTest::keyClicks(Field(dialog), "Sky");
     Press(dialog, IDOK);
     openAfterNo = dialog.isVisible();
-    answer = IDYES;
+    boxes.answer = IDYES;
     Press(dialog, IDOK);
   });
   EXPECT_TRUE(openAfterRefusal);
   EXPECT_TRUE(openAfterNo);
   EXPECT_TRUE(ok);
   EXPECT_EQ(rules.FileName(), "Sky.preset");
-  ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(boxes[1], "File already exists.\nOverwrite?");
-  EXPECT_EQ(boxes[2], boxes[1]);
+  ASSERT_EQ(boxes.texts.size(), 3u);
+  EXPECT_EQ(boxes.texts[1], "File already exists.\nOverwrite?");
+  EXPECT_EQ(boxes.texts[2], boxes.texts[1]);
 }
 
 }  // namespace

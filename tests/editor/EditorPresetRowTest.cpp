@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "../tools/MessageBoxRecorder.h"
 #include "EditorWindowHarness.h"
 #include "editor/PresetImageButton.h"
 #include "framework/Param.h"
@@ -38,15 +39,8 @@ class EditorPresetRowTest : public CEditorWindowTest {
     showPresets = true;
     presetFolder = m_folder.string();
     CPresetState::Process().Clear();
-    // Boxes are answered with their default button and remembered.
-    m_previousBoxes = SetMessageBoxHandler(
-        [this](void*, const std::string& text, const std::string&, unsigned type) {
-          boxes.push_back(text);
-          return DefaultMessageBoxButton(type);
-        });
   }
   ~EditorPresetRowTest() override {
-    SetMessageBoxHandler(m_previousBoxes);
     CPresetState::Process().Clear();
     fs::remove_all(m_folder);
   }
@@ -102,13 +96,13 @@ class EditorPresetRowTest : public CEditorWindowTest {
     });
   }
 
-  std::vector<std::string> boxes;
+  // Boxes are answered with their default button and remembered.
+  CBoxRecorder boxes;
   QString savedTitle;
   bool stayedOpen = false;
 
  private:
   fs::path m_folder;
-  MessageBoxHandler m_previousBoxes;
 };
 
 TEST_F(EditorPresetRowTest, TheRowListsDefaultAndEveryPresetFileWithImageButtons) {
@@ -188,7 +182,7 @@ TEST_F(EditorPresetRowTest, AFileThatCannotBeReadIsReportedAndTheListFilledAgain
   Run([&](CEditorDialog& editor) {
     fs::remove(Folder() / "Wide.preset");
     ChooseEntry("Wide");
-    EXPECT_EQ(boxes, std::vector<std::string>{"Can't load the selected preset"});
+    EXPECT_EQ(boxes.texts, std::vector<std::string>{"Can't load the selected preset"});
     EXPECT_EQ(Entries(), QStringList{"Default"});
     EXPECT_EQ(Strength(), 30);
     EXPECT_FALSE(Session().IsBusy());
@@ -217,7 +211,7 @@ TEST_F(EditorPresetRowTest, ANameThatLeavesTheFolderIsRefusedAndTheDialogStaysOp
     WhenSaveStyleOpens("../Outside");
     Click(ImageButton(IDC_PRESET_SAVE));
     EXPECT_TRUE(stayedOpen);
-    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes.texts.size(), 1u);
     EXPECT_FALSE(fs::exists(Folder().parent_path() / "Outside.preset"));
     EXPECT_TRUE(fs::is_empty(Folder()));
     EXPECT_EQ(Entries(), QStringList{"Default"});
@@ -232,9 +226,9 @@ TEST_F(EditorPresetRowTest, DeleteRemovesTheCurrentPresetAfterTheQuestion) {
     ChooseEntry("Wide");
     ASSERT_TRUE(WaitUntil([&] { return !Session().IsBusy(); }));
     Settle();
-    boxes.clear();
+    boxes.texts.clear();
     Click(ImageButton(IDC_PRESET_DELETE));
-    EXPECT_EQ(boxes.size(), 1u);  // the shell's question, answered Yes
+    EXPECT_EQ(boxes.texts.size(), 1u);  // the shell's question, answered Yes
     EXPECT_FALSE(fs::exists(Folder() / "Wide.preset"));
     EXPECT_TRUE(fs::exists(Folder() / "Keep.preset"));
     EXPECT_EQ(Entries(), QStringList({"Default", "Keep"}));

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "../tools/MessageBoxRecorder.h"
 #include "TestImages.h"
 #include "editor/model/EditorSession.h"
 #include "editor/model/SessionReplay.h"
@@ -40,22 +41,6 @@ std::string ReadBytes(const fs::path& path) {
   bytes << in.rdbuf();
   return bytes.str();
 }
-
-class CBoxRecorder {
- public:
-  CBoxRecorder() {
-    m_previous = SetMessageBoxHandler([this](void*, const std::string& text, const std::string&,
-                                             unsigned type) {
-      texts.push_back(text);
-      return DefaultMessageBoxButton(type);
-    });
-  }
-  ~CBoxRecorder() { SetMessageBoxHandler(m_previous); }
-  std::vector<std::string> texts;
-
- private:
-  MessageBoxHandler m_previous;
-};
 
 class CRowEvents : public IPresetRowListener {
  public:

@@ -11,36 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "../tools/MessageBoxRecorder.h"
+#include "SixParams.h"
 #include "framework/ParamSet.h"
 #include "platform/MessageBox.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-void DefineSix(CParamSet& set) {
-  set.m_name = "Kelvane";
-  const struct {
-    const char* name;
-    int max;
-    int defaultValue;
-  } ints[] = {{"Tolerance", 100, 30}, {"SMOOTH", 9, 0}, {"FEZER", 50, 1}, {"CONTRACT", 100, 0}};
-  int slot = 0;
-  for (const auto& declared : ints) {
-    auto param = std::make_unique<CIntParam>();
-    param->m_name = declared.name;
-    param->m_max = declared.max;
-    param->m_default = declared.defaultValue;
-    param->SetInt(declared.defaultValue);
-    set.AddParam(slot++, declared.name, std::move(param));
-  }
-  for (const char* name : {"FILLHOLES", "TEXTUREDBACK"}) {
-    auto param = std::make_unique<CBoolParam>();
-    param->m_name = name;
-    param->SetInt(0);
-    set.AddParam(slot++, name, std::move(param));
-  }
-}
 
 std::vector<int> Values(const CParamSet& set) {
   std::vector<int> values;
@@ -117,23 +95,6 @@ class CAnswer : public IDeleteQuestion {
 
  private:
   bool m_yes;
-};
-
-// Collects the message boxes instead of printing them.
-class CBoxRecorder {
- public:
-  CBoxRecorder() {
-    m_previous = SetMessageBoxHandler([this](void*, const std::string& text, const std::string&,
-                                             unsigned type) {
-      texts.push_back(text);
-      return DefaultMessageBoxButton(type);
-    });
-  }
-  ~CBoxRecorder() { SetMessageBoxHandler(m_previous); }
-  std::vector<std::string> texts;
-
- private:
-  MessageBoxHandler m_previous;
 };
 
 class PresetFolderTest : public ::testing::Test {
