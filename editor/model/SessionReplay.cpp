@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "editor/model/EditorSession.h"
 #include "editor/model/PresetRow.h"
@@ -119,6 +120,15 @@ class CReplay : private IEditorSessionListener {
 
   CViewGeometry View() const {
     return CViewGeometry::AtZoomOne(m_doc.m_work.Width(), m_doc.m_work.Height());
+  }
+
+  // The command's points in pixels of the picture being edited.
+  std::vector<CScriptPoint> Pixels(const CScriptCommand& command) const {
+    std::vector<CScriptPoint> pixels;
+    for (const CScriptPoint& point : command.points) {
+      pixels.push_back(point.Resolved(m_doc.m_work.Width(), m_doc.m_work.Height()));
+    }
+    return pixels;
   }
 
   std::string m_name;
@@ -247,7 +257,7 @@ std::optional<std::string> CReplay::Execute(const CScriptCommand& command) {
 std::optional<std::string> CReplay::Mark(const CScriptCommand& command, bool object) {
   m_session.SelectTool(object ? ID_TOOL_MARK_OBJECT : ID_TOOL_MARK_BACKGROUND);
   const CViewGeometry view = View();
-  const auto& points = command.points;
+  const std::vector<CScriptPoint> points = Pixels(command);
   m_session.MarkPress(view, {points[0].x, points[0].y});
   for (size_t i = 1; i < points.size(); ++i) m_session.MarkMove(view, {points[i].x, points[i].y});
   m_session.MarkRelease();
@@ -260,7 +270,7 @@ std::optional<std::string> CReplay::Manual(const CScriptCommand& command, bool r
            "' refused: the manual tool is not available while Display shows \"Original\"";
   }
   const CViewGeometry view = View();
-  const auto& points = command.points;
+  const std::vector<CScriptPoint> points = Pixels(command);
   m_session.ManualPress(view, {points[0].x, points[0].y}, recover);
   for (size_t i = 1; i < points.size(); ++i) {
     m_session.ManualMove(view, {points[i].x, points[i].y}, !recover, recover);

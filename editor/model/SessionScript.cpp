@@ -53,7 +53,7 @@ std::vector<CWord> SplitWords(std::string_view line) {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // An optional minus sign and at least one digit; saturated to the limit.
-bool ParseCoordinate(std::string_view text, int& value) {
+bool ParsePixels(std::string_view text, int& value) {
   bool negative = false;
   if (!text.empty() && text[0] == '-') {
     negative = true;
@@ -69,11 +69,46 @@ bool ParseCoordinate(std::string_view text, int& value) {
   return true;
 }
 
+// Digits, optionally a point and one or two digits, then '%'; from 0 to 100.
+// A point needs a digit on each side: ".5%" and "5.%" are malformed rather
+// than guessed at.
+bool ParsePercent(std::string_view text, int& hundredths) {
+  if (text.empty() || text.back() != '%') return false;
+  text.remove_suffix(1);
+  const size_t point = text.find('.');
+  const std::string_view whole = text.substr(0, point);
+  const std::string_view fraction =
+      point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+  if (whole.empty() || (point != std::string_view::npos && fraction.empty()) ||
+      fraction.size() > 2) {
+    return false;
+  }
+  long long value = 0;
+  for (char c : whole) {
+    if (!IsDigit(c)) return false;
+    value = std::min<long long>(value * 10 + (c - '0'), 1000);  // anything over 100 will do
+  }
+  value *= 100;
+  for (size_t i = 0; i < 2; ++i) {
+    const char c = i < fraction.size() ? fraction[i] : '0';
+    if (!IsDigit(c)) return false;
+    value += (c - '0') * (i == 0 ? 10 : 1);
+  }
+  if (value > 10000) return false;
+  hundredths = static_cast<int>(value);
+  return true;
+}
+
+bool ParseCoordinate(std::string_view text, int& value, bool& percent) {
+  percent = !text.empty() && text.back() == '%';
+  return percent ? ParsePercent(text, value) : ParsePixels(text, value);
+}
+
 bool ParsePoint(std::string_view word, CScriptPoint& point) {
   const size_t comma = word.find(',');
   if (comma == std::string_view::npos) return false;
-  return ParseCoordinate(word.substr(0, comma), point.x) &&
-         ParseCoordinate(word.substr(comma + 1), point.y);
+  return ParseCoordinate(word.substr(0, comma), point.x, point.xPercent) &&
+         ParseCoordinate(word.substr(comma + 1), point.y, point.yPercent);
 }
 
 class CLineParser {
@@ -146,7 +181,8 @@ keParseResult CLineParser::Points(keScriptCommand kind) {
   for (size_t i = 1; i < m_words.size(); ++i) {
     CScriptPoint point;
     if (!ParsePoint(m_words[i].text, point)) {
-      return Fail("malformed point " + Quote(m_words[i].text) + " (expected X,Y)", &m_words[i]);
+      return Fail("malformed point " + Quote(m_words[i].text) +
+                      " (expected X,Y; each a pixel or a percentage from 0% to 100%)", &m_words[i]);
     }
     m_command.points.push_back(point);
   }
@@ -184,65 +220,106 @@ keParseResult CLineParser::Set() {
   return keParseCommand;
 }
 
+// How the words after a command word are read.
+enum keCommandForm : int {
+  keFormSet,      // a field name and its value
+  keFormField,    // one field value
+  keFormOnOff,    // on or off
+  keFormPoints,   // one point or more
+  keFormBare,     // nothing
+  keFormDisplay,  // original or result
+  keFormName,     // a preset name
+};
+
+struct CCommandWord {
+  std::string_view name;
+  keScriptCommand kind;
+  keCommandForm form;
+};
+
+// Every command word, in the order an unknown word's message lists them.
+constexpr CCommandWord kCommandWords[] = {
+    {"set", keScriptSetStrength, keFormSet},  // the kind comes from the field
+    {"brush", keScriptBrush, keFormField},
+    {"brush-smooth", keScriptBrushSmooth, keFormOnOff},
+    {"background", keScriptBackground, keFormPoints},
+    {"object", keScriptObject, keFormPoints},
+    {"erase", keScriptErase, keFormPoints},
+    {"recover", keScriptRecover, keFormPoints},
+    {"apply", keScriptApply, keFormBare},
+    {"delete-marks", keScriptDeleteMarks, keFormBare},
+    {"reset", keScriptReset, keFormBare},
+    {"display", keScriptDisplay, keFormDisplay},
+    {"preset", keScriptPreset, keFormName},
+    {"save-preset", keScriptSavePreset, keFormName},
+    {"delete-preset", keScriptDeletePreset, keFormBare},
+    {"ok", keScriptOk, keFormBare},
+    {"cancel", keScriptCancel, keFormBare},
+};
+
 keParseResult CLineParser::Parse() {
   if (m_words.empty()) return keParseEmpty;
   const std::string_view word = m_words[0].text;
+  const CCommandWord* command = nullptr;
+  for (const CCommandWord& candidate : kCommandWords) {
+    if (candidate.name == word) command = &candidate;
+  }
+  if (!command) {
+    std::string names;
+    for (const CCommandWord& candidate : kCommandWords) {
+      names += (names.empty() ? "" : ", ") + std::string(candidate.name);
+    }
+    return Fail("unknown command " + Quote(word) + " (" + names + ")", &m_words[0]);
+  }
+
   keParseResult failure = keParseError;
-
-  if (word == "set") return Set();
-  if (word == "background") return Points(keScriptBackground);
-  if (word == "object") return Points(keScriptObject);
-  if (word == "erase") return Points(keScriptErase);
-  if (word == "recover") return Points(keScriptRecover);
-
-  struct CSimple {
-    std::string_view name;
-    keScriptCommand kind;
-  };
-  static constexpr CSimple kSimple[] = {
-      {"apply", keScriptApply}, {"delete-marks", keScriptDeleteMarks},
-      {"reset", keScriptReset}, {"delete-preset", keScriptDeletePreset},
-      {"ok", keScriptOk},       {"cancel", keScriptCancel},
-  };
-  for (const CSimple& simple : kSimple) {
-    if (simple.name == word) {
+  switch (command->form) {
+    case keFormSet:
+      return Set();
+    case keFormPoints:
+      return Points(command->kind);
+    case keFormBare:
       if (!Exactly(1, failure)) return failure;
-      m_command.kind = simple.kind;
-      return keParseCommand;
+      break;
+    case keFormField:
+      if (!Exactly(2, failure) || !FieldValue(m_words[1], failure)) return failure;
+      break;
+    case keFormOnOff:
+      if (!Exactly(2, failure) || !OnOff(m_words[1], failure)) return failure;
+      break;
+    case keFormDisplay: {
+      if (!Exactly(2, failure)) return failure;
+      const CWord& entry = m_words[1];
+      if (entry.text != "original" && entry.text != "result") {
+        return Fail("expected original or result, not " + Quote(entry.text), &entry);
+      }
+      m_command.on = entry.text == "result";
+      break;
     }
+    case keFormName:
+      if (!Exactly(2, failure)) return failure;
+      m_command.text = std::string(m_words[1].text);
+      m_command.textColumn = ColumnOf(m_line, m_words[1].offset);
+      break;
   }
-
-  if (word == "brush") {
-    if (!Exactly(2, failure) || !FieldValue(m_words[1], failure)) return failure;
-    m_command.kind = keScriptBrush;
-    return keParseCommand;
-  }
-  if (word == "brush-smooth") {
-    if (!Exactly(2, failure) || !OnOff(m_words[1], failure)) return failure;
-    m_command.kind = keScriptBrushSmooth;
-    return keParseCommand;
-  }
-  if (word == "display") {
-    if (!Exactly(2, failure)) return failure;
-    const CWord& entry = m_words[1];
-    if (entry.text != "original" && entry.text != "result") {
-      return Fail("expected original or result, not " + Quote(entry.text), &entry);
-    }
-    m_command.kind = keScriptDisplay;
-    m_command.on = entry.text == "result";
-    return keParseCommand;
-  }
-  if (word == "preset" || word == "save-preset") {
-    if (!Exactly(2, failure)) return failure;
-    m_command.kind = word == "preset" ? keScriptPreset : keScriptSavePreset;
-    m_command.text = std::string(m_words[1].text);
-    m_command.textColumn = ColumnOf(m_line, m_words[1].offset);
-    return keParseCommand;
-  }
-  return Fail("unknown command " + Quote(word), &m_words[0]);
+  m_command.kind = command->kind;
+  return keParseCommand;
 }
 
 }  // namespace
+
+int ResolveScriptCoordinate(int value, bool percent, int extent) {
+  if (!percent) return value;
+  const int64_t last = std::max(extent, 1) - 1;
+  return static_cast<int>((int64_t{value} * last + 5000) / 10000);
+}
+
+CScriptPoint CScriptPoint::Resolved(int width, int height) const {
+  CScriptPoint pixels;
+  pixels.x = ResolveScriptCoordinate(x, xPercent, width);
+  pixels.y = ResolveScriptCoordinate(y, yPercent, height);
+  return pixels;
+}
 
 std::string FormatScriptError(const std::string& file, const CScriptError& error) {
   std::string out = file + ":" + std::to_string(error.line);

@@ -35,11 +35,23 @@ enum keScriptCommand : int {
   keScriptCancel,
 };
 
+// A coordinate is pixels, or a percentage of the picture's width (x) or
+// height (y) kept in hundredths (0 to 10000): the reader does not know the
+// picture, so the replay resolves it.
 struct CScriptPoint {
   int x = 0;
   int y = 0;
+  bool xPercent = false;
+  bool yPercent = false;
   bool operator==(const CScriptPoint&) const = default;
+  // The pixel point on a picture of this size.
+  CScriptPoint Resolved(int width, int height) const;
 };
+
+// The pixel a coordinate stands for on an axis of `extent` pixels:
+// hundredths of a percent P give (P * (extent - 1) + 5000) / 10000, so 0 %
+// is the first pixel and 100 % the last.
+int ResolveScriptCoordinate(int value, bool percent, int extent);
 
 struct CScriptCommand {
   keScriptCommand kind = keScriptOk;

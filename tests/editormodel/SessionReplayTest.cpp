@@ -173,3 +173,39 @@ TEST_F(SessionReplay, ReadsAScriptFile) {
   EXPECT_EQ(missing.end, keReplayScriptError);
   EXPECT_NE(missing.message.find("none.txt"), std::string::npos);
 }
+
+TEST_F(SessionReplay, PercentPointsGiveTheSameResultAsThePixelsTheyStandFor) {
+  // 150 x 101: x runs over 149 pixels' span, y over 100.
+  const auto replay = [](const std::string& script) {
+    CCoreImage image = MakeSkyAndRoof(150, 101);
+    CMatteFilter fresh;
+    std::istringstream input(script);
+    const CReplayOutcome outcome = ReplaySessionScript(input, "s.txt", fresh, image);
+    EXPECT_TRUE(outcome.Ok()) << outcome.message;
+    std::vector<uint8_t> pixels;
+    for (int y = 0; y < image.Height(); ++y)
+      for (int x = 0; x < image.Width(); ++x) pixels.push_back(AlphaAt(image, x, y));
+    return pixels;
+  };
+  const std::vector<uint8_t> percent = replay(
+      "background 10%,5% 50%,5% 90%,10% 100%,0%\n"
+      "object 50%,90% 0%,100%\n"
+      "apply\n"
+      "brush 7\n"
+      "erase 25%,75% 30.5%,75% 10,60.33%\n"
+      "recover 50%,50%\n"
+      "ok\n");
+  const std::vector<uint8_t> pixels = replay(
+      "background 15,5 75,5 134,10 149,0\n"
+      "object 75,90 0,100\n"
+      "apply\n"
+      "brush 7\n"
+      "erase 37,75 45,75 10,60\n"
+      "recover 75,50\n"
+      "ok\n");
+  ASSERT_EQ(percent.size(), size_t{150} * 101);
+  EXPECT_EQ(percent[5 * 150 + 40], 0);         // sky removed
+  EXPECT_EQ(percent[95 * 150 + 100], 255);     // roof kept
+  EXPECT_EQ(percent[75 * 150 + 37], 0);        // erased on the roof
+  EXPECT_TRUE(percent == pixels);
+}

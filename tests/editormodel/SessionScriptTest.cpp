@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
+#include <string>
 
 namespace {
 
@@ -79,6 +81,48 @@ TEST(SessionScript, MalformedPointsNameTheirColumn) {
   ExpectMalformed("erase 1,2 3;4", 11);
 }
 
+TEST(SessionScript, PercentCoordinatesAreKeptInHundredthsForTheReplay) {
+  const CParsed parsed = Parse("object 50%,12.5% 100%,0.25% 10,50% 0%,-3 007%,100.00%");
+  ASSERT_EQ(parsed.result, keParseCommand) << parsed.error.message;
+  const std::vector<CScriptPoint> expected = {{5000, 1250, true, true},
+                                              {10000, 25, true, true},
+                                              {10, 5000, false, true},
+                                              {0, -3, true, false},
+                                              {700, 10000, true, true}};
+  EXPECT_EQ(parsed.command.points, expected);
+}
+
+TEST(SessionScript, MalformedPercentagesNameTheirColumn) {
+  for (const char* point : {"101%,0", "100.01%,0", "-5%,0", "+5%,0", "1.234%,0", "%,0", ".5%,0",
+                            "5.%,0", "50%%,0", "1e2%,0", "5%0,0", "0,5,%", "0,%",
+                            "99999999999999999999%,0"}) {
+    ExpectMalformed(std::string("erase 1,1 ") + point, 11);
+  }
+  // A space inside a point splits it into two words, neither a point.
+  ExpectMalformed("erase 5 %,5", 7);
+}
+
+TEST(SessionScript, PercentagesRoundToTheNearestPixelBetweenTheFirstAndTheLast) {
+  EXPECT_EQ(ResolveScriptCoordinate(5000, true, 150), 75);
+  EXPECT_EQ(ResolveScriptCoordinate(0, true, 150), 0);
+  EXPECT_EQ(ResolveScriptCoordinate(10000, true, 150), 149);
+  // Halves round up: 50 % of 3 pixels' span is 1.5.
+  EXPECT_EQ(ResolveScriptCoordinate(5000, true, 4), 2);
+  EXPECT_EQ(ResolveScriptCoordinate(4999, true, 4), 1);
+  for (int hundredths : {0, 5000, 10000}) {
+    EXPECT_EQ(ResolveScriptCoordinate(hundredths, true, 1), 0);
+  }
+  // No overflow on the largest pictures.
+  EXPECT_EQ(ResolveScriptCoordinate(10000, true, 1 << 30), (1 << 30) - 1);
+  // Pixels stay as written, outside the picture too.
+  EXPECT_EQ(ResolveScriptCoordinate(-7, false, 150), -7);
+  EXPECT_EQ(ResolveScriptCoordinate(5000, false, 150), 5000);
+  // x follows the width, y the height.
+  const CScriptPoint point{5000, 10000, true, true};
+  EXPECT_EQ(point.Resolved(150, 11), (CScriptPoint{75, 10}));
+  EXPECT_EQ((CScriptPoint{12, 5000, false, true}.Resolved(150, 11)), (CScriptPoint{12, 5}));
+}
+
 TEST(SessionScript, FieldValuesAreWhatTheFieldAcceptsWhenTyped) {
   for (const char* good : {"1e2", "150", "-5", "0", "1E2", "5-", "-", "12e", "1e-2"}) {
     EXPECT_TRUE(IsFieldValueWord(good)) << good;
@@ -119,6 +163,29 @@ TEST(SessionScript, CommandWordsAreExactAndLowerCase) {
   ExpectMalformed("display Result", 9);
   ExpectMalformed("brush-smooth 1", 14);
   ExpectMalformed("deletemarks", 1);
+}
+
+TEST(SessionScript, AnUnknownCommandListsTheValidOnes) {
+  const CParsed parsed = Parse("frobnicate 1,2");
+  ASSERT_EQ(parsed.result, keParseError);
+  EXPECT_EQ(parsed.error.message,
+            "unknown command 'frobnicate' (set, brush, brush-smooth, background, object, erase, "
+            "recover, apply, delete-marks, reset, display, preset, save-preset, delete-preset, "
+            "ok, cancel)");
+  // Every word the message offers is one the reader knows.
+  const std::string& message = parsed.error.message;
+  const size_t open = message.find('(');
+  std::string list = message.substr(open + 1, message.size() - open - 2);
+  size_t start = 0;
+  while (start < list.size()) {
+    const size_t end = std::min(list.find(", ", start), list.size());
+    const std::string word = list.substr(start, end - start);
+    const CParsed known = Parse(word);
+    EXPECT_TRUE(known.result == keParseCommand ||
+                known.error.message.rfind("too few words", 0) == 0)
+        << word << ": " << known.error.message;
+    start = end + 2;
+  }
 }
 
 TEST(SessionScript, CommentsAndBlankLinesAreSkipped) {
