@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QSignalBlocker>
+#include <QStandardPaths>
 
 #include "editor/ParamPanel.h"
 #include "editor/PresetImageButton.h"
@@ -47,6 +48,9 @@ constexpr int kLaidOutControls[] = {IDC_VIEW,        IDC_ZOOM_READOUT, IDC_PROGR
                                     IDC_HELP,        IDC_PRESET_LABEL, IDC_PRESET_LIST,
                                     IDC_PRESET_SAVE, IDC_PRESET_DELETE, IDC_PANEL_PLACE};
 
+// The name that finds the help openers among the window's children.
+const char* const kHelpProcessName = "kelvane-help-opener";
+
 }  // namespace
 
 CEditorDialog::CEditorDialog(CCoreImage& displayed, CParamPanel& panel, CMatteFilter& filter,
@@ -66,6 +70,15 @@ CEditorDialog::~CEditorDialog() {
     m_editorView->SetSession(nullptr, nullptr);
     DestroyView();
     m_editorView = nullptr;
+  }
+  // A help opener still running may be the browser itself: it outlives the
+  // window rather than being killed with it (a QProcess kills on deletion),
+  // and deletes itself if it ends while an event loop runs.
+  for (QProcess* process :
+       findChildren<QProcess*>(kHelpProcessName, Qt::FindDirectChildrenOnly)) {
+    if (process->state() == QProcess::NotRunning) continue;
+    disconnect(process, nullptr, this, nullptr);
+    process->setParent(nullptr);
   }
   m_session.SetListener(nullptr);
   m_panel.SetSession(nullptr);
@@ -216,14 +229,55 @@ void CEditorDialog::OnCommand(int id) {
         m_presetRow->Delete(question);
       }
       break;
-    case IDC_HELP: {
-      const QString page = HelpPagePath();
-      // Started directly, never through a shell: the path is data.
-      if (!page.isEmpty()) QProcess::startDetached("xdg-open", {page});
-      break;
-    }
+    case IDC_HELP: OpenHelp(); break;
     default: break;
   }
+}
+
+void CEditorDialog::OpenHelp() {
+  const QString page = m_helpPage.isEmpty() ? HelpPagePath() : m_helpPage;
+  if (page.isEmpty() || !QFileInfo(page).isFile()) {
+    ShowHelpProblem("The help page is missing" +
+                    (page.isEmpty() ? std::string(".") : ": " + page.toStdString()));
+    return;
+  }
+  const QString opener = QStandardPaths::findExecutable("xdg-open");
+  if (opener.isEmpty()) {
+    ShowHelpFailure(page);
+    return;
+  }
+  // A child of the window, so a finished opener goes with it; one still
+  // running when the window goes is let go, not killed (see the destructor).
+  auto* process = new QProcess(this);
+  process->setObjectName(kHelpProcessName);
+  // The browser may run as long as the opener: nothing of it may wait on a
+  // pipe nobody reads.
+  process->setStandardInputFile(QProcess::nullDevice());
+  process->setProcessChannelMode(QProcess::ForwardedChannels);
+  connect(process, &QProcess::finished, process, &QObject::deleteLater);
+  connect(process, &QProcess::errorOccurred, this,
+          [this, process, page](QProcess::ProcessError error) {
+            // A process that never started does not finish.
+            if (error != QProcess::FailedToStart) return;
+            process->deleteLater();
+            ShowHelpFailure(page);
+          });
+  connect(process, &QProcess::finished, this,
+          [this, page](int exitCode, QProcess::ExitStatus status) {
+            if (status != QProcess::NormalExit || exitCode != 0) ShowHelpFailure(page);
+          });
+  // Started directly, never through a shell: the path is data.
+  process->start(opener, {page});
+}
+
+void CEditorDialog::ShowHelpFailure(const QString& page) {
+  ShowHelpProblem("The help page could not be opened in a browser. You can open it yourself: " +
+                  page.toStdString());
+}
+
+void CEditorDialog::ShowHelpProblem(const std::string& text) {
+  MessageBox(static_cast<QWidget*>(this), text, windowTitle().toStdString(),
+             MB_OK | MB_ICONWARNING);
 }
 
 QString CEditorDialog::HelpPagePath() {

@@ -77,6 +77,8 @@ class CEditorDialog : public CProcessDialog,
   QString ZoomReadout() const;
   // The help page beside the module, or empty when the module is unknown.
   static QString HelpPagePath();
+  // The page Help opens; the one beside the module unless set.
+  void SetHelpPage(QString page) { m_helpPage = std::move(page); }
 
   void OnZoomChanged(double newZoom, double oldZoom) override;
   void OnRunFinished() override;
@@ -102,6 +104,11 @@ class CEditorDialog : public CProcessDialog,
   void SetUpPresetRow();
   void PresetListChanged() override;
   void OnPresetChosen(int index);
+  // Help: the page in a browser, or a message box naming it when no browser
+  // could be started.
+  void OpenHelp();
+  void ShowHelpFailure(const QString& page);
+  void ShowHelpProblem(const std::string& text);
 
   CParamPanel& m_panel;
   CMatteFilter& m_filter;
@@ -113,6 +120,7 @@ class CEditorDialog : public CProcessDialog,
   bool m_showPresets = true;
   std::unique_ptr<CPresetRow> m_presetRow;
   std::string m_presetFolder;
+  QString m_helpPage;
   int m_minimumWidth = 0;
   int m_minimumHeight = 0;
   QSize m_initialClient;
