@@ -6,10 +6,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SyntheticScene.h"
-#include "tools/kelvane/PngFile.h"
+#include "tools/kelvane/PictureFile.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {
@@ -17,8 +18,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int size = std::atoi(argv[1]);
-  if (size < 64 || size > kMaxPngSide) {
-    std::fprintf(stderr, "%s: SIZE must be 64 to %d\n", argv[0], kMaxPngSide);
+  if (size < 64 || size > kMaxPictureSide) {
+    std::fprintf(stderr, "%s: SIZE must be 64 to %d\n", argv[0], kMaxPictureSide);
     return 2;
   }
 
@@ -38,7 +39,15 @@ int main(int argc, char** argv) {
     image.ReleaseRow(y);
   }
   std::string error;
-  if (!WritePngRGBA(argv[2], size, size, rgba.data(), error)) {
+  if (!StartPictureLibrary(argv[0], error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  CPicture picture;
+  picture.width = picture.height = size;
+  picture.channels = 4;
+  picture.bytes = std::move(rgba);
+  if (!WritePicture(argv[2], "png", picture, false, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

@@ -8,8 +8,8 @@
 
 namespace {
 
-CPngPixels Pixels(int width, int height, int channels, std::vector<uint8_t> bytes) {
-  CPngPixels pixels;
+CPicture Pixels(int width, int height, int channels, std::vector<uint8_t> bytes) {
+  CPicture pixels;
   pixels.width = width;
   pixels.height = height;
   pixels.channels = channels;
@@ -150,60 +150,6 @@ TEST(FilterHost, ARequestOutsideTheImageStopsTheHostBeforeContinue) {
   EXPECT_TRUE(outcome.hostFailed);
   EXPECT_FALSE(outcome.message.empty());
   EXPECT_EQ(filter.selectors, (std::vector<int16_t>{1, 2, 3, 5}));
-}
-
-TEST(HostOptions, CommandLinesAreReadOrRefused) {
-  CHostOptions options;
-  std::string error;
-  ASSERT_TRUE(ParseHostOptions({"--plugins", "dir", "--planes-as-file", "in.png", "out.png"},
-                               options, error));
-  EXPECT_EQ(options.pluginFolder, "dir");
-  EXPECT_TRUE(options.planesAsFile);
-  EXPECT_EQ(options.input, "in.png");
-  EXPECT_EQ(options.output, "out.png");
-  EXPECT_EQ(PluginFolders(options), std::vector<std::string>{"dir"});
-
-  ASSERT_TRUE(ParseHostOptions({"--", "--odd-name.png"}, options, error));
-  EXPECT_EQ(options.input, "--odd-name.png");
-
-  ASSERT_TRUE(ParseHostOptions({"--script", "s.txt", "a.png", "b.png"}, options, error));
-  EXPECT_EQ(options.script, "s.txt");
-  EXPECT_EQ(options.input, "a.png");
-  EXPECT_EQ(options.output, "b.png");
-  EXPECT_FALSE(options.presets);
-  // The preset row goes with a script and with the editor alike.
-  ASSERT_TRUE(ParseHostOptions({"--presets", "--script", "s.txt", "a.png", "b.png"}, options,
-                               error));
-  EXPECT_TRUE(options.presets);
-  EXPECT_EQ(options.script, "s.txt");
-  ASSERT_TRUE(ParseHostOptions({"a.png", "--presets"}, options, error));
-  EXPECT_TRUE(options.presets);
-  EXPECT_EQ(options.input, "a.png");
-  ASSERT_TRUE(ParseHostOptions({"--demo"}, options, error));
-  EXPECT_TRUE(options.demo);
-  EXPECT_EQ(options.input, "");
-  EXPECT_EQ(options.output, "");
-  // The demo's one file is where its result goes; its input is the sample.
-  ASSERT_TRUE(ParseHostOptions({"--demo", "d.png"}, options, error));
-  EXPECT_EQ(options.input, "");
-  EXPECT_EQ(options.output, "d.png");
-
-  for (const std::vector<std::string>& bad :
-       {std::vector<std::string>{"a.png", "b.png", "c.png"}, {"--plugins"}, {"--frobnicate"},
-        {"--list", "a.png"}, {"--script"}, {"--script", "s.txt", "a.png"},
-        {"--script", "s.txt", "a.png", "b.png", "c.png"}, {"--demo", "a.png", "b.png"},
-        {"--demo", "--list"}, {"--demo", "--script", "s.txt", "a.png", "b.png"},
-        {"--list", "--presets"}}) {
-    error.clear();
-    EXPECT_FALSE(ParseHostOptions(bad, options, error)) << bad[0];
-    EXPECT_FALSE(error.empty());
-  }
-}
-
-TEST(HostOptions, TheDefaultOutputIsNamedAfterTheInputInTheCurrentFolder) {
-  EXPECT_EQ(DefaultOutputPath("pictures/cat.png"), "cat.kelvane.png");
-  EXPECT_EQ(DefaultOutputPath("/tmp/a.b.png"), "a.b.kelvane.png");
-  EXPECT_EQ(DefaultOutputPath(""), "sample.kelvane.png");
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 
 #include "KelvaneRun.h"
 #include "PngTestFiles.h"
-#include "tools/kelvane/PngFile.h"
+#include "PictureTestFiles.h"
 
 namespace {
 
@@ -32,12 +32,12 @@ TEST_F(HostProgramTest, RgbaPictureComesBackWithTheSamePixels) {
   std::vector<uint8_t> rgba(5 * 4 * 4);
   for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = static_cast<uint8_t>(i * 13 + 1);
   std::string error;
-  ASSERT_TRUE(WritePngRGBA(Path("in.png"), 5, 4, rgba.data(), error));
+  ASSERT_TRUE(WriteRgbaPicture(Path("in.png"), 5, 4, rgba.data(), error));
   WriteText("s.txt", kUnchangedSession);
   const CRun run = Kelvane("--script s.txt in.png out.png");
   ASSERT_EQ(run.status, 0) << run.output;
-  CPngPixels pixels;
-  ASSERT_TRUE(ReadPng(Path("out.png"), pixels, error)) << error;
+  CPicture pixels;
+  ASSERT_TRUE(ReadPicture(Path("out.png"), pixels, error)) << error;
   EXPECT_EQ(pixels.bytes, rgba);
 }
 
@@ -46,9 +46,9 @@ TEST_F(HostProgramTest, RgbWithoutAlphaGetsAnOpaqueLayer) {
   WriteText("s.txt", kUnchangedSession);
   const CRun run = Kelvane("--script s.txt photo.png out.png");
   ASSERT_EQ(run.status, 0) << run.output;
-  CPngPixels pixels;
+  CPicture pixels;
   std::string error;
-  ASSERT_TRUE(ReadPng(Path("out.png"), pixels, error)) << error;
+  ASSERT_TRUE(ReadPicture(Path("out.png"), pixels, error)) << error;
   EXPECT_EQ(pixels.bytes, (std::vector<uint8_t>{1, 2, 3, 255, 4, 5, 6, 255}));
 }
 
@@ -83,9 +83,9 @@ TEST_F(HostProgramTest, DemoRemovesTheSampleSkyAndKeepsTheBall) {
   const CRun run = Kelvane("--demo");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("sample.kelvane.png"), std::string::npos) << run.output;
-  CPngPixels pixels;
+  CPicture pixels;
   std::string error;
-  ASSERT_TRUE(ReadPng(Path("sample.kelvane.png"), pixels, error)) << error;
+  ASSERT_TRUE(ReadPicture(Path("sample.kelvane.png"), pixels, error)) << error;
   ASSERT_EQ(pixels.channels, 4);
   auto alpha = [&](int x, int y) {
     return pixels.bytes[(static_cast<size_t>(y) * pixels.width + x) * 4 + 3];
@@ -104,9 +104,9 @@ TEST_F(HostProgramTest, GreyPictureIsSpreadToRgbWithOpaqueAlpha) {
   WriteText("s.txt", kUnchangedSession);
   const CRun run = Kelvane("--script s.txt grey.png out.png");
   ASSERT_EQ(run.status, 0) << run.output;
-  CPngPixels pixels;
+  CPicture pixels;
   std::string error;
-  ASSERT_TRUE(ReadPng(Path("out.png"), pixels, error)) << error;
+  ASSERT_TRUE(ReadPicture(Path("out.png"), pixels, error)) << error;
   EXPECT_EQ(pixels.bytes, (std::vector<uint8_t>{7, 7, 7, 255, 200, 200, 200, 255}));
 }
 
@@ -118,7 +118,7 @@ TEST_F(HostProgramTest, NonPngInputAndUnwritableOutputExitWithTwoNamingTheFile) 
 
   std::vector<uint8_t> rgba(2 * 2 * 4, 9);
   std::string error;
-  ASSERT_TRUE(WritePngRGBA(Path("in.png"), 2, 2, rgba.data(), error));
+  ASSERT_TRUE(WriteRgbaPicture(Path("in.png"), 2, 2, rgba.data(), error));
   const CRun nowhere = Kelvane("in.png no-such-folder/out.png");
   EXPECT_EQ(nowhere.status, 2);
   EXPECT_NE(nowhere.output.find("no-such-folder/out.png"), std::string::npos) << nowhere.output;
@@ -128,7 +128,7 @@ TEST_F(HostProgramTest, NoModuleInTheNamedFolderIsAFailureOfItsOwn) {
   std::filesystem::create_directory(Path("empty"));
   std::vector<uint8_t> rgba(2 * 2 * 4, 9);
   std::string error;
-  ASSERT_TRUE(WritePngRGBA(Path("in.png"), 2, 2, rgba.data(), error));
+  ASSERT_TRUE(WriteRgbaPicture(Path("in.png"), 2, 2, rgba.data(), error));
   const CRun run = Kelvane("--plugins empty in.png out.png");
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(run.output.find("Kelvane..."), std::string::npos) << run.output;
@@ -141,6 +141,9 @@ TEST_F(HostProgramTest, HelpDescribesTheOptions) {
   EXPECT_EQ(run.status, 0);
   EXPECT_NE(run.output.find("--planes-as-file"), std::string::npos);
   EXPECT_NE(run.output.find("--list"), std::string::npos);
-  EXPECT_NE(run.output.find("--script FILE INPUT OUTPUT"), std::string::npos);
+  for (const char* option : {"--script FILE INPUT [OUTPUT]", "--out-dir DIR", "--flatten",
+                             "--mask", "--strip", "--format", "--jobs", "--version"}) {
+    EXPECT_NE(run.output.find(option), std::string::npos) << option;
+  }
   EXPECT_NE(run.output.find("--demo"), std::string::npos);
 }

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "KelvaneRun.h"
-#include "tools/kelvane/PngFile.h"
+#include "PictureTestFiles.h"
 
 namespace {
 
@@ -26,9 +26,9 @@ constexpr CRgb kGreen{40, 190, 60};
 // the right (so a higher Strength reaches further), a green patch no sky mark
 // reaches, and a red object. Both patches are well above the small-island
 // size, so the cleanup keeps or removes them whole.
-class CPicture {
+class CSkyPicture {
  public:
-  CPicture() : m_rgba(static_cast<size_t>(kSize) * kSize * 4) {
+  CSkyPicture() : m_rgba(static_cast<size_t>(kSize) * kSize * 4) {
     for (int y = 0; y < kSize; ++y) {
       for (int x = 0; x < kSize; ++x) {
         const int drift = x < 40 ? 0 : 2 * (x - 40);
@@ -51,7 +51,7 @@ class CPicture {
   }
   bool Write(const std::string& path) const {
     std::string error;
-    return WritePngRGBA(path, kSize, kSize, m_rgba.data(), error);
+    return WriteRgbaPicture(path, kSize, kSize, m_rgba.data(), error);
   }
   const std::vector<uint8_t>& Bytes() const { return m_rgba; }
 
@@ -78,9 +78,9 @@ class ScriptSessionTest : public CKelvaneFolderTest {
     WriteText("s.txt", script);
     m_last = Kelvane("--script s.txt in.png " + name);
     EXPECT_EQ(m_last.status, 0) << script << m_last.output;
-    CPngPixels pixels;
+    CPicture pixels;
     std::string error;
-    if (!ReadPng(Path(name), pixels, error)) return {};
+    if (!ReadPicture(Path(name), pixels, error)) return {};
     std::vector<uint8_t> alpha;
     for (size_t i = 3; i < pixels.bytes.size(); i += 4) alpha.push_back(pixels.bytes[i]);
     return alpha;
@@ -97,7 +97,7 @@ class ScriptSessionTest : public CKelvaneFolderTest {
     return text.str();
   }
 
-  CPicture m_picture;
+  CSkyPicture m_picture;
   CRun m_last;
 };
 
@@ -128,9 +128,9 @@ TEST_F(ScriptSessionTest, MarkedSkyGoesAndTheMarkedObjectStays) {
   EXPECT_EQ(At(alpha, 20, 110), 0);
   EXPECT_EQ(At(alpha, 110, 20), 255);  // green: no sky seed reaches it
   // Colours come back unchanged where the object stays.
-  CPngPixels pixels;
+  CPicture pixels;
   std::string error;
-  ASSERT_TRUE(ReadPng(Path("out.png"), pixels, error));
+  ASSERT_TRUE(ReadPicture(Path("out.png"), pixels, error));
   const size_t at = (static_cast<size_t>(70) * kSize + 80) * 4;
   EXPECT_EQ(pixels.bytes[at], kRed.r);
   EXPECT_EQ(pixels.bytes[at + 1], kRed.g);
@@ -302,9 +302,9 @@ class PresetSessionTest : public ScriptSessionTest {
   }
 
   std::vector<uint8_t> AlphaOf(const std::string& name) const {
-    CPngPixels pixels;
+    CPicture pixels;
     std::string error;
-    if (!ReadPng(Path(name), pixels, error)) return {};
+    if (!ReadPicture(Path(name), pixels, error)) return {};
     std::vector<uint8_t> alpha;
     for (size_t i = 3; i < pixels.bytes.size(); i += 4) alpha.push_back(pixels.bytes[i]);
     return alpha;

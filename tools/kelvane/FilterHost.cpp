@@ -124,7 +124,7 @@ constexpr int kMaxContinueCalls = 1 << 20;
 
 }  // namespace
 
-CHostLayer LayerFromPixels(CPngPixels pixels, bool planesAsFile) {
+CHostLayer LayerFromPixels(CPicture pixels, bool planesAsFile) {
   CHostLayer layer;
   layer.width = pixels.width;
   layer.height = pixels.height;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/HostInterface.h"
-#include "tools/kelvane/PngFile.h"
+#include "tools/kelvane/PictureFile.h"
 
 // A layer as the host holds it: interleaved planes, rows top-down without
 // padding.
@@ -24,7 +24,7 @@ struct CHostLayer {
 // opaque where the file has none, grey spread to RGB. With `planesAsFile`
 // the planes stay as the file has them (grey 1 or 2 planes, RGB 3 or 4).
 // Bytes that need no conversion are taken over, not copied.
-CHostLayer LayerFromPixels(CPngPixels pixels, bool planesAsFile);
+CHostLayer LayerFromPixels(CPicture pixels, bool planesAsFile);
 
 // The layer as 8-bit RGBA rows; planes without alpha become opaque.
 std::vector<uint8_t> LayerToRGBA(const CHostLayer& layer);

@@ -1,6 +1,8 @@
 #include "HostProgram.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vips/vips.h>
 
 #include <cerrno>
 #include <climits>
@@ -11,10 +13,12 @@
 #include <new>
 #include <utility>
 
+#include "tools/kelvane/BatchRun.h"
 #include "tools/kelvane/DemoSession.h"
 #include "tools/kelvane/FilterHost.h"
+#include "tools/kelvane/PictureFile.h"
 #include "tools/kelvane/PluginScanner.h"
-#include "tools/kelvane/PngFile.h"
+#include "tools/kelvane/ResultPicture.h"
 #include "tools/kelvane/SamplePicture.h"
 
 namespace fs = std::filesystem;
@@ -52,6 +56,14 @@ bool OutputFolderWritable(const std::string& output, std::string& error) {
   return true;
 }
 
+// The same file by identity, whatever the spelling or the links on the way.
+bool IsSameFile(const std::string& a, const std::string& b) {
+  struct stat first {};
+  struct stat second {};
+  return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
 int ListFilters(const CHostOptions& options) {
   for (const CPluginInfo& info : ScanPluginFolders(PluginFolders(options))) {
     std::printf("%s\t%s\t%s\n", info.path.c_str(), info.category.c_str(), info.name.c_str());
@@ -59,19 +71,34 @@ int ListFilters(const CHostOptions& options) {
   return keExitWritten;
 }
 
+// Everything that can be known wrong about the output is said before the
+// picture is read and the editor opens.
+bool CheckOutput(const CHostOptions& options, const std::string& output, std::string& error) {
+  const bool needsAlpha = !options.flatten && !options.mask;
+  if (!CheckOutputFormat(output, OutputFormatOf(options, output), needsAlpha, error)) return false;
+  if (output == kStandardStream) return true;
+  if (!options.input.empty() && options.input != kStandardStream &&
+      IsSameFile(options.input, output)) {
+    error = "will not write '" + output + "': it is the input file itself, and an original "
+            "is never overwritten";
+    return false;
+  }
+  return OutputFolderWritable(output, error);
+}
+
 int RunFilterOnFile(const CHostOptions& options) {
-  CPngPixels pixels;
   std::string error;
-  if (options.input.empty()) {
-    // The demo session's points are made for the sample picture.
-    pixels = SamplePicture();
-  } else if (!ReadPng(options.input, pixels, error)) {
+  const std::string output =
+      options.output.empty() ? DefaultOutputPath(options) : options.output;
+  if (!CheckOutput(options, output, error)) {
     Complain(error);
     return keExitUsage;
   }
-  const std::string output =
-      options.output.empty() ? DefaultOutputPath(options.input) : options.output;
-  if (!OutputFolderWritable(output, error)) {
+  CPicture picture;
+  if (options.input.empty()) {
+    // The demo session's points are made for the sample picture.
+    picture = SamplePicture();
+  } else if (!ReadPicture(options.input, picture, error)) {
     Complain(error);
     return keExitUsage;
   }
@@ -92,8 +119,9 @@ int RunFilterOnFile(const CHostOptions& options) {
     return keExitFailure;
   }
 
-  CHostLayer layer = LayerFromPixels(std::move(pixels), options.planesAsFile);
-  pixels = CPngPixels();
+  CPictureMetadata metadata = std::move(picture.metadata);
+  CHostLayer layer = LayerFromPixels(std::move(picture), options.planesAsFile);
+  picture = CPicture();
   CFilterOutcome outcome;
   {
     CFilterModule module;
@@ -133,137 +161,33 @@ int RunFilterOnFile(const CHostOptions& options) {
              "; nothing was written");
     return keExitFailure;
   }
-  // An RGBA layer already is what the file takes.
-  std::vector<uint8_t> converted;
-  const uint8_t* rgba = layer.bytes.data();
-  if (layer.planes != 4 || layer.imageMode == plugInModeGrayScale) {
-    converted = LayerToRGBA(layer);
-    rgba = converted.data();
-  }
-  if (!WritePngRGBA(output, layer.width, layer.height, rgba, error)) {
+  const CPicture result = ResultPicture(std::move(layer), options, std::move(metadata));
+  if (!WritePicture(output, OutputFormatOf(options, output), result, options.strip, error)) {
     Complain(error);
     return keExitUsage;
   }
-  std::printf("wrote %s\n", output.c_str());
+  // Standard output carries the picture itself.
+  if (output != kStandardStream) std::printf("wrote %s\n", output.c_str());
   return keExitWritten;
 }
 
+// The library is shut down on every way out, so that it leaves no threads
+// or temporary state behind.
+class CPictureLibraryScope {
+ public:
+  ~CPictureLibraryScope() {
+    if (m_started) vips_shutdown();
+  }
+  bool Start(const char* programName, std::string& error) {
+    m_started = StartPictureLibrary(programName, error);
+    return m_started;
+  }
+
+ private:
+  bool m_started = false;
+};
+
 }  // namespace
-
-std::string HostUsage() {
-  return "usage: kelvane [--plugins DIR] [--planes-as-file] [--presets] [INPUT [OUTPUT]]\n"
-         "       kelvane [--plugins DIR] [--planes-as-file] [--presets] --script FILE INPUT OUTPUT\n"
-         "       kelvane [--plugins DIR] --demo [OUTPUT]\n"
-         "       kelvane [--plugins DIR] --list\n"
-         "       kelvane --help\n"
-         "\n"
-         "Runs the Kelvane filter on the PNG file INPUT (without INPUT, on a built-in\n"
-         "sample picture) and writes the result as an RGBA PNG to OUTPUT (without\n"
-         "OUTPUT, to <input name>.kelvane.png in the current folder).\n"
-         "\n"
-         "  --plugins DIR     look for filter modules in DIR only\n"
-         "  --planes-as-file  hand the planes over as the file has them, without\n"
-         "                    adding an opaque alpha plane\n"
-         "  --presets         show the editor's preset row (styles kept in the Presets\n"
-         "                    folder beside the filter module); a session script may\n"
-         "                    then use preset, save-preset and delete-preset\n"
-         "  --script FILE     replay the session script FILE instead of opening the\n"
-         "                    editor; INPUT and OUTPUT must both be named\n"
-         "  --demo            replay a built-in session on the sample picture, with\n"
-         "                    no display needed\n"
-         "  --list            list the filters found: module, category, name\n"
-         "  --help            show this text\n"
-         "\n"
-         "Exit status: 0 result written; 2 usage error, unreadable input,\n"
-         "unwritable output or script error; 3 the filter ended without a result\n"
-         "(Cancel, or the picture refused); 1 anything else.\n";
-}
-
-bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& options,
-                      std::string& error) {
-  options = CHostOptions();
-  std::vector<std::string> files;
-  bool optionsEnded = false;
-  for (size_t i = 0; i < arguments.size(); ++i) {
-    const std::string& argument = arguments[i];
-    if (optionsEnded || argument.empty() || argument[0] != '-' || argument == "-") {
-      files.push_back(argument);
-    } else if (argument == "--") {
-      optionsEnded = true;
-    } else if (argument == "--help" || argument == "-h") {
-      options.help = true;
-    } else if (argument == "--list") {
-      options.list = true;
-    } else if (argument == "--planes-as-file") {
-      options.planesAsFile = true;
-    } else if (argument == "--plugins") {
-      if (i + 1 == arguments.size() || arguments[i + 1].empty()) {
-        error = "--plugins needs a folder";
-        return false;
-      }
-      options.pluginFolder = arguments[++i];
-    } else if (argument.rfind("--plugins=", 0) == 0 && argument.size() > 10) {
-      options.pluginFolder = argument.substr(10);
-    } else if (argument == "--presets") {
-      options.presets = true;
-    } else if (argument == "--demo") {
-      options.demo = true;
-    } else if (argument == "--script") {
-      if (i + 1 == arguments.size() || arguments[i + 1].empty()) {
-        error = "--script needs a script file";
-        return false;
-      }
-      options.script = arguments[++i];
-    } else {
-      error = "unknown option '" + argument + "'";
-      return false;
-    }
-  }
-  if (options.help) return true;
-  if (options.list && options.presets) {
-    error = "--presets does not go with --list";
-    return false;
-  }
-  if (options.list && !files.empty()) {
-    error = "--list takes no files";
-    return false;
-  }
-  const int modes = int(options.list) + int(options.demo) + int(!options.script.empty());
-  if (modes > 1) {
-    error = "--list, --demo and --script exclude each other";
-    return false;
-  }
-  if (options.demo && files.size() > 1) {
-    error = "--demo takes at most OUTPUT";
-    return false;
-  }
-  if (!options.script.empty() && files.size() != 2) {
-    error = "--script needs INPUT and OUTPUT";
-    return false;
-  }
-  if (files.size() > 2) {
-    error = "too many files: at most INPUT and OUTPUT";
-    return false;
-  }
-  for (const std::string& file : files) {
-    if (file.empty() || file == "-") {
-      error = "'" + file + "' is not a file name";
-      return false;
-    }
-  }
-  if (options.demo) {
-    if (!files.empty()) options.output = files[0];
-    return true;
-  }
-  if (!files.empty()) options.input = files[0];
-  if (files.size() == 2) options.output = files[1];
-  return true;
-}
-
-std::string DefaultOutputPath(const std::string& input) {
-  const std::string name = input.empty() ? "sample" : fs::path(input).stem().string();
-  return name + ".kelvane.png";
-}
 
 std::vector<std::string> PluginFolders(const CHostOptions& options) {
   if (!options.pluginFolder.empty()) return {options.pluginFolder};
@@ -276,7 +200,14 @@ std::vector<std::string> PluginFolders(const CHostOptions& options) {
   return folders;
 }
 
+std::string HostVersions() {
+  return std::string("kelvane ") + KELVANE_VERSION + "\n" + "libvips " +
+         PictureLibraryVersion() + "\n" + "libpng " + KELVANE_LIBPNG_VERSION +
+         " (the filter's own resources)\n" + "Qt " + KELVANE_QT_VERSION + " (the editor)\n";
+}
+
 int RunHostProgram(int argc, char** argv) {
+  CPictureLibraryScope library;
   try {
     CHostOptions options;
     std::string error;
@@ -289,7 +220,16 @@ int RunHostProgram(int argc, char** argv) {
       std::fputs(HostUsage().c_str(), stdout);
       return keExitWritten;
     }
+    if (!library.Start(argc > 0 ? argv[0] : "kelvane", error)) {
+      Complain(error);
+      return keExitFailure;
+    }
+    if (options.version) {
+      std::fputs(HostVersions().c_str(), stdout);
+      return keExitWritten;
+    }
     if (options.list) return ListFilters(options);
+    if (options.Batch()) return RunBatch(options);
     return RunFilterOnFile(options);
   } catch (const std::bad_alloc&) {
     Complain("out of memory");

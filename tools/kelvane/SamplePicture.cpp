@@ -13,8 +13,8 @@ double Mix(double a, double b, double t) { return a + (b - a) * t; }
 
 }  // namespace
 
-CPngPixels SamplePicture() {
-  CPngPixels pixels;
+CPicture SamplePicture() {
+  CPicture pixels;
   pixels.width = kSampleWidth;
   pixels.height = kSampleHeight;
   pixels.channels = 4;

@@ -3,10 +3,10 @@
 // can take away.
 #pragma once
 
-#include "tools/kelvane/PngFile.h"
+#include "tools/kelvane/PictureFile.h"
 
 inline constexpr int kSampleWidth = 320;
 inline constexpr int kSampleHeight = 240;
 
 // 8-bit RGBA, fully opaque; the same bytes on every call.
-CPngPixels SamplePicture();
+CPicture SamplePicture();

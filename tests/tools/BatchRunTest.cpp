@@ -1,0 +1,360 @@
+// Batches: which pictures a run takes and where their results go, how a
+// picture's process is started and judged, and whole batches run as a user
+// runs them.
+#include "tools/kelvane/BatchRun.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <vips/vips.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "KelvaneRun.h"
+#include "PngTestFiles.h"
+#include "PictureTestFiles.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A small RGB picture whose pixels depend on its size and `seed`.
+bool WritePicture(const fs::path& path, int width = 4, int height = 3, int seed = 0) {
+  std::vector<std::vector<uint8_t>> rows(static_cast<size_t>(height));
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      rows[static_cast<size_t>(y)].push_back(static_cast<uint8_t>(x * 40 + seed));
+      rows[static_cast<size_t>(y)].push_back(static_cast<uint8_t>(y * 30 + seed));
+      rows[static_cast<size_t>(y)].push_back(static_cast<uint8_t>(200 - x - y));
+    }
+  }
+  fs::create_directories(path.parent_path());
+  return WriteTestPng(path.string(), width, height, PNG_COLOR_TYPE_RGB, 8, rows);
+}
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void WriteAll(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Wait statuses as Linux encodes them.
+int ExitedWith(int code) { return code << 8; }
+int KilledBy(int signal) { return signal; }
+
+class BatchCollectTest : public CKelvaneFolderTest {
+ protected:
+  void SetUp() override {
+    CKelvaneFolderTest::SetUp();
+    ASSERT_EQ(VIPS_INIT("test_tools"), 0);
+    m_options.script = Path("s.txt");
+    m_options.outDir = Path("out");
+  }
+
+  // The pairs found, as paths inside the test folder, "input > output".
+  std::vector<std::string> Collected() {
+    std::vector<CBatchPicture> pictures;
+    std::string error;
+    EXPECT_TRUE(CollectBatch(m_options, pictures, error)) << error;
+    std::vector<std::string> pairs;
+    for (const CBatchPicture& picture : pictures) {
+      pairs.push_back(fs::path(picture.input).lexically_relative(m_dir).string() + " > " +
+                      fs::path(picture.output).lexically_relative(m_dir).string());
+    }
+    return pairs;
+  }
+
+  std::string Refusal() {
+    std::vector<CBatchPicture> pictures;
+    std::string error;
+    EXPECT_FALSE(CollectBatch(m_options, pictures, error));
+    return error;
+  }
+
+  CHostOptions m_options;
+};
+
+}  // namespace
+
+TEST_F(BatchCollectTest, FolderStandsForItsVisiblePicturesInOrder) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "b.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / ".hidden.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "sub" / "c.png"));
+  WriteAll(m_dir / "in" / "notes.png", "not a picture at all\n");
+  WriteAll(m_dir / "in" / "readme.txt", "hello\n");
+  m_options.inputs = {Path("in")};
+  EXPECT_EQ(Collected(), (std::vector<std::string>{"in/a.png > out/a.png", "in/b.png > out/b.png"}));
+}
+
+TEST_F(BatchCollectTest, RecursiveKeepsPathsInsideTheFolderAndPassesOverHiddenAndResultFolders) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "top.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "sub" / "deep" / "x.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / ".cache" / "y.png"));
+  // Results of an earlier run inside the folder are not pictures to run.
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "results" / "top.png"));
+  m_options.inputs = {Path("in")};
+  m_options.outDir = Path("in/results");
+  m_options.recursive = true;
+  EXPECT_EQ(Collected(), (std::vector<std::string>{"in/sub/deep/x.png > in/results/sub/deep/x.png",
+                                                   "in/top.png > in/results/top.png"}));
+}
+
+TEST_F(BatchCollectTest, NamedFilesAreTakenWhateverTheirKindAndNamedTwiceRunOnce) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png"));
+  WriteAll(m_dir / "notes.txt", "not a picture\n");
+  m_options.inputs = {Path("notes.txt"), Path("in"), Path("in/a.png"), Path("./in/a.png")};
+  m_options.format = "webp";
+  m_options.mask = true;  // the child writes the mask; the name stays
+  EXPECT_EQ(Collected(),
+            (std::vector<std::string>{"notes.txt > out/notes.webp", "in/a.png > out/a.webp"}));
+}
+
+TEST_F(BatchCollectTest, TwoPicturesForOneResultAreRefusedNamingBoth) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.jpg"));
+  m_options.inputs = {Path("in")};
+  const std::string error = Refusal();
+  EXPECT_NE(error.find("a.png"), std::string::npos) << error;
+  EXPECT_NE(error.find("a.jpg"), std::string::npos) << error;
+  EXPECT_NE(error.find(Path("out/a.png")), std::string::npos) << error;
+}
+
+TEST_F(BatchCollectTest, ResultThatWouldReplaceAPictureIsRefused) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png"));
+  m_options.inputs = {Path("in")};
+  m_options.outDir = Path("in/../in");
+  EXPECT_NE(Refusal().find("replace"), std::string::npos);
+}
+
+TEST_F(BatchCollectTest, MissingInputsAndStandardInputAreRefused) {
+  m_options.inputs = {Path("nowhere")};
+  EXPECT_NE(Refusal().find("nowhere"), std::string::npos);
+  m_options.inputs = {"-"};
+  EXPECT_FALSE(Refusal().empty());
+}
+
+TEST_F(BatchCollectTest, ResultIsCurrentOnlyWhenNewerThanItsPicture) {
+  const fs::path input = m_dir / "a.png";
+  const fs::path output = m_dir / "out.png";
+  ASSERT_TRUE(WritePicture(input));
+  EXPECT_FALSE(ResultIsCurrent(input, output));  // none yet
+  WriteAll(output, "result");
+  const fs::file_time_type changed = fs::last_write_time(input);
+  fs::last_write_time(output, changed + std::chrono::seconds(5));
+  EXPECT_TRUE(ResultIsCurrent(input, output));
+  fs::last_write_time(output, changed);
+  EXPECT_FALSE(ResultIsCurrent(input, output));
+  fs::last_write_time(output, changed - std::chrono::seconds(5));
+  EXPECT_FALSE(ResultIsCurrent(input, output));
+}
+
+TEST(BatchChildTest, ArgumentsCarryWhatEachPictureNeedsAndEndTheOptions) {
+  CHostOptions options;
+  options.script = "s.txt";
+  options.outDir = "out";
+  const CBatchPicture picture{"-odd.png", "out/-odd.png"};
+  EXPECT_EQ(ChildArguments(options, picture),
+            (std::vector<std::string>{"--script", "s.txt", "--", "-odd.png", "out/-odd.png"}));
+
+  options.pluginFolder = "mods";
+  options.presets = true;
+  options.planesAsFile = true;
+  options.mask = true;
+  options.flatten = true;
+  options.flattenColour = CFlattenColour{0x0A, 0xB0, 0xFF};
+  options.strip = true;
+  options.format = "webp";
+  options.jobs = 3;
+  options.skipExisting = true;
+  options.recursive = true;
+  EXPECT_EQ(ChildArguments(options, picture),
+            (std::vector<std::string>{"--script", "s.txt", "--plugins", "mods", "--presets",
+                                      "--planes-as-file", "--mask", "--flatten", "#0AB0FF",
+                                      "--strip", "--", "-odd.png", "out/-odd.png"}));
+}
+
+TEST(BatchChildTest, ProgressShowsCountsAndTheRateOnceAPictureHasRun) {
+  EXPECT_EQ(ProgressText(37, 200, 1, 37, 17.62), "37/200 done, 1 failed, 2.1 pictures/s");
+  EXPECT_EQ(ProgressText(5, 200, 0, 0, 3.0), "5/200 done, 0 failed");  // all skipped
+  EXPECT_EQ(ProgressText(0, 3, 0, 0, 0.0), "0/3 done, 0 failed");
+}
+
+TEST(BatchChildTest, FailureReasonIsTheLastWordsOrTheSignal) {
+  EXPECT_EQ(FailureReason(ExitedWith(0), "kelvane: a warning\n"), "");
+  EXPECT_EQ(FailureReason(ExitedWith(2), "kelvane: first\n\nkelvane: 'x.png' is damaged\n\n  \n"),
+            "'x.png' is damaged");
+  EXPECT_EQ(FailureReason(ExitedWith(1), "no prefix here\r\n"), "no prefix here");
+  EXPECT_EQ(FailureReason(ExitedWith(3), "\n \n"), "exit status 3");
+  EXPECT_EQ(FailureReason(KilledBy(SIGABRT), "kelvane: anything\n"),
+            std::string("crashed (") + strsignal(SIGABRT) + ")");
+  EXPECT_EQ(FailureReason(KilledBy(SIGSEGV), ""),
+            std::string("crashed (") + strsignal(SIGSEGV) + ")");
+}
+
+// Whole batches through the program.
+namespace {
+
+class BatchRunTest : public CKelvaneFolderTest {
+ protected:
+  void SetUp() override {
+    CKelvaneFolderTest::SetUp();
+    WriteText("s.txt", "ok\n");
+  }
+
+  // A batch with the filter that crashes on pictures 13 pixels wide.
+  CRun Batch(const std::string& arguments) const {
+    return Kelvane("--script s.txt --plugins '" + std::string(KELVANE_CRASHING_PLUGIN_DIR) +
+                   "' --out-dir out " + arguments);
+  }
+
+  // The reason the summary gives for `input`, or "" when it is not listed.
+  static std::string Reason(const CRun& run, const std::string& input) {
+    const size_t summary = run.output.find(" failed:\n");
+    const std::string entry = "\n  " + input + ": ";
+    const size_t at = summary == std::string::npos ? summary : run.output.find(entry, summary);
+    if (at == std::string::npos) return std::string();
+    const size_t begin = at + entry.size();
+    return run.output.substr(begin, run.output.find('\n', begin) - begin);
+  }
+
+  std::vector<uint8_t> Pixels(const std::string& name) const {
+    CPicture pixels;
+    std::string error;
+    EXPECT_TRUE(ReadPicture(Path(name), pixels, error)) << error;
+    return pixels.bytes;
+  }
+};
+
+}  // namespace
+
+TEST_F(BatchRunTest, CrashedAndDamagedPicturesFailAloneAndAreListed) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png", 4, 3, 1));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "b.png", 6, 5, 2));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "crash.png", 13, 4));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "z.png", 5, 5, 3));
+  ASSERT_TRUE(WritePicture(m_dir / "whole.png", 40, 40));
+  const std::string whole = ReadAll(m_dir / "whole.png");
+  WriteAll(m_dir / "in" / "cut.png", whole.substr(0, whole.size() / 2));
+  WriteText("bad.png", "this is text, not a picture\n");
+
+  const CRun run = Batch("--jobs 2 in bad.png");
+  EXPECT_EQ(run.status, 4) << run.output;
+  EXPECT_NE(run.output.find("3 written, 0 skipped, 3 failed"), std::string::npos) << run.output;
+  EXPECT_EQ(Reason(run, "in/crash.png"), "crashed (" + std::string(strsignal(SIGABRT)) + ")")
+      << run.output;
+  // The damaged files fail with the reason the program gives, which names them.
+  EXPECT_NE(Reason(run, "in/cut.png").find("cut.png"), std::string::npos) << run.output;
+  EXPECT_NE(Reason(run, "bad.png").find("bad.png"), std::string::npos) << run.output;
+
+  // The others are written, with the layer this filter hands back unchanged.
+  EXPECT_EQ(Pixels("out/a.png").size(), 4u * 3u * 4u);
+  EXPECT_EQ(Pixels("out/b.png").size(), 6u * 5u * 4u);
+  EXPECT_EQ(Pixels("out/z.png").size(), 5u * 5u * 4u);
+  EXPECT_FALSE(Exists("out/crash.png"));
+  EXPECT_FALSE(Exists("out/cut.png"));
+  EXPECT_FALSE(Exists("out/bad.png"));
+}
+
+TEST_F(BatchRunTest, SkipExistingResumesWhereTheBatchStopped) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "done.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "stale.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "new.png"));
+  const fs::file_time_type changed = fs::last_write_time(m_dir / "in" / "done.png");
+  WriteAll(m_dir / "out" / "done.png", "kept");
+  fs::last_write_time(m_dir / "out" / "done.png", changed + std::chrono::hours(1));
+  WriteAll(m_dir / "out" / "stale.png", "stale");
+  fs::last_write_time(m_dir / "out" / "stale.png", changed - std::chrono::hours(1));
+
+  CRun run = Batch("--skip-existing in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("2 written, 1 skipped, 0 failed"), std::string::npos) << run.output;
+  EXPECT_EQ(ReadAll(m_dir / "out" / "done.png"), "kept");
+  EXPECT_EQ(fs::last_write_time(m_dir / "out" / "done.png"), changed + std::chrono::hours(1));
+  EXPECT_EQ(Pixels("out/stale.png").size(), 4u * 3u * 4u);
+  EXPECT_EQ(Pixels("out/new.png").size(), 4u * 3u * 4u);
+
+  // Without it every result is written again.
+  run = Batch("in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Pixels("out/done.png").size(), 4u * 3u * 4u);
+}
+
+TEST_F(BatchRunTest, RecursiveKeepsPathsAndOddNamesReachTheirProcess) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "top.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "-dash.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "sub" / "deep" / "x y.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / ".hidden" / "h.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / ".dot.png"));
+  WriteText("in/readme.txt", "hello\n");
+
+  CRun run = Batch("in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(Exists("out/top.png"));
+  EXPECT_TRUE(Exists("out/-dash.png"));
+  EXPECT_FALSE(Exists("out/sub"));
+
+  run = Batch("--recursive in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_TRUE(Exists("out/sub/deep/x y.png"));
+  EXPECT_FALSE(Exists("out/.hidden"));
+  EXPECT_FALSE(Exists("out/.dot.png"));
+  EXPECT_FALSE(Exists("out/readme.png"));
+}
+
+TEST_F(BatchRunTest, UsageErrorsStopTheBatchBeforeAnythingRuns) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.jpg"));
+  CRun run = Batch("in");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("a.png"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("a.jpg"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("out"));
+
+  WriteText("blocker", "a file where the folder should be\n");
+  run = Kelvane("--script s.txt --plugins '" + std::string(KELVANE_CRASHING_PLUGIN_DIR) +
+                "' --out-dir blocker/out in/a.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("blocker/out"), std::string::npos) << run.output;
+
+  run = Kelvane("--script missing.txt --out-dir out in/a.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("missing.txt"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("out"));
+}
+
+// The real filter at work on pictures large enough for a run: the results do
+// not depend on how many run side by side.
+TEST_F(BatchRunTest, OneOrTwoJobsWriteTheSameFiles) {
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(WritePicture(m_dir / "in" / ("p" + std::to_string(i) + ".png"), 80, 72, 10 * i));
+  }
+  WriteText("s.txt", "background 2,2 70,2\nobject 40,60\napply\nset feathering 2\napply\nok\n");
+  CRun run = Kelvane("--script s.txt --out-dir one --jobs 1 in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = Kelvane("--script s.txt --out-dir two --jobs 2 in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  for (int i = 0; i < 3; ++i) {
+    const std::string name = "p" + std::to_string(i) + ".png";
+    const std::vector<uint8_t> one = Pixels("one/" + name);
+    EXPECT_EQ(one.size(), 80u * 72u * 4u);
+    EXPECT_EQ(one, Pixels("two/" + name)) << name;
+  }
+  run = Kelvane("--script s.txt --out-dir masks --mask --jobs 2 in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  CPicture mask;
+  std::string error;
+  ASSERT_TRUE(ReadPicture(Path("masks/p0.png"), mask, error)) << error;
+  EXPECT_EQ(mask.channels, 1);
+}

@@ -1,0 +1,476 @@
+#include "BatchRun.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vips/vips.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Complain(const std::string& text) {
+  std::fprintf(stderr, "kelvane: %s\n", text.c_str());
+  std::fflush(stderr);
+}
+
+std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+
+bool IsHidden(const fs::path& path) {
+  const std::string name = path.filename().string();
+  return !name.empty() && name[0] == '.';
+}
+
+bool IsPicture(const fs::path& path) {
+  const bool known = vips_foreign_find_load(path.c_str()) != nullptr;
+  // Sniffing a file that is not a picture leaves a message behind.
+  vips_error_clear();
+  return known;
+}
+
+fs::path Canonical(const fs::path& path) {
+  std::error_code failed;
+  fs::path canonical = fs::weakly_canonical(path, failed);
+  return failed ? fs::absolute(path).lexically_normal() : canonical;
+}
+
+// The pictures below `folder`, as paths inside it. The result folder is
+// passed over so that a second run does not take the first one's results as
+// pictures. Symbolic links to folders are not followed: they can loop.
+bool ListFolder(const fs::path& folder, const fs::path& inside, bool recursive,
+                const fs::path& resultFolder, std::vector<fs::path>& found, std::string& error) {
+  std::error_code failed;
+  std::vector<fs::directory_entry> entries;
+  for (fs::directory_iterator it(folder / inside, failed), end; !failed && it != end;
+       it.increment(failed)) {
+    if (!IsHidden(it->path())) entries.push_back(*it);
+  }
+  if (failed) {
+    // A batch that quietly leaves out a folder would look complete.
+    error = "cannot read the folder " + Quoted(folder / inside) + ": " + failed.message();
+    return false;
+  }
+  for (const fs::directory_entry& entry : entries) {
+    std::error_code unknown;
+    const fs::path name = inside / entry.path().filename();
+    if (entry.is_directory(unknown)) {
+      if (!recursive || entry.is_symlink(unknown) || Canonical(entry.path()) == resultFolder) {
+        continue;
+      }
+      if (!ListFolder(folder, name, recursive, resultFolder, found, error)) return false;
+    } else if (entry.is_regular_file(unknown) && IsPicture(entry.path())) {
+      found.push_back(name);
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictures,
+                  std::string& error) {
+  pictures.clear();
+  const fs::path outDir(options.outDir);
+  const fs::path resultFolder = Canonical(outDir);
+  const std::string ending = "." + OutputFormatOf(options, std::string());
+  std::set<fs::path> inputs;            // canonical
+  std::map<fs::path, size_t> byResult;  // canonical result -> picture
+
+  auto add = [&](const fs::path& input, const fs::path& inside) {
+    if (!inputs.insert(Canonical(input)).second) return true;  // named twice
+    fs::path name = inside.filename().stem();
+    name += ending;
+    const fs::path output = (outDir / inside.parent_path() / name).lexically_normal();
+    const auto [at, added] = byResult.emplace(Canonical(output), pictures.size());
+    if (!added) {
+      error = Quoted(pictures[at->second].input) + " and " + Quoted(input) +
+              " would both be written to " + Quoted(output);
+      return false;
+    }
+    pictures.push_back(CBatchPicture{input.string(), output.string()});
+    return true;
+  };
+
+  for (const std::string& named : options.inputs) {
+    if (named.empty() || named == kStandardStream) {
+      error = "a batch reads files and folders, not '" + named + "'";
+      return false;
+    }
+    const fs::path input(named);
+    std::error_code failed;
+    const fs::file_status status = fs::status(input, failed);
+    if (!fs::exists(status)) {
+      error = "cannot read " + Quoted(input) + ": " +
+              (failed ? failed.message() : std::string(std::strerror(ENOENT)));
+      return false;
+    }
+    if (!fs::is_directory(status)) {
+      if (!add(input, input.filename())) return false;
+      continue;
+    }
+    std::vector<fs::path> found;
+    if (!ListFolder(input, fs::path(), options.recursive, resultFolder, found, error)) {
+      return false;
+    }
+    std::sort(found.begin(), found.end());
+    for (const fs::path& inside : found) {
+      if (!add(input / inside, inside)) return false;
+    }
+  }
+
+  // A result written over a picture of the batch would destroy it.
+  for (const auto& [result, index] : byResult) {
+    if (inputs.count(result)) {
+      error = "the result of " + Quoted(pictures[index].input) + " would replace the picture " +
+              Quoted(pictures[index].output);
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ResultIsCurrent(const std::string& input, const std::string& output) {
+  std::error_code failed;
+  if (!fs::is_regular_file(output, failed)) return false;
+  const fs::file_time_type written = fs::last_write_time(output, failed);
+  if (failed) return false;
+  const fs::file_time_type changed = fs::last_write_time(input, failed);
+  return !failed && written > changed;
+}
+
+std::vector<std::string> ChildArguments(const CHostOptions& options,
+                                        const CBatchPicture& picture) {
+  std::vector<std::string> arguments{"--script", options.script};
+  if (!options.pluginFolder.empty()) {
+    arguments.push_back("--plugins");
+    arguments.push_back(options.pluginFolder);
+  }
+  if (options.presets) arguments.push_back("--presets");
+  if (options.planesAsFile) arguments.push_back("--planes-as-file");
+  if (options.mask) arguments.push_back("--mask");
+  if (options.flatten) {
+    char colour[8];
+    std::snprintf(colour, sizeof colour, "#%02X%02X%02X", options.flattenColour.red,
+                  options.flattenColour.green, options.flattenColour.blue);
+    arguments.push_back("--flatten");
+    arguments.push_back(colour);
+  }
+  if (options.strip) arguments.push_back("--strip");
+  // A picture whose name begins with '-' must not read as an option.
+  arguments.push_back("--");
+  arguments.push_back(picture.input);
+  arguments.push_back(picture.output);
+  return arguments;
+}
+
+std::string ProgressText(size_t done, size_t total, size_t failed, size_t ran, double seconds) {
+  char text[128];
+  int length = std::snprintf(text, sizeof text, "%zu/%zu done, %zu failed", done, total, failed);
+  if (ran > 0 && seconds > 0) {
+    std::snprintf(text + length, sizeof text - static_cast<size_t>(length), ", %.1f pictures/s",
+                  static_cast<double>(ran) / seconds);
+  }
+  return text;
+}
+
+std::string FailureReason(int waitStatus, const std::string& standardError) {
+  if (WIFSIGNALED(waitStatus)) {
+    return std::string("crashed (") + strsignal(WTERMSIG(waitStatus)) + ")";
+  }
+  if (WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == 0) return std::string();
+  constexpr std::string_view kPrefix = "kelvane: ";
+  constexpr const char* kSpace = " \t\r\n";
+  size_t end = standardError.size();
+  while (end > 0) {
+    const size_t newline = standardError.rfind('\n', end - 1);
+    const size_t start = newline == std::string::npos ? 0 : newline + 1;
+    std::string line = standardError.substr(start, end - start);
+    end = newline == std::string::npos ? 0 : newline;
+    const size_t first = line.find_first_not_of(kSpace);
+    if (first == std::string::npos) continue;
+    line = line.substr(first, line.find_last_not_of(kSpace) + 1 - first);
+    if (line.compare(0, kPrefix.size(), kPrefix) == 0) line.erase(0, kPrefix.size());
+    if (!line.empty()) return line;
+  }
+  return WIFEXITED(waitStatus) ? "exit status " + std::to_string(WEXITSTATUS(waitStatus))
+                               : std::string("ended abnormally");
+}
+
+namespace {
+
+using CClock = std::chrono::steady_clock;
+
+// Enough of a process's standard error to find its last words.
+constexpr size_t kKeptErrorBytes = 16 * 1024;
+
+struct CChild {
+  size_t picture = 0;
+  pid_t pid = -1;
+  int errorPipe = -1;  // read end; -1 once closed
+  bool ended = false;  // reaped
+  int status = 0;
+  std::string standardError;
+};
+
+class CBatchRunner {
+ public:
+  CBatchRunner(const CHostOptions& options, const std::vector<CBatchPicture>& pictures)
+      : m_options(options),
+        m_pictures(pictures),
+        m_terminal(isatty(STDERR_FILENO) == 1),
+        m_start(CClock::now()) {}
+
+  int Run();
+
+ private:
+  void Start(size_t picture);
+  void ReadFrom(CChild& child);
+  void Finish(CChild& child);
+  void Fail(size_t picture, const std::string& reason);
+  void ShowProgress(bool force);
+  void ClearProgress();
+
+  const CHostOptions& m_options;
+  const std::vector<CBatchPicture>& m_pictures;
+  const bool m_terminal;
+  const CClock::time_point m_start;
+  CClock::time_point m_shown{};
+  std::string m_countsShown;
+  bool m_progressOnScreen = false;
+  int m_null = -1;
+  std::vector<CChild> m_running;
+  std::vector<std::pair<size_t, std::string>> m_failures;
+  size_t m_written = 0;
+  size_t m_skipped = 0;
+};
+
+int CBatchRunner::Run() {
+  const long cores = sysconf(_SC_NPROCESSORS_ONLN);
+  const size_t jobs = m_options.jobs > 0 ? static_cast<size_t>(m_options.jobs)
+                                         : static_cast<size_t>(std::max(1L, cores));
+  // Children must stay ours to wait for, whatever the parent left us.
+  std::signal(SIGCHLD, SIG_DFL);
+  m_null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (m_null < 0) {
+    Complain(std::string("cannot open /dev/null: ") + std::strerror(errno));
+    return keExitFailure;
+  }
+
+  size_t next = 0;
+  ShowProgress(true);
+  while (next < m_pictures.size() || !m_running.empty()) {
+    while (m_running.size() < jobs && next < m_pictures.size()) Start(next++);
+    if (m_running.empty()) continue;
+
+    std::vector<pollfd> watched;
+    bool waitingForExit = false;
+    for (const CChild& child : m_running) {
+      if (child.errorPipe >= 0) {
+        watched.push_back(pollfd{child.errorPipe, POLLIN, 0});
+      } else {
+        waitingForExit = true;
+      }
+    }
+    // A closed pipe means the process is ending; it is reaped shortly after.
+    const int timeout = waitingForExit ? 10 : 250;
+    // Should poll itself fail, the children are still reaped on the next turns.
+    if (poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) usleep(10000);
+    for (CChild& child : m_running) {
+      if (child.errorPipe >= 0) ReadFrom(child);
+      if (waitpid(child.pid, &child.status, WNOHANG) == child.pid) child.ended = true;
+    }
+    for (auto it = m_running.begin(); it != m_running.end();) {
+      if (it->ended) {
+        Finish(*it);
+        it = m_running.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    ShowProgress(false);
+  }
+  close(m_null);
+
+  ClearProgress();
+  std::sort(m_failures.begin(), m_failures.end());
+  std::fprintf(stderr, "kelvane: %zu written, %zu skipped, %zu failed%s\n", m_written, m_skipped,
+               m_failures.size(), m_failures.empty() ? "" : ":");
+  for (const auto& [picture, reason] : m_failures) {
+    std::fprintf(stderr, "  %s: %s\n", m_pictures[picture].input.c_str(), reason.c_str());
+  }
+  std::fflush(stderr);
+  return m_failures.empty() ? keExitWritten : keExitSomeFailed;
+}
+
+void CBatchRunner::Start(size_t picture) {
+  const CBatchPicture& item = m_pictures[picture];
+  if (m_options.skipExisting && ResultIsCurrent(item.input, item.output)) {
+    ++m_skipped;
+    return;
+  }
+  std::error_code failed;
+  const fs::path folder = fs::path(item.output).parent_path();
+  if (!folder.empty()) fs::create_directories(folder, failed);
+  if (failed) {
+    Fail(picture, "cannot create the folder " + Quoted(folder) + ": " + failed.message());
+    return;
+  }
+  // Everything the child needs is made before fork: after it, only calls
+  // that are safe in a copy of a threaded process.
+  std::vector<std::string> arguments = ChildArguments(m_options, item);
+  arguments.insert(arguments.begin(), "kelvane");
+  std::vector<char*> argv;
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    Fail(picture, std::string("cannot start: ") + std::strerror(errno));
+    return;
+  }
+  const pid_t pid = fork();
+  if (pid < 0) {
+    const int why = errno;
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    Fail(picture, std::string("cannot start: ") + std::strerror(why));
+    return;
+  }
+  if (pid == 0) {
+    // Children share no terminal input, and their output is not wanted.
+    dup2(m_null, STDIN_FILENO);
+    dup2(m_null, STDOUT_FILENO);
+    dup2(pipeEnds[1], STDERR_FILENO);
+    execv("/proc/self/exe", argv.data());
+    static const char kMessage[] = "kelvane: cannot start the program again\n";
+    [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
+    _exit(127);
+  }
+  close(pipeEnds[1]);
+  fcntl(pipeEnds[0], F_SETFL, fcntl(pipeEnds[0], F_GETFL) | O_NONBLOCK);
+  CChild child;
+  child.picture = picture;
+  child.pid = pid;
+  child.errorPipe = pipeEnds[0];
+  m_running.push_back(std::move(child));
+}
+
+void CBatchRunner::ReadFrom(CChild& child) {
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(child.errorPipe, buffer, sizeof buffer);
+    if (n > 0) {
+      child.standardError.append(buffer, static_cast<size_t>(n));
+      if (child.standardError.size() > 4 * kKeptErrorBytes) {
+        child.standardError.erase(0, child.standardError.size() - kKeptErrorBytes);
+      }
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // more may come
+    // The end of the stream, or a pipe that cannot be read any more.
+    close(child.errorPipe);
+    child.errorPipe = -1;
+    return;
+  }
+}
+
+void CBatchRunner::Finish(CChild& child) {
+  // What the process wrote before it ended is still in the pipe; a process
+  // it left behind holding the pipe is not waited for.
+  if (child.errorPipe >= 0) {
+    ReadFrom(child);
+    if (child.errorPipe >= 0) close(child.errorPipe);
+    child.errorPipe = -1;
+  }
+  std::string reason = FailureReason(child.status, child.standardError);
+  if (reason.empty()) {
+    std::error_code failed;
+    if (fs::is_regular_file(m_pictures[child.picture].output, failed)) {
+      ++m_written;
+      return;
+    }
+    reason = "ended without writing its result";
+  }
+  Fail(child.picture, reason);
+}
+
+void CBatchRunner::Fail(size_t picture, const std::string& reason) {
+  m_failures.emplace_back(picture, reason);
+  // Failures are said as they happen, so a long batch shows them before its end.
+  ClearProgress();
+  std::fprintf(stderr, "kelvane: %s: %s\n", m_pictures[picture].input.c_str(), reason.c_str());
+  std::fflush(stderr);
+  ShowProgress(true);
+}
+
+void CBatchRunner::ShowProgress(bool force) {
+  if (!m_terminal) return;
+  const CClock::time_point now = CClock::now();
+  const size_t failed = m_failures.size();
+  const size_t done = m_written + m_skipped + failed;
+  const std::string counts = ProgressText(done, m_pictures.size(), failed, 0, 0);
+  // The rate changes all the time; once a second is enough to see it move.
+  if (!force && counts == m_countsShown && now - m_shown < std::chrono::seconds(1)) return;
+  const double seconds = std::chrono::duration<double>(now - m_start).count();
+  const std::string text =
+      ProgressText(done, m_pictures.size(), failed, m_written + failed, seconds);
+  std::fprintf(stderr, "\r%s\033[K", text.c_str());
+  std::fflush(stderr);
+  m_countsShown = counts;
+  m_shown = now;
+  m_progressOnScreen = true;
+}
+
+void CBatchRunner::ClearProgress() {
+  if (!m_progressOnScreen) return;
+  std::fputs("\r\033[K", stderr);
+  m_progressOnScreen = false;
+  m_countsShown.clear();
+}
+
+}  // namespace
+
+int RunBatch(const CHostOptions& options) {
+  std::string error;
+  if (options.script.empty()) {
+    Complain("a batch needs a session script (--script FILE)");
+    return keExitUsage;
+  }
+  // One unreadable script would fail every picture the same way.
+  if (access(options.script.c_str(), R_OK) != 0) {
+    Complain("cannot read " + Quoted(options.script) + ": " + std::strerror(errno));
+    return keExitUsage;
+  }
+  std::vector<CBatchPicture> pictures;
+  if (!CollectBatch(options, pictures, error)) {
+    Complain(error);
+    return keExitUsage;
+  }
+  std::error_code failed;
+  fs::create_directories(options.outDir, failed);
+  if (failed || !fs::is_directory(options.outDir)) {
+    Complain("cannot create the folder " + Quoted(options.outDir) + ": " +
+             (failed ? failed.message() : std::string("a file is in the way")));
+    return keExitUsage;
+  }
+  if (pictures.empty()) {
+    Complain("no pictures in " + (options.inputs.size() == 1 ? Quoted(options.inputs[0])
+                                                             : std::string("the inputs")));
+    return keExitWritten;
+  }
+  return CBatchRunner(options, pictures).Run();
+}

@@ -1,0 +1,42 @@
+// Many pictures through one session script, each in a process of its own so
+// that a picture that fails or crashes never stops the others.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "tools/kelvane/HostOptions.h"
+
+struct CBatchPicture {
+  std::string input;   // as named, or the folder named joined with the path inside it
+  std::string output;  // DIR/<path inside the folder><name>.<ext>
+};
+
+// The pictures of `options.inputs`, in the order the inputs are named and,
+// inside a folder, sorted by their path in it. A folder stands for the files
+// libvips can read in it (hidden ones skipped; below it with `recursive`); a
+// file named is taken whatever its kind. False, with the reason, when an
+// input is missing, two pictures would be written to one result, or a result
+// would replace its own input. Needs libvips started.
+bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictures,
+                  std::string& error);
+
+// True when `output` exists and was modified after `input`: a run that
+// stopped part way resumes where it stopped.
+bool ResultIsCurrent(const std::string& input, const std::string& output);
+
+// The command line of the process that runs one picture, after the program's
+// own name.
+std::vector<std::string> ChildArguments(const CHostOptions& options,
+                                        const CBatchPicture& picture);
+
+// "37/200 done, 1 failed, 2.1 pictures/s"; the rate only once a picture has run.
+std::string ProgressText(size_t done, size_t total, size_t failed, size_t ran, double seconds);
+
+// Why a picture's process failed, from its wait status and what it wrote to
+// standard error; empty when it succeeded.
+std::string FailureReason(int waitStatus, const std::string& standardError);
+
+// The whole batch; returns the program's exit status. Needs libvips started.
+int RunBatch(const CHostOptions& options);

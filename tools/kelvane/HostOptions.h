@@ -1,0 +1,74 @@
+// The command line of the host program.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum : int {
+  keExitWritten = 0,    // the result was written
+  keExitFailure = 1,    // anything else
+  keExitUsage = 2,      // a usage error, an unreadable input, an unwritable output
+                        // or a script error
+  keExitNoResult = 3,   // the filter ended without a result
+  keExitSomeFailed = 4, // a batch in which some pictures failed
+};
+
+// The name standing for standard input (as INPUT) or output (as OUTPUT).
+inline constexpr const char* kStandardStream = "-";
+
+struct CFlattenColour {
+  uint8_t red = 255;
+  uint8_t green = 255;
+  uint8_t blue = 255;
+  bool operator==(const CFlattenColour&) const = default;
+};
+
+struct CHostOptions {
+  bool help = false;
+  bool version = false;
+  bool list = false;
+  bool planesAsFile = false;
+  bool demo = false;         // the built-in session on the sample picture
+  bool presets = false;      // the editor shows its preset row
+  std::string script;        // a session script to replay instead of the editor
+  std::string pluginFolder;  // empty: the default folders
+
+  // One picture: INPUT and OUTPUT ("-" for the standard streams).
+  std::string input;   // empty: the sample picture
+  std::string output;  // empty: derived from the input's name
+
+  // What is written.
+  std::string format;  // output ending without the dot from --format; empty: not given
+  bool flatten = false;  // composite over `flattenColour`, no alpha
+  CFlattenColour flattenColour;
+  bool mask = false;   // the matte alone, one grey channel
+  bool strip = false;  // no EXIF or XMP in the output
+
+  // A batch: --out-dir with the pictures and folders named.
+  std::string outDir;
+  std::vector<std::string> inputs;
+  bool recursive = false;
+  int jobs = 0;  // pictures side by side; 0: one per core
+  bool skipExisting = false;
+
+  bool Batch() const { return !outDir.empty(); }
+};
+
+// False, with the reason, for a command line that does not make sense.
+bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& options,
+                      std::string& error);
+
+// "white", "black" or "#RRGGBB".
+bool ParseFlattenColour(const std::string& text, CFlattenColour& colour);
+
+// The ending of the file written: --format, else OUTPUT's ending (lower
+// case, without the dot), else png.
+std::string OutputFormatOf(const CHostOptions& options, const std::string& output);
+
+// Where the result goes when no output is named: beside the input, as
+// `<input name>.kelvane.<format>` (`.mask.` with --mask); `sample.kelvane.png`
+// in the current folder for the sample; standard output for standard input.
+std::string DefaultOutputPath(const CHostOptions& options);
+
+std::string HostUsage();

@@ -1,0 +1,467 @@
+#include "PictureFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vips/vips.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "platform/VirtualMemory.h"
+#include "tools/kelvane/Orientation.h"
+#include "tools/kelvane/PictureLimits.h"
+
+namespace {
+
+struct CUnref {
+  void operator()(void* object) const {
+    if (object) g_object_unref(object);
+  }
+};
+using CImage = std::unique_ptr<VipsImage, CUnref>;
+using CSource = std::unique_ptr<VipsSource, CUnref>;
+using CTarget = std::unique_ptr<VipsTarget, CUnref>;
+
+std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+std::string NameForReading(const std::string& path) {
+  return path == "-" ? std::string("standard input") : Quoted(path);
+}
+
+// The library's first complaint, on one line; the buffer is emptied so that
+// the next failure is not blamed on this one.
+std::string TakeLibraryError() {
+  std::string text = vips_error_buffer();
+  vips_error_clear();
+  const size_t end = text.find('\n');
+  if (end != std::string::npos) text.resize(end);
+  return text.empty() ? std::string("unknown reason") : text;
+}
+
+std::vector<uint8_t> BlobOf(VipsImage* image, const char* name) {
+  const void* data = nullptr;
+  size_t length = 0;
+  if (vips_image_get_typeof(image, name) == 0 ||
+      vips_image_get_blob(image, name, &data, &length) != 0 || !data) {
+    vips_error_clear();
+    return {};
+  }
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  return std::vector<uint8_t>(bytes, bytes + length);
+}
+
+// libpng stops at the last row and never looks for the end chunk, so a PNG
+// file cut off after its pixels would pass as whole: its end is checked here.
+bool PngFileEndsWhole(const std::string& path) {
+  static constexpr uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  // Some writers leave bytes after the end chunk; a tail is searched.
+  constexpr long kTail = 64 * 1024;
+  std::vector<uint8_t> tail(kTail);
+  size_t got = 0;
+  if (std::fseek(file, -kTail, SEEK_END) != 0) std::rewind(file);
+  got = std::fread(tail.data(), 1, tail.size(), file);
+  std::fclose(file);
+  return std::search(tail.begin(), tail.begin() + static_cast<ptrdiff_t>(got), std::begin(kEnd),
+                     std::end(kEnd)) != tail.begin() + static_cast<ptrdiff_t>(got);
+}
+
+// Turns anything that is not 8- or 16-bit grey or RGB into 8-bit sRGB (or
+// grey): CMYK through its own profile or a generic one, Lab and friends
+// through the library's colour maths, other sample types by clipping.
+bool ToGreyOrRgb(CImage& image, std::string& error) {
+  VipsImage* in = image.get();
+  const VipsInterpretation kind = vips_image_get_interpretation(in);
+  VipsImage* out = nullptr;
+  if (kind == VIPS_INTERPRETATION_CMYK) {
+    if (vips_icc_transform(in, &out, "srgb", "input_profile", "cmyk", "embedded", TRUE, "depth",
+                           8, nullptr) != 0) {
+      error = TakeLibraryError();
+      return false;
+    }
+    image.reset(out);
+    return true;
+  }
+  const VipsBandFormat format = vips_image_get_format(in);
+  const bool plain = kind == VIPS_INTERPRETATION_B_W || kind == VIPS_INTERPRETATION_GREY16 ||
+                     kind == VIPS_INTERPRETATION_sRGB || kind == VIPS_INTERPRETATION_RGB16 ||
+                     kind == VIPS_INTERPRETATION_MULTIBAND;
+  if (plain && (format == VIPS_FORMAT_UCHAR || format == VIPS_FORMAT_USHORT)) return true;
+  if (!plain && vips_colourspace_issupported(in)) {
+    const VipsInterpretation target =
+        in->Bands <= 2 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB;
+    if (vips_colourspace(in, &out, target, nullptr) != 0) {
+      error = TakeLibraryError();
+      return false;
+    }
+    image.reset(out);
+    in = out;
+  }
+  const VipsBandFormat now = vips_image_get_format(in);
+  if (now != VIPS_FORMAT_UCHAR && now != VIPS_FORMAT_USHORT) {
+    if (vips_cast_uchar(in, &out, nullptr) != 0) {
+      error = TakeLibraryError();
+      return false;
+    }
+    image.reset(out);
+  }
+  return true;
+}
+
+// 16-bit samples to the nearest 8-bit value: round(v / 257), exactly.
+inline uint8_t NearestEightBit(uint16_t value) {
+  return static_cast<uint8_t>((static_cast<uint32_t>(value) * 255u + 32895u) >> 16);
+}
+
+// Pulls the pixels top to bottom a band of rows at a time into `bytes`. The
+// whole picture is reserved as address space only, and pages are touched as
+// decoded rows arrive, so a header that promises more than the file holds
+// costs no memory.
+bool PullRows(VipsImage* image, int channels, std::vector<uint8_t>& bytes, std::string& error) {
+  const int width = image->Xsize;
+  const int height = image->Ysize;
+  const bool sixteen = vips_image_get_format(image) == VIPS_FORMAT_USHORT;
+  const int bands = image->Bands;
+  const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(channels);
+  bytes.reserve(rowBytes * static_cast<size_t>(height));
+  std::unique_ptr<VipsRegion, CUnref> region(vips_region_new(image));
+  constexpr int kBandRows = 64;
+  for (int top = 0; top < height; top += kBandRows) {
+    const int rows = std::min(kBandRows, height - top);
+    VipsRect rect{0, top, width, rows};
+    if (vips_region_prepare(region.get(), &rect) != 0) {
+      error = TakeLibraryError();
+      return false;
+    }
+    const size_t start = bytes.size();
+    PrefaultForWriting(bytes.data() + start, rowBytes * static_cast<size_t>(rows));
+    bytes.resize(start + rowBytes * static_cast<size_t>(rows));
+    uint8_t* to = bytes.data() + start;
+    for (int y = top; y < top + rows; ++y) {
+      const VipsPel* from = VIPS_REGION_ADDR(region.get(), 0, y);
+      if (!sixteen && bands == channels) {
+        std::memcpy(to, from, rowBytes);
+        to += rowBytes;
+        continue;
+      }
+      for (int x = 0; x < width; ++x) {
+        for (int c = 0; c < channels; ++c) {
+          const size_t at = static_cast<size_t>(x) * static_cast<size_t>(bands) +
+                            static_cast<size_t>(c);
+          *to++ = sixteen ? NearestEightBit(reinterpret_cast<const uint16_t*>(from)[at]) : from[at];
+        }
+      }
+    }
+  }
+  return true;
+}
+
+bool RefuseOversized(const std::string& name, int width, int height, std::string& error) {
+  const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+  if (width > kMaxPictureSide || height > kMaxPictureSide) {
+    error = name + " is " + size + "; the largest side the filter takes is " +
+            std::to_string(kMaxPictureSide);
+    return true;
+  }
+  const uint64_t need = EstimatedPeakBytes(width, height);
+  const uint64_t have = MemoryForPictures();
+  if (need > have) {
+    error = name + " is " + size + "; working on it would need about " + HumanBytes(need) +
+            " of memory, and " + HumanBytes(have) + " is all there is";
+    return true;
+  }
+  return false;
+}
+
+struct COutputFormat {
+  const char* ending;
+  bool alpha;        // keeps transparency
+  const char* saver; // the library's operation
+  int heifCompression;
+};
+
+constexpr COutputFormat kOutputFormats[] = {
+    {"png", true, "pngsave_target", 0},
+    {"tif", true, "tiffsave_target", 0},
+    {"tiff", true, "tiffsave_target", 0},
+    {"webp", true, "webpsave_target", 0},
+    {"avif", true, "heifsave_target", VIPS_FOREIGN_HEIF_COMPRESSION_AV1},
+    {"heic", true, "heifsave_target", VIPS_FOREIGN_HEIF_COMPRESSION_HEVC},
+    {"jxl", true, "jxlsave_target", 0},
+    {"jpg", false, "jpegsave_target", 0},
+    {"jpeg", false, "jpegsave_target", 0},
+};
+
+const COutputFormat* FindOutputFormat(const std::string& ending) {
+  for (const COutputFormat& format : kOutputFormats) {
+    if (ending == format.ending) return &format;
+  }
+  return nullptr;
+}
+
+std::string WrittenEndings() {
+  std::string list;
+  for (const COutputFormat& format : kOutputFormats) {
+    if (!format.alpha) continue;
+    list += (list.empty() ? "" : ", ") + std::string(format.ending);
+  }
+  return list;
+}
+
+int Save(VipsImage* image, VipsTarget* target, const COutputFormat& format) {
+  const std::string ending = format.ending;
+  if (ending == "png") {
+    // Speed first: the fastest deflate level after one cheap filter still
+    // packs flat backgrounds and cleared alpha well.
+    return vips_pngsave_target(image, target, "compression", 1, "filter",
+                               VIPS_FOREIGN_PNG_FILTER_SUB, nullptr);
+  }
+  if (ending == "tif" || ending == "tiff") {
+    return vips_tiffsave_target(image, target, "compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE,
+                                "predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL, nullptr);
+  }
+  if (ending == "webp") return vips_webpsave_target(image, target, "lossless", TRUE, nullptr);
+  if (ending == "avif" || ending == "heic") {
+    return vips_heifsave_target(image, target, "compression", format.heifCompression, "lossless",
+                                TRUE, nullptr);
+  }
+  if (ending == "jxl") return vips_jxlsave_target(image, target, "lossless", TRUE, nullptr);
+  return vips_jpegsave_target(image, target, "Q", 92, nullptr);
+}
+
+// Savers that exist may still lack an encoder (AV1, HEVC): one tiny picture
+// tells, once per format.
+bool CanSave(const COutputFormat& format) {
+  if (!vips_type_find("VipsOperation", format.saver)) return false;
+  if (format.heifCompression == 0) return true;
+  uint8_t pixels[16 * 16 * 4] = {};
+  CImage image(vips_image_new_from_memory(pixels, sizeof pixels, 16, 16, 4, VIPS_FORMAT_UCHAR));
+  CTarget target(vips_target_new_to_memory());
+  const bool saved = image && target && Save(image.get(), target.get(), format) == 0;
+  vips_error_clear();
+  return saved;
+}
+
+// A profile must describe the pixels it travels with: a grey profile on RGB
+// pixels (a grey photo becomes an RGB layer) would be wrong, so it is left out.
+bool ProfileFits(const std::vector<uint8_t>& icc, int channels) {
+  if (icc.size() < 20) return false;
+  const std::string space(reinterpret_cast<const char*>(icc.data()) + 16, 4);
+  return channels <= 2 ? space == "GRAY" : space == "RGB ";
+}
+
+bool WriteToTarget(VipsImage* image, int descriptor, const COutputFormat& format,
+                   std::string& reason) {
+  CTarget target(vips_target_new_to_descriptor(descriptor));
+  if (!target || Save(image, target.get(), format) != 0 || vips_target_end(target.get()) != 0) {
+    reason = TakeLibraryError();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool StartPictureLibrary(const char* programName, std::string& error) {
+  if (vips_init(programName) != 0) {
+    error = "cannot start libvips: " + TakeLibraryError();
+    return false;
+  }
+  // Each picture is read once; a cache would only hold memory and files open.
+  vips_cache_set_max(0);
+  // A failure is reported once, as the error of the read or write; the
+  // library's running commentary on it would only repeat it in pieces.
+  g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING,
+                    [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+  return true;
+}
+
+std::string PictureLibraryVersion() { return vips_version_string(); }
+
+bool IsPictureFile(const std::string& path) {
+  const bool known = vips_foreign_find_load(path.c_str()) != nullptr;
+  vips_error_clear();
+  return known;
+}
+
+bool ReadPicture(const std::string& path, CPicture& picture, std::string& error) {
+  picture = CPicture();
+  const std::string name = NameForReading(path);
+  const std::string damaged = name + " is a damaged or truncated picture (";
+  CImage image;
+  CSource source;
+  if (path == "-") {
+    source.reset(vips_source_new_from_descriptor(STDIN_FILENO));
+    if (!source || !vips_foreign_find_load_source(source.get())) {
+      vips_error_clear();
+      error = name + " is not a picture this program can read";
+      return false;
+    }
+    image.reset(vips_image_new_from_source(source.get(), "", "access", VIPS_ACCESS_SEQUENTIAL,
+                                           "fail_on", VIPS_FAIL_ON_ERROR, nullptr));
+  } else {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0 || access(path.c_str(), R_OK) != 0) {
+      error = "cannot read " + name + ": " + std::strerror(errno);
+      return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+      error = "cannot read " + name + ": not a regular file";
+      return false;
+    }
+    const char* loader = vips_foreign_find_load(path.c_str());
+    vips_error_clear();
+    if (!loader) {
+      error = name + " is not a picture this program can read";
+      return false;
+    }
+    if (std::strcmp(loader, "VipsForeignLoadPngFile") == 0 && !PngFileEndsWhole(path)) {
+      error = damaged + "the file ends before its end chunk)";
+      return false;
+    }
+    image.reset(vips_image_new_from_file(path.c_str(), "access", VIPS_ACCESS_SEQUENTIAL,
+                                         "fail_on", VIPS_FAIL_ON_ERROR, nullptr));
+  }
+  if (!image) {
+    error = damaged + TakeLibraryError() + ")";
+    return false;
+  }
+  // Only the header has been read so far.
+  if (RefuseOversized(name, image->Xsize, image->Ysize, error)) return false;
+  const int orientation = vips_image_get_orientation(image.get());
+  std::string reason;
+  if (!ToGreyOrRgb(image, reason)) {
+    error = name + " cannot be turned into RGB (" + reason + ")";
+    return false;
+  }
+  const int channels = std::min(image->Bands, 4);
+  std::vector<uint8_t> bytes;
+  if (!PullRows(image.get(), channels, bytes, reason)) {
+    error = damaged + reason + ")";
+    return false;
+  }
+  picture.width = image->Xsize;
+  picture.height = image->Ysize;
+  picture.channels = channels;
+  picture.bytes = std::move(bytes);
+  picture.metadata.icc = BlobOf(image.get(), VIPS_META_ICC_NAME);
+  picture.metadata.exif = BlobOf(image.get(), VIPS_META_EXIF_NAME);
+  picture.metadata.xmp = BlobOf(image.get(), VIPS_META_XMP_NAME);
+  ApplyOrientation(picture, orientation);
+  return true;
+}
+
+bool CheckOutputFormat(const std::string& path, const std::string& format, bool needsAlpha,
+                       std::string& error) {
+  const std::string name = path == "-" ? std::string("standard output") : Quoted(path);
+  const COutputFormat* found = FindOutputFormat(format);
+  if (!found) {
+    error = "cannot write " + name + ": ." + format + " is not a format this program writes (" +
+            WrittenEndings() + "; jpg and jpeg with --flatten or --mask)";
+    return false;
+  }
+  if (needsAlpha && !found->alpha) {
+    error = "cannot write " + name + ": ." + format +
+            " has no transparency; add --flatten COLOUR to composite the cut-out over a colour, "
+            "or choose ." + WrittenEndings();
+    return false;
+  }
+  if (!CanSave(*found)) {
+    error = "cannot write " + name + ": this build of libvips does not save ." + format +
+            " files";
+    return false;
+  }
+  return true;
+}
+
+bool WritePicture(const std::string& path, const std::string& format, const CPicture& picture,
+                  bool strip, std::string& error) {
+  const bool standard = path == "-";
+  const std::string cannot =
+      "cannot write " + (standard ? std::string("standard output") : Quoted(path)) + ": ";
+  const COutputFormat* found = FindOutputFormat(format);
+  if (!found) {
+    error = cannot + "unknown format ." + format;
+    return false;
+  }
+  if (picture.width <= 0 || picture.height <= 0) {
+    error = cannot + "the image is empty";
+    return false;
+  }
+  CImage wrapped(vips_image_new_from_memory(picture.bytes.data(), picture.bytes.size(),
+                                            picture.width, picture.height, picture.channels,
+                                            VIPS_FORMAT_UCHAR));
+  VipsImage* described = nullptr;
+  if (!wrapped ||
+      vips_copy(wrapped.get(), &described, "interpretation",
+                picture.channels <= 2 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB,
+                nullptr) != 0) {
+    error = cannot + TakeLibraryError();
+    return false;
+  }
+  CImage image(described);
+  const CPictureMetadata& metadata = picture.metadata;
+  if (ProfileFits(metadata.icc, picture.channels)) {
+    vips_image_set_blob_copy(image.get(), VIPS_META_ICC_NAME, metadata.icc.data(),
+                             metadata.icc.size());
+  }
+  if (!strip) {
+    if (!metadata.exif.empty()) {
+      vips_image_set_blob_copy(image.get(), VIPS_META_EXIF_NAME, metadata.exif.data(),
+                               metadata.exif.size());
+    }
+    if (!metadata.xmp.empty()) {
+      vips_image_set_blob_copy(image.get(), VIPS_META_XMP_NAME, metadata.xmp.data(),
+                               metadata.xmp.size());
+    }
+  }
+  // The pixels are upright now; the saved EXIF says so.
+  vips_image_set_int(image.get(), VIPS_META_ORIENTATION, 1);
+
+  std::string reason;
+  if (standard) {
+    if (!WriteToTarget(image.get(), STDOUT_FILENO, *found, reason)) {
+      error = cannot + reason;
+      return false;
+    }
+    return true;
+  }
+  namespace fs = std::filesystem;
+  const fs::path target(path);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  // Beside the target, so the rename stays within one file system.
+  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) {
+    error = cannot + std::strerror(errno);
+    return false;
+  }
+  bool written = WriteToTarget(image.get(), fd, *found, reason);
+  if (!written) {
+    error = cannot + reason;
+  } else if (fsync(fd) != 0) {
+    error = cannot + std::strerror(errno);
+    written = false;
+  } else {
+    // mkstemp's private mode would outlive the rename; take the usual one.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+  }
+  if (close(fd) != 0 && written) {
+    error = cannot + std::strerror(errno);
+    written = false;
+  }
+  if (written && std::rename(temporary.c_str(), path.c_str()) != 0) {
+    error = cannot + std::strerror(errno);
+    written = false;
+  }
+  if (!written) unlink(temporary.c_str());
+  return written;
+}

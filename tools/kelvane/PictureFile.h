@@ -1,0 +1,54 @@
+// Reading and writing picture files for the host program, through libvips.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// What travels from the input to the output beside the pixels.
+struct CPictureMetadata {
+  std::vector<uint8_t> icc;   // the colour profile the pixels are in
+  std::vector<uint8_t> exif;  // as the file held it; the orientation is reset when written
+  std::vector<uint8_t> xmp;
+};
+
+// Pixels at 8 bits per channel: 1 grey, 2 grey+alpha, 3 RGB, 4 RGBA,
+// interleaved, rows top-down without padding, upright.
+struct CPicture {
+  int width = 0;
+  int height = 0;
+  int channels = 0;
+  std::vector<uint8_t> bytes;
+  CPictureMetadata metadata;
+};
+
+// The largest side the host accepts: its record holds 16-bit sizes.
+inline constexpr int kMaxPictureSide = 32767;
+
+// Starts the library once per process; false with the reason when it cannot.
+bool StartPictureLibrary(const char* programName, std::string& error);
+std::string PictureLibraryVersion();
+
+// Whether the library recognises the file as a picture it can read.
+bool IsPictureFile(const std::string& path);
+
+// Reads the first page or frame of any format the library loads, "-" being
+// standard input: the EXIF orientation applied, CMYK turned into sRGB,
+// 16-bit channels rounded to the nearest 8-bit value. A picture larger than
+// the filter or this machine's memory can take is refused from its header,
+// before any pixel is decoded. On failure `error` names the file and says
+// what is wrong with it.
+bool ReadPicture(const std::string& path, CPicture& picture, std::string& error);
+
+// Whether `format` (an ending without the dot, lower case) can be written by
+// this build, and whether it keeps transparency. False, with a message
+// naming `path`, for an ending the program does not write.
+bool CheckOutputFormat(const std::string& path, const std::string& format, bool needsAlpha,
+                       std::string& error);
+
+// Writes 1, 3 or 4 channels in `format`, "-" being standard output. A file is
+// written under a temporary name beside `path` and renamed into place, so a
+// failure leaves any existing file as it was and no partial file behind.
+// With `strip` no EXIF or XMP is written; the colour profile always is.
+bool WritePicture(const std::string& path, const std::string& format, const CPicture& picture,
+                  bool strip, std::string& error);
