@@ -109,6 +109,7 @@ TEST(HostOptions, TheResultGoesBesideTheInputInTheFormatAsked) {
   // The name decides; --format only where no name does.
   options = CHostOptions();
   EXPECT_EQ(OutputFormatOf(options, "out.TIF"), "tif");
+  EXPECT_EQ(OutputFormatOf(options, "folder.d/out"), "");
   EXPECT_EQ(OutputFormatOf(options, "-"), "png");
   options.format = "jxl";
   EXPECT_EQ(OutputFormatOf(options, "-"), "jxl");

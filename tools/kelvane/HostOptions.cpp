@@ -263,10 +263,8 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
 }
 
 std::string OutputFormatOf(const CHostOptions& options, const std::string& output) {
-  if (!output.empty() && output != kStandardStream) {
-    const std::string ending = EndingOf(output);
-    if (!ending.empty()) return ending;
-  }
+  // A named file is written in the format its name says, or not at all.
+  if (!output.empty() && output != kStandardStream) return EndingOf(output);
   return options.format.empty() ? "png" : options.format;
 }
 

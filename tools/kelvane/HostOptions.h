@@ -62,8 +62,9 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
 // "white", "black" or "#RRGGBB".
 bool ParseFlattenColour(const std::string& text, CFlattenColour& colour);
 
-// The ending of the file written: --format, else OUTPUT's ending (lower
-// case, without the dot), else png.
+// The format of the file written, as an ending without the dot: a named
+// file's own ending (lower case; empty when it has none), else --format,
+// else png.
 std::string OutputFormatOf(const CHostOptions& options, const std::string& output);
 
 // Where the result goes when no output is named: beside the input, as

@@ -74,16 +74,15 @@ int ListFilters(const CHostOptions& options) {
 // Everything that can be known wrong about the output is said before the
 // picture is read and the editor opens.
 bool CheckOutput(const CHostOptions& options, const std::string& output, std::string& error) {
-  const bool needsAlpha = !options.flatten && !options.mask;
-  if (!CheckOutputFormat(output, OutputFormatOf(options, output), needsAlpha, error)) return false;
-  if (output == kStandardStream) return true;
-  if (!options.input.empty() && options.input != kStandardStream &&
+  if (output != kStandardStream && !options.input.empty() && options.input != kStandardStream &&
       IsSameFile(options.input, output)) {
     error = "will not write '" + output + "': it is the input file itself, and an original "
             "is never overwritten";
     return false;
   }
-  return OutputFolderWritable(output, error);
+  const bool needsAlpha = !options.flatten && !options.mask;
+  if (!CheckOutputFormat(output, OutputFormatOf(options, output), needsAlpha, error)) return false;
+  return output == kStandardStream || OutputFolderWritable(output, error);
 }
 
 int RunFilterOnFile(const CHostOptions& options) {

@@ -209,7 +209,7 @@ std::string WrittenEndings() {
   std::string list;
   for (const COutputFormat& format : kOutputFormats) {
     if (!format.alpha) continue;
-    list += (list.empty() ? "" : ", ") + std::string(format.ending);
+    list += (list.empty() ? "." : ", .") + std::string(format.ending);
   }
   return list;
 }
@@ -228,8 +228,10 @@ int Save(VipsImage* image, VipsTarget* target, const COutputFormat& format) {
   }
   if (ending == "webp") return vips_webpsave_target(image, target, "lossless", TRUE, nullptr);
   if (ending == "avif" || ending == "heic") {
+    // Lossless coding at full chroma: only the colour-space round trip
+    // (a level at most) remains between the cut-out and the file.
     return vips_heifsave_target(image, target, "compression", format.heifCompression, "lossless",
-                                TRUE, nullptr);
+                                TRUE, "subsample_mode", VIPS_FOREIGN_SUBSAMPLE_OFF, nullptr);
   }
   if (ending == "jxl") return vips_jxlsave_target(image, target, "lossless", TRUE, nullptr);
   return vips_jpegsave_target(image, target, "Q", 92, nullptr);
@@ -361,15 +363,20 @@ bool CheckOutputFormat(const std::string& path, const std::string& format, bool 
                        std::string& error) {
   const std::string name = path == "-" ? std::string("standard output") : Quoted(path);
   const COutputFormat* found = FindOutputFormat(format);
+  if (format.empty()) {
+    error = "cannot write " + name + ": the name has no ending to say its format (" +
+            WrittenEndings() + ")";
+    return false;
+  }
   if (!found) {
     error = "cannot write " + name + ": ." + format + " is not a format this program writes (" +
-            WrittenEndings() + "; jpg and jpeg with --flatten or --mask)";
+            WrittenEndings() + "; .jpg and .jpeg with --flatten or --mask)";
     return false;
   }
   if (needsAlpha && !found->alpha) {
     error = "cannot write " + name + ": ." + format +
             " has no transparency; add --flatten COLOUR to composite the cut-out over a colour, "
-            "or choose ." + WrittenEndings();
+            "or choose " + WrittenEndings();
     return false;
   }
   if (!CanSave(*found)) {
