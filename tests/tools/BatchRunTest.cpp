@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
-#include <vips/vips.h>
 
 #include <chrono>
 #include <csignal>
@@ -57,7 +56,6 @@ class BatchCollectTest : public CKelvaneFolderTest {
  protected:
   void SetUp() override {
     CKelvaneFolderTest::SetUp();
-    ASSERT_EQ(VIPS_INIT("test_tools"), 0);
     m_options.script = Path("s.txt");
     m_options.outDir = Path("out");
   }
@@ -327,6 +325,12 @@ TEST_F(BatchRunTest, UsageErrorsStopTheBatchBeforeAnythingRuns) {
                 "' --out-dir blocker/out in/a.png");
   EXPECT_EQ(run.status, 2) << run.output;
   EXPECT_NE(run.output.find("blocker/out"), std::string::npos) << run.output;
+
+  // A format that cannot carry the cut-out would fail every picture alike.
+  run = Batch("--format jpg in/a.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("jpg"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("out"));
 
   run = Kelvane("--script missing.txt --out-dir out in/a.png");
   EXPECT_EQ(run.status, 2) << run.output;

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vips/vips.h>
 
 #include <algorithm>
 #include <cctype>
@@ -17,6 +16,8 @@
 #include <map>
 #include <set>
 #include <system_error>
+
+#include "tools/kelvane/PictureFile.h"
 
 namespace fs = std::filesystem;
 
@@ -32,13 +33,6 @@ std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 bool IsHidden(const fs::path& path) {
   const std::string name = path.filename().string();
   return !name.empty() && name[0] == '.';
-}
-
-bool IsPicture(const fs::path& path) {
-  const bool known = vips_foreign_find_load(path.c_str()) != nullptr;
-  // Sniffing a file that is not a picture leaves a message behind.
-  vips_error_clear();
-  return known;
 }
 
 fs::path Canonical(const fs::path& path) {
@@ -71,7 +65,7 @@ bool ListFolder(const fs::path& folder, const fs::path& inside, bool recursive,
         continue;
       }
       if (!ListFolder(folder, name, recursive, resultFolder, found, error)) return false;
-    } else if (entry.is_regular_file(unknown) && IsPicture(entry.path())) {
+    } else if (entry.is_regular_file(unknown) && IsPictureFile(entry.path().string())) {
       found.push_back(name);
     }
   }
@@ -457,6 +451,14 @@ int RunBatch(const CHostOptions& options) {
   }
   std::vector<CBatchPicture> pictures;
   if (!CollectBatch(options, pictures, error)) {
+    Complain(error);
+    return keExitUsage;
+  }
+  // A format this build cannot write would fail every picture the same way.
+  const bool needsAlpha = !options.flatten && !options.mask;
+  if (!pictures.empty() &&
+      !CheckOutputFormat(pictures[0].output, OutputFormatOf(options, std::string()), needsAlpha,
+                         error)) {
     Complain(error);
     return keExitUsage;
   }
