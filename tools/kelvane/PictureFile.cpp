@@ -11,6 +11,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 
 #include "platform/VirtualMemory.h"
 #include "tools/kelvane/Orientation.h"
@@ -33,14 +34,36 @@ std::string NameForReading(const std::string& path) {
   return path == "-" ? std::string("standard input") : Quoted(path);
 }
 
+// Some decoders give up with only a warning to say why; the last one is
+// kept for the message. Warnings may come from the library's threads.
+std::mutex g_warningLock;
+std::string g_lastWarning;
+
+void KeepWarning(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+  const std::lock_guard<std::mutex> hold(g_warningLock);
+  g_lastWarning = message ? message : "";
+}
+
 // The library's first complaint, on one line; the buffer is emptied so that
 // the next failure is not blamed on this one.
 std::string TakeLibraryError() {
   std::string text = vips_error_buffer();
   vips_error_clear();
+  {
+    const std::lock_guard<std::mutex> hold(g_warningLock);
+    if (text.empty()) text = g_lastWarning;
+    g_lastWarning.clear();
+  }
   const size_t end = text.find('\n');
   if (end != std::string::npos) text.resize(end);
   return text.empty() ? std::string("unknown reason") : text;
+}
+
+// Each read or write starts with a clean slate.
+void ForgetLibraryComplaints() {
+  vips_error_clear();
+  const std::lock_guard<std::mutex> hold(g_warningLock);
+  g_lastWarning.clear();
 }
 
 std::vector<uint8_t> BlobOf(VipsImage* image, const char* name) {
@@ -279,8 +302,7 @@ bool StartPictureLibrary(const char* programName, std::string& error) {
   vips_cache_set_max(0);
   // A failure is reported once, as the error of the read or write; the
   // library's running commentary on it would only repeat it in pieces.
-  g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING,
-                    [](const gchar*, GLogLevelFlags, const gchar*, gpointer) {}, nullptr);
+  g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING, KeepWarning, nullptr);
   return true;
 }
 
@@ -294,6 +316,7 @@ bool IsPictureFile(const std::string& path) {
 
 bool ReadPicture(const std::string& path, CPicture& picture, std::string& error) {
   picture = CPicture();
+  ForgetLibraryComplaints();
   const std::string name = NameForReading(path);
   const std::string damaged = name + " is a damaged or truncated picture (";
   CImage image;
@@ -389,6 +412,7 @@ bool CheckOutputFormat(const std::string& path, const std::string& format, bool 
 
 bool WritePicture(const std::string& path, const std::string& format, const CPicture& picture,
                   bool strip, std::string& error) {
+  ForgetLibraryComplaints();
   const bool standard = path == "-";
   const std::string cannot =
       "cannot write " + (standard ? std::string("standard output") : Quoted(path)) + ": ";
