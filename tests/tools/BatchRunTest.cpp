@@ -194,6 +194,9 @@ TEST(BatchChildTest, FailureReasonIsTheLastWordsOrTheSignal) {
   EXPECT_EQ(FailureReason(ExitedWith(2), "kelvane: first\n\nkelvane: 'x.png' is damaged\n\n  \n"),
             "'x.png' is damaged");
   EXPECT_EQ(FailureReason(ExitedWith(1), "no prefix here\r\n"), "no prefix here");
+  EXPECT_EQ(FailureReason(ExitedWith(2), "s.txt:3:1: unknown command 'x'\n"
+                                         "kelvane: nothing was written\n"),
+            "s.txt:3:1: unknown command 'x'");
   EXPECT_EQ(FailureReason(ExitedWith(3), "\n \n"), "exit status 3");
   EXPECT_EQ(FailureReason(KilledBy(SIGABRT), "kelvane: anything\n"),
             std::string("crashed (") + strsignal(SIGABRT) + ")");

@@ -10,24 +10,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "KelvaneRun.h"
 #include "PictureTestFiles.h"
 #include "PngTestFiles.h"
 
 namespace {
 
-class PictureFileTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_dir = std::filesystem::path(::testing::TempDir()) /
-            ("kelvane-picture-" + std::to_string(::getpid()) + "-" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(m_dir);
-  }
-  void TearDown() override { std::filesystem::remove_all(m_dir); }
-  std::string Path(const char* name) const { return (m_dir / name).string(); }
-
-  std::filesystem::path m_dir;
-};
+using PictureFileTest = CKelvaneFolderTest;
 
 }  // namespace
 

@@ -197,6 +197,9 @@ std::string FailureReason(int waitStatus, const std::string& standardError) {
     if (first == std::string::npos) continue;
     line = line.substr(first, line.find_last_not_of(kSpace) + 1 - first);
     if (line.compare(0, kPrefix.size(), kPrefix) == 0) line.erase(0, kPrefix.size());
+    // After a script error or a failed run the program only adds that
+    // nothing was written; the reason stands on the line before.
+    if (line == "nothing was written") continue;
     if (!line.empty()) return line;
   }
   return WIFEXITED(waitStatus) ? "exit status " + std::to_string(WEXITSTATUS(waitStatus))

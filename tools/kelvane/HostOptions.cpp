@@ -62,6 +62,17 @@ std::string EndingOf(const std::string& path) {
   return extension.size() > 1 ? Lower(extension.substr(1)) : std::string();
 }
 
+// An option's value, which an empty word cannot be.
+bool TakeValue(const std::string& value, const char* missing, std::string& into,
+               std::string& error) {
+  if (value.empty()) {
+    error = missing;
+    return false;
+  }
+  into = value;
+  return true;
+}
+
 bool ParseJobs(const char* text, int& jobs) {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
@@ -204,25 +215,13 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
       case keOptRecursive: options.recursive = true; break;
       case keOptSkipExisting: options.skipExisting = true; break;
       case keOptScript:
-        if (value.empty()) {
-          error = "--script needs a script file";
-          return false;
-        }
-        options.script = value;
+        if (!TakeValue(value, "--script needs a script file", options.script, error)) return false;
         break;
       case keOptPlugins:
-        if (value.empty()) {
-          error = "--plugins needs a folder";
-          return false;
-        }
-        options.pluginFolder = value;
+        if (!TakeValue(value, "--plugins needs a folder", options.pluginFolder, error)) return false;
         break;
       case keOptOutDir:
-        if (value.empty()) {
-          error = "--out-dir needs a folder";
-          return false;
-        }
-        options.outDir = value;
+        if (!TakeValue(value, "--out-dir needs a folder", options.outDir, error)) return false;
         break;
       case keOptFormat: {
         std::string format = Lower(value);
