@@ -1,7 +1,12 @@
 // Pictures of every format and kind people bring, read as viewers show them
 // and written as their names say.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vips/vips.h>
+#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -304,6 +309,49 @@ TEST_F(PictureFormatsTest, AHeaderClaimingAHugePictureIsRefusedFromTheHeader) {
   EXPECT_EQ(run.status, 2) << run.output;
   EXPECT_NE(run.output.find("huge.png"), std::string::npos) << run.output;
   EXPECT_FALSE(Exists("out.png"));
+}
+
+// A 45-byte PNG whose header claims 32767 x 32767 RGBA, interlaced, with no
+// pixel data: refused as it is, without the program ever holding memory for
+// the picture it claims.
+TEST_F(PictureFormatsTest, AHeaderWithoutPixelsCostsNoMemory) {
+  for (const bool interlaced : {true, false}) {
+    for (const uint32_t side : {32767u, 16000u}) {
+      std::string ihdr = {0, 0, 0, 13, 'I', 'H', 'D', 'R'};
+      for (int i = 0; i < 2; ++i) {
+        for (int shift = 24; shift >= 0; shift -= 8) ihdr += static_cast<char>(side >> shift);
+      }
+      ihdr += {8, 6, 0, 0, static_cast<char>(interlaced ? 1 : 0)};
+      const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(ihdr.data()) + 4, 17);
+      for (int shift = 24; shift >= 0; shift -= 8) ihdr += static_cast<char>(crc >> shift);
+      const std::string file = std::string("\x89PNG\r\n\x1A\n", 8) + ihdr +
+                               std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+      std::ofstream(Path("claim.png"), std::ios::binary) << file;
+      WriteText("s.txt", "object 0,0\napply\nok\n");
+      const pid_t child = fork();
+      ASSERT_GE(child, 0);
+      if (child == 0) {
+        // Straight to exec: nothing of this process runs in the child.
+        const std::string program = std::string(KELVANE_BIN_DIR) + "/kelvane";
+        if (chdir(m_dir.c_str()) != 0) _exit(99);
+        const int quiet = open("/dev/null", O_WRONLY);
+        dup2(quiet, STDOUT_FILENO);
+        dup2(quiet, STDERR_FILENO);
+        execl(program.c_str(), program.c_str(), "--script", "s.txt", "claim.png", "out.png",
+              static_cast<char*>(nullptr));
+        _exit(98);
+      }
+      int status = 0;
+      rusage usage{};
+      ASSERT_EQ(wait4(child, &status, 0, &usage), child);
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_EQ(WEXITSTATUS(status), 2) << side << (interlaced ? " interlaced" : "");
+      // The program itself, its module and libraries: well under the
+      // gigabytes the header claims.
+      EXPECT_LT(usage.ru_maxrss, 400 * 1024) << side << (interlaced ? " interlaced" : "");
+      EXPECT_FALSE(Exists("out.png"));
+    }
+  }
 }
 
 }  // namespace
