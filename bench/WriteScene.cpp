@@ -1,10 +1,15 @@
-// Writes the benchmark picture as an RGBA PNG and its strokes as the marking
-// lines of a session script, so that a whole-program run works on the same
-// picture and marks as the in-process benchmark.
+// Writes the benchmark picture and its strokes as the marking lines of a
+// session script, so that a whole-program run works on the same picture and
+// marks as the in-process benchmark. The picture's ending picks its format:
+// RGBA where the format keeps transparency, RGB for JPEG (as a camera
+// writes it).
 //
-//   bench-scene SIZE PICTURE.png STROKES.txt
+//   bench-scene SIZE PICTURE.{png,jpg,...} STROKES.txt
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,7 +19,7 @@
 
 int main(int argc, char** argv) {
   if (argc != 4) {
-    std::fprintf(stderr, "usage: %s SIZE PICTURE.png STROKES.txt\n", argv[0]);
+    std::fprintf(stderr, "usage: %s SIZE PICTURE.{png,jpg,...} STROKES.txt\n", argv[0]);
     return 2;
   }
   const int size = std::atoi(argv[1]);
@@ -23,31 +28,43 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  CCoreImage image;
-  MakeSyntheticScene(image, size);
-  std::vector<uint8_t> rgba(static_cast<size_t>(size) * size * 4);
-  for (int y = 0; y < size; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    uint8_t* out = rgba.data() + static_cast<size_t>(y) * size * 4;
-    for (int x = 0; x < size; ++x) {
-      out[4 * x] = row[4 * x + 2];
-      out[4 * x + 1] = row[4 * x + 1];
-      out[4 * x + 2] = row[4 * x];
-      out[4 * x + 3] = row[4 * x + 3];
-    }
-    image.ReleaseRow(y);
-  }
   std::string error;
   if (!StartPictureLibrary(argv[0], error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
+  std::string format = std::filesystem::path(argv[2]).extension().string();
+  if (!format.empty()) format.erase(0, 1);
+  std::transform(format.begin(), format.end(), format.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  // The scene is opaque: a format without transparency gets RGB, not a
+  // refusal.
+  const int channels = format == "jpg" || format == "jpeg" ? 3 : 4;
+  if (!CheckOutputFormat(argv[2], format, channels == 4, error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 2;
+  }
+
+  CCoreImage image;
+  MakeSyntheticScene(image, size);
+  std::vector<uint8_t> pixels(static_cast<size_t>(size) * size * channels);
+  for (int y = 0; y < size; ++y) {
+    uint8_t* row = nullptr;
+    image.GetRow(y, row);
+    uint8_t* out = pixels.data() + static_cast<size_t>(y) * size * channels;
+    for (int x = 0; x < size; ++x, out += channels) {
+      out[0] = row[4 * x + 2];
+      out[1] = row[4 * x + 1];
+      out[2] = row[4 * x];
+      if (channels == 4) out[3] = row[4 * x + 3];
+    }
+    image.ReleaseRow(y);
+  }
   CPicture picture;
   picture.width = picture.height = size;
-  picture.channels = 4;
-  picture.bytes = std::move(rgba);
-  if (!WritePicture(argv[2], "png", picture, false, error)) {
+  picture.channels = channels;
+  picture.bytes = std::move(pixels);
+  if (!WritePicture(argv[2], format, picture, false, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
