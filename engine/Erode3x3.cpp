@@ -4,12 +4,13 @@
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
 
-void Erode3x3(CPlane& matte) {
+bool Erode3x3(CPlane& matte) {
   if (matte.BytesPerPixel() != 1)
     ThrowIfFailed(keErrInvalidArgument);
   const int w = matte.Width();
   const int h = matte.Height();
   const CPlane reference = matte;
+  bool changed = false;
   for (int y = 0; y < h; ++y) {
     const uint8_t* above = y > 0 ? reference.Row(y - 1) : nullptr;
     const uint8_t* here = reference.Row(y);
@@ -25,10 +26,13 @@ void Erode3x3(CPlane& matte) {
       bool shrink = false;
       for (int nx = left; nx <= right && !shrink; ++nx)
         shrink = here[nx] == 0 || (above && above[nx] == 0) || (below && below[nx] == 0);
-      if (shrink)
+      if (shrink) {
         out[x] = 0;
+        changed = true;
+      }
     }
   }
+  return changed;
 }
 
 void Erode3x3(CCoreImage& matte) {

@@ -73,12 +73,6 @@ CRunParameters ReadParameters(CParamSet& set) {
   return p;
 }
 
-bool TooSmall(int width, int height, int window, const CRunParameters& p) {
-  return width < 64 || height < 64 || window > width || window > height ||
-         p.contract > width - 1 || p.contract > height - 1 ||
-         3 * p.featherWidth > width - 1 || 3 * p.featherWidth > height - 1;
-}
-
 struct CMarkKinds {
   bool object = false;
   bool background = false;
@@ -195,6 +189,16 @@ int SmoothingWindow(int level) {
   return level >= 1 && level <= 9 ? kWindows[level] : 0;
 }
 
+bool RunTooSmall(int width, int height, int smoothLevel, int featherWidth, int contract) {
+  const int window = SmoothingWindow(smoothLevel);
+  // In 64 bits: a feathering width from a preset file can be any int, and a
+  // product that wrapped would let a run feather for hours.
+  const int64_t featherReach = 3 * static_cast<int64_t>(featherWidth);
+  return width < 64 || height < 64 || window > width || window > height ||
+         contract > width - 1 || contract > height - 1 || featherReach > width - 1 ||
+         featherReach > height - 1;
+}
+
 CMatteFilter::CMatteFilter() {
   m_paramSet.m_name = GetName();
   DefineParameters();
@@ -265,7 +269,7 @@ int CMatteFilter::Process(ProcessArgs& args) {
   auto report = [&progress](int step) { return progress.Step(step) != 0; };
 
   const int window = SmoothingWindow(p.smoothLevel);
-  if (TooSmall(work.Width(), work.Height(), window, p)) {
+  if (RunTooSmall(work.Width(), work.Height(), p.smoothLevel, p.featherWidth, p.contract)) {
     // The run still completes and shows the layer unchanged; "Result" must
     // show that too, not an empty or older image.
     {
@@ -382,8 +386,12 @@ int CMatteFilter::Process(ProcessArgs& args) {
   if (p.contract > 0) {
     if (report(k + 1)) return publishWork(), keProcessAborted;
     // One flat copy for all passes rather than an image round trip per pass.
+    // A pass that changes nothing leaves the matte where every later pass
+    // would, so a large count costs only the passes that still erode.
     CPlane plane = ReadPlane(matte);
-    for (int i = 0; i < p.contract; ++i) Erode3x3(plane);
+    for (int i = 0; i < p.contract; ++i) {
+      if (!Erode3x3(plane)) break;
+    }
     WritePlane(plane, matte);
   }
   InsertAlpha(matte, work);

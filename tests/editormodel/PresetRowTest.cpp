@@ -258,6 +258,46 @@ TEST_F(PresetReplay, APresetRunGivesWhatApplyGivesWithTheSameValues) {
   EXPECT_EQ(AlphaAt(holder, 40, 10), 0);
 }
 
+std::vector<uint8_t> Bytes(CCoreImage& image) {
+  std::vector<uint8_t> bytes;
+  for (int y = 0; y < image.Height(); ++y)
+    for (int x = 0; x < image.Width(); ++x)
+      for (int c = 0; c < 4; ++c) bytes.push_back(ByteAt(image, x, y, c));
+  return bytes;
+}
+
+// Preset files travel between people and load unclamped. Numbers too large
+// for the layer make the run too small, which leaves the layer as it was;
+// negative ones and unknown smoothing levels switch their stage off. None
+// may wrap into a count the run then works through for hours.
+TEST_F(PresetReplay, OutlandishNumbersInAPresetEndPromptly) {
+  const std::string script = "background 10,5 60,5\npreset Odd\nok\n";
+  CCoreImage layer = MakeSkyAndRoof(80, 80);
+  const std::vector<uint8_t> unchanged = Bytes(layer);
+  for (const char* line : {"FEZER : 1431655766", "FEZER : 1000000000", "FEZER : 2147483647",
+                           "CONTRACT : 2147483647", "CONTRACT : 80"}) {
+    Write("Odd.preset", std::string("Kelvane\r\n\t") + line + "\r\n");
+    holder = MakeSkyAndRoof(80, 80);
+    const CReplayOutcome outcome = Replay(script);
+    ASSERT_TRUE(outcome.Ok()) << line << ": " << outcome.message;
+    EXPECT_EQ(Bytes(holder), unchanged) << line;
+  }
+
+  Write("Odd.preset", "Kelvane\r\n\tFEZER : 0\r\n");
+  holder = MakeSkyAndRoof(80, 80);
+  ASSERT_TRUE(Replay(script).Ok());
+  const std::vector<uint8_t> plain = Bytes(holder);
+  EXPECT_NE(plain, unchanged);  // the sky went
+  for (const char* line : {"FEZER : -1431655766", "FEZER : -2147483648", "CONTRACT : -2147483648",
+                           "SMOOTH : 2147483647", "SMOOTH : -2147483648"}) {
+    Write("Odd.preset", std::string("Kelvane\r\n\tFEZER : 0\r\n\t") + line + "\r\n");
+    holder = MakeSkyAndRoof(80, 80);
+    const CReplayOutcome outcome = Replay(script);
+    ASSERT_TRUE(outcome.Ok()) << line << ": " << outcome.message;
+    EXPECT_EQ(Bytes(holder), plain) << line;
+  }
+}
+
 TEST_F(PresetReplay, SaveChooseAndDeleteInOneSession) {
   const CReplayOutcome outcome = Replay(
       "set strength 70\nobject 40,70\napply\nsave-preset Roof\n"

@@ -31,6 +31,21 @@ TEST(MorphologyTest, DilateLeavesAnAllTransparentMatteEmpty) {
   EXPECT_EQ(CountNonzero(matte), 0);
 }
 
+// Contract stops repeating once a pass changes nothing: the answer must say
+// so exactly, or the matte would stop short of the count asked for.
+TEST(MorphologyTest, ErodeAnswersWhetherAPixelChanged) {
+  CPlane matte(7, 7, 1, 0);
+  for (int y = 1; y < 6; ++y)
+    for (int x = 1; x < 6; ++x) matte.At(x, y) = 255;
+  EXPECT_TRUE(Erode3x3(matte));   // 5x5 -> 3x3
+  EXPECT_TRUE(Erode3x3(matte));   // -> 1x1
+  EXPECT_TRUE(Erode3x3(matte));   // -> nothing
+  EXPECT_EQ(CountNonzero(matte), 0);
+  EXPECT_FALSE(Erode3x3(matte));
+  CPlane whole(4, 4, 1, 9);
+  EXPECT_FALSE(Erode3x3(whole));
+}
+
 TEST(MorphologyTest, SinglePixelVanishesUnderErode) {
   CPlane matte(5, 5, 1, 0);
   matte.At(2, 2) = 255;
