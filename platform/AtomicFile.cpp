@@ -21,7 +21,7 @@ bool WriteAll(int fd, const std::string& bytes) {
 }
 
 int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
-                const std::string& temporaryName) {
+                const std::string& temporaryName, struct stat* written) {
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
   std::string temporary = folder + "/" + temporaryName;
@@ -29,6 +29,7 @@ int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
   if (fd < 0) return errno;
   int error = 0;
   if (::fchmod(fd, mode) != 0 || !WriteAll(fd, bytes) || ::fsync(fd) != 0) error = errno;
+  if (error == 0 && written && ::fstat(fd, written) != 0) error = errno;
   if (::close(fd) != 0 && error == 0) error = errno;
   if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
   if (error != 0) {

@@ -3,6 +3,7 @@
 // are renamed over the old name, whose folder is synced in turn.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string>
@@ -13,6 +14,7 @@ bool WriteAll(int fd, const std::string& bytes);
 
 // `temporaryName` is the temporary file's name in the target's folder and
 // ends in "XXXXXX". Returns 0, or the errno of the step that failed; the old
-// file is then untouched and no temporary file is left.
+// file is then untouched and no temporary file is left. `written`, when
+// given, receives the new file's status as it was before its rename.
 int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
-                const std::string& temporaryName);
+                const std::string& temporaryName, struct stat* written = nullptr);

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <set>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/AtomicFile.h"
@@ -36,16 +37,50 @@ struct StoredValue {
   std::vector<BYTE> data;
 };
 
+// Names are looked up by their folded spelling; the lists keep the order
+// in which the file is written.
+using NameIndex = std::unordered_map<std::string, size_t>;
+
 struct StoredKey {
   std::string path;
-  std::vector<StoredValue> values;
+  std::vector<StoredValue> values;  // in the order they were first set
+  NameIndex index;                  // folded name -> position in values
 };
 
 struct Store {
   std::vector<StoredKey> keys;  // in the order they were created
+  NameIndex index;              // folded path -> position in keys
   bool damaged = false;         // the file exists but could not be parsed
   bool exists = false;
   mode_t mode = 0600;
+};
+
+// What identifies one version of the file: every write of ours makes a new
+// file (a new inode), and a change in place moves the size or the times.
+struct FileStamp {
+  bool present = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  timespec changed{};
+
+  bool operator==(const FileStamp& other) const {
+    if (present != other.present) return false;
+    if (!present) return true;
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec &&
+           changed.tv_sec == other.changed.tv_sec && changed.tv_nsec == other.changed.tv_nsec;
+  }
+};
+
+// The store as last read or written, kept while the file stays that version,
+// so that a sequence of calls parses the file once rather than once per call.
+struct CachedStore {
+  bool valid = false;
+  std::string path;
+  FileStamp stamp;
+  Store store;
 };
 
 // One lock serialises this process's read-modify-write cycles; between
@@ -53,10 +88,19 @@ struct Store {
 std::mutex g_mutex;
 std::set<HKEY> g_handles;
 bool g_reported = false;
+CachedStore g_cache;
+int g_storeReads = 0;
+thread_local RegistryWriteFailure t_writeFailure;
 
 bool IsRoot(HKEY key) { return key == HKEY_CURRENT_USER; }
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string Folded(std::string_view name) {
+  std::string folded(name);
+  for (char& c : folded) c = LowerAscii(c);
+  return folded;
+}
 
 bool SameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -99,6 +143,10 @@ int HexDigit(char c) {
 }
 
 bool UnescapeName(std::string_view text, std::string& out) {
+  if (text.find('%') == std::string_view::npos) {
+    out.assign(text);
+    return true;
+  }
   out.clear();
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '%') {
@@ -173,17 +221,29 @@ bool ParseValueLine(std::string_view line, StoredValue& value) {
 }
 
 StoredKey* FindKey(Store& store, const std::string& path) {
-  for (StoredKey& key : store.keys) {
-    if (SameName(key.path, path)) return &key;
-  }
-  return nullptr;
+  const auto found = store.index.find(Folded(path));
+  return found == store.index.end() ? nullptr : &store.keys[found->second];
+}
+
+StoredKey& AddKey(Store& store, const std::string& path) {
+  store.index.emplace(Folded(path), store.keys.size());
+  store.keys.push_back(StoredKey{path, {}, {}});
+  return store.keys.back();
 }
 
 StoredValue* FindValue(StoredKey& key, std::string_view name) {
-  for (StoredValue& value : key.values) {
-    if (SameName(value.name, name)) return &value;
+  const auto found = key.index.find(Folded(name));
+  return found == key.index.end() ? nullptr : &key.values[found->second];
+}
+
+// A value of the same name is replaced where it stands.
+void PutValue(StoredKey& key, StoredValue value) {
+  const auto [at, added] = key.index.emplace(Folded(value.name), key.values.size());
+  if (added) {
+    key.values.push_back(std::move(value));
+  } else {
+    key.values[at->second] = std::move(value);
   }
-  return nullptr;
 }
 
 // Parses the whole file; on failure tells which line and why.
@@ -200,14 +260,14 @@ bool ParseStore(const std::string& text, Store& store, std::string& why) {
     position = end + 1;
     ++lineNumber;
     if (line.empty() || line.front() == ';') continue;
-    const std::string at = " at line " + std::to_string(lineNumber);
+    const auto at = [lineNumber] { return " at line " + std::to_string(lineNumber); };
     if (sawEnd) {
-      why = "has text after its end" + at;
+      why = "has text after its end" + at();
       return false;
     }
     if (!sawMagic) {
       if (line != kMagicLine) {
-        why = "is not in the expected format" + at;
+        why = "is not in the expected format" + at();
         return false;
       }
       sawMagic = true;
@@ -221,26 +281,19 @@ bool ParseStore(const std::string& text, Store& store, std::string& why) {
       std::string path;
       if (line.size() < 3 || line.back() != ']' || !UnescapeName(line.substr(1, line.size() - 2), path) ||
           !ValidKeyPath(path)) {
-        why = "has a malformed key" + at;
+        why = "has a malformed key" + at();
         return false;
       }
       current = FindKey(store, path);
-      if (!current) {
-        store.keys.push_back(StoredKey{path, {}});
-        current = &store.keys.back();
-      }
+      if (!current) current = &AddKey(store, path);
       continue;
     }
     StoredValue value;
     if (!current || !ParseValueLine(line, value)) {
-      why = "has a malformed value" + at;
+      why = "has a malformed value" + at();
       return false;
     }
-    if (StoredValue* existing = FindValue(*current, value.name)) {
-      *existing = std::move(value);
-    } else {
-      current->values.push_back(std::move(value));
-    }
+    PutValue(*current, std::move(value));
   }
   if (!sawMagic || !sawEnd) {
     why = "is incomplete";
@@ -251,7 +304,11 @@ bool ParseStore(const std::string& text, Store& store, std::string& why) {
 
 std::string FormatStore(const Store& store) {
   static const char kHex[] = "0123456789abcdef";
-  std::string out =
+  size_t values = 0;
+  for (const StoredKey& key : store.keys) values += key.values.size();
+  std::string out;
+  out.reserve(256 + 64 * store.keys.size() + 48 * values);
+  out +=
       "; Per-user settings of Kelvane, rewritten as a whole on every change.\n"
       "; Values: \"name\"=type:data in hex bytes; type 4 is a 32-bit little-endian number.\n";
   out += kMagicLine;
@@ -280,11 +337,24 @@ std::string FormatStore(const Store& store) {
   return out;
 }
 
+FileStamp StampOf(const struct stat& info) {
+  FileStamp stamp;
+  stamp.present = true;
+  stamp.device = info.st_dev;
+  stamp.inode = info.st_ino;
+  stamp.size = info.st_size;
+  stamp.modified = info.st_mtim;
+  stamp.changed = info.st_ctim;
+  return stamp;
+}
+
 // Reads the store; a missing file is an empty store, an unreadable or
-// damaged one is reported and read as empty.
-Store LoadStore(const std::string& path) {
+// damaged one is reported and read as empty. `stamp` names the version read.
+Store LoadStore(const std::string& path, FileStamp& stamp) {
   Store store;
+  stamp = FileStamp{};
   if (path.empty()) return store;
+  ++g_storeReads;
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (errno != ENOENT && errno != ENOTDIR) Report(path, std::string("cannot be read: ") + std::strerror(errno));
@@ -294,6 +364,7 @@ Store LoadStore(const std::string& path) {
   std::string text;
   std::string why;
   bool ok = ::fstat(fd, &info) == 0;
+  if (ok) stamp = StampOf(info);
   if (!ok) {
     why = std::string("cannot be read: ") + std::strerror(errno);
   } else if (!S_ISREG(info.st_mode)) {
@@ -304,6 +375,7 @@ Store LoadStore(const std::string& path) {
     why = "is too large";
   } else {
     store.mode = info.st_mode & 07777;
+    text.reserve(static_cast<size_t>(info.st_size));
     char buffer[8192];
     while (true) {
       const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -361,22 +433,67 @@ bool MakeFolders(const std::string& folder) {
   }
 }
 
+// The store of the file at `path`, parsed again only when the file is no
+// longer the version last read or written by this process.
+Store& CurrentStore(const std::string& path) {
+  FileStamp now;
+  struct stat info {};
+  if (!path.empty() && ::stat(path.c_str(), &info) == 0) now = StampOf(info);
+  if (!g_cache.valid || g_cache.path != path || !(g_cache.stamp == now)) {
+    g_cache.valid = false;
+    g_cache.store = LoadStore(path, g_cache.stamp);
+    g_cache.path = path;
+    g_cache.valid = true;
+  }
+  return g_cache.store;
+}
+
+LONG FailedWrite(const std::string& path, const std::string& reason, LONG error) {
+  t_writeFailure = RegistryWriteFailure{path, reason};
+  return error;
+}
+
 // Replaces the file by a new one: until the rename succeeds the old file is
-// untouched, and after it the new contents are on disk.
-LONG SaveStore(const std::string& path, const Store& store) {
-  if (path.empty()) return ERROR_ACCESS_DENIED;
+// untouched, and after it the new contents are on disk. `store` is the
+// cached one, already changed: on failure it is dropped, so that the next
+// call reads the old file again.
+LONG SaveStore(const std::string& path, Store& store) {
+  if (path.empty()) {
+    g_cache.valid = false;
+    return FailedWrite(path, "no configuration folder was found", ERROR_ACCESS_DENIED);
+  }
   const size_t slash = path.rfind('/');
   const std::string folder = path.substr(0, slash);
-  if (!MakeFolders(folder)) return ErrorFromErrno(errno);
+  if (!MakeFolders(folder)) {
+    const int error = errno;
+    g_cache.valid = false;
+    return FailedWrite(path, std::strerror(error), ErrorFromErrno(error));
+  }
   if (store.damaged) {
     // Keep the damaged file for whoever wants to look at it.
     const std::string aside = path + ".damaged";
     ::unlink(aside.c_str());
     (void)::link(path.c_str(), aside.c_str());  // not worth failing the write for
   }
+  struct stat written {};
   const int error = ReplaceFile(path, FormatStore(store), store.mode,
-                                path.substr(slash + 1) + ".XXXXXX");
-  return error == 0 ? ERROR_SUCCESS : ErrorFromErrno(error);
+                                path.substr(slash + 1) + ".XXXXXX", &written);
+  if (error != 0) {
+    g_cache.valid = false;
+    return FailedWrite(path, std::strerror(error), ErrorFromErrno(error));
+  }
+  store.damaged = false;
+  store.exists = true;
+  // The rename changes the file's times, so its stamp is taken under its new
+  // name; a different inode there means another process has replaced it.
+  struct stat named {};
+  if (::stat(path.c_str(), &named) == 0 && named.st_dev == written.st_dev &&
+      named.st_ino == written.st_ino) {
+    g_cache.stamp = StampOf(named);
+  } else {
+    g_cache.valid = false;
+  }
+  return ERROR_SUCCESS;
 }
 
 // Resolves a handle and a relative key name into a full path.
@@ -441,6 +558,13 @@ void ResetRegistryReportForTesting() {
   g_reported = false;
 }
 
+int RegistryStoreReadsForTesting() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  return g_storeReads;
+}
+
+RegistryWriteFailure LastRegistryWriteFailure() { return t_writeFailure; }
+
 LONG RegOpenKeyEx(HKEY key, const char* subKey, DWORD /*options*/, REGSAM rights, HKEY* result) {
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
@@ -449,8 +573,7 @@ LONG RegOpenKeyEx(HKEY key, const char* subKey, DWORD /*options*/, REGSAM rights
   REGSAM parentRights = 0;
   if (const LONG error = Resolve(key, subKey, path, parentRights)) return error;
   if (!SameName(path, kRootName)) {
-    Store store = LoadStore(RegistryStorePath());
-    if (!FindKey(store, path)) return ERROR_FILE_NOT_FOUND;
+    if (!FindKey(CurrentStore(RegistryStorePath()), path)) return ERROR_FILE_NOT_FOUND;
   }
   *result = NewHandle(path, rights);
   return ERROR_SUCCESS;
@@ -462,24 +585,23 @@ LONG RegCreateKeyEx(HKEY key, const char* subKey, DWORD /*reserved*/, const char
   if (!result) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   std::lock_guard<std::mutex> lock(g_mutex);
+  t_writeFailure = RegistryWriteFailure{};
   std::string path;
   REGSAM parentRights = 0;
   if (const LONG error = Resolve(key, subKey, path, parentRights)) return error;
   bool created = false;
   if (!SameName(path, kRootName)) {
     const std::string storePath = RegistryStorePath();
-    Store store = LoadStore(storePath);
+    Store& store = CurrentStore(storePath);
     if (!FindKey(store, path)) {
       if (!(parentRights & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
       // Every missing key on the way down is created too.
       for (size_t slash = path.find('\\');; slash = path.find('\\', slash + 1)) {
         const std::string prefix = path.substr(0, slash);
-        if (slash != std::string::npos && !FindKey(store, prefix)) {
-          store.keys.push_back(StoredKey{prefix, {}});
-        }
+        if (slash != std::string::npos && !FindKey(store, prefix)) AddKey(store, prefix);
         if (slash == std::string::npos) break;
       }
-      store.keys.push_back(StoredKey{path, {}});
+      AddKey(store, path);
       if (const LONG error = SaveStore(storePath, store)) return error;
       created = true;
     }
@@ -497,8 +619,7 @@ LONG RegQueryValueEx(HKEY key, const char* valueName, DWORD* /*reserved*/, DWORD
   REGSAM rights = 0;
   if (const LONG error = OpenHandle(key, rights, path)) return error;
   if (!(rights & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  Store store = LoadStore(RegistryStorePath());
-  StoredKey* stored = FindKey(store, path);
+  StoredKey* stored = FindKey(CurrentStore(RegistryStorePath()), path);
   if (!stored) return SameName(path, kRootName) ? ERROR_FILE_NOT_FOUND : ERROR_KEY_DELETED;
   const StoredValue* value = FindValue(*stored, valueName ? valueName : "");
   if (!value) return ERROR_FILE_NOT_FOUND;
@@ -521,17 +642,17 @@ LONG RegSetValueEx(HKEY key, const char* valueName, DWORD /*reserved*/, DWORD ty
   const std::string name = valueName ? valueName : "";
   if (name.size() > 16383) return ERROR_INVALID_PARAMETER;
   std::lock_guard<std::mutex> lock(g_mutex);
+  t_writeFailure = RegistryWriteFailure{};
   std::string path;
   REGSAM rights = 0;
   if (const LONG error = OpenHandle(key, rights, path)) return error;
   if (!(rights & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
   const std::string storePath = RegistryStorePath();
-  Store store = LoadStore(storePath);
+  Store& store = CurrentStore(storePath);
   StoredKey* stored = FindKey(store, path);
   if (!stored) {
     if (!SameName(path, kRootName)) return ERROR_KEY_DELETED;
-    store.keys.push_back(StoredKey{kRootName, {}});
-    stored = &store.keys.back();
+    stored = &AddKey(store, kRootName);
   }
   std::vector<BYTE> bytes(data, data + size);
   StoredValue* value = FindValue(*stored, name);
@@ -540,7 +661,7 @@ LONG RegSetValueEx(HKEY key, const char* valueName, DWORD /*reserved*/, DWORD ty
     value->type = type;
     value->data = std::move(bytes);
   } else {
-    stored->values.push_back(StoredValue{name, type, std::move(bytes)});
+    PutValue(*stored, StoredValue{name, type, std::move(bytes)});
   }
   return SaveStore(storePath, store);
 }

@@ -5,9 +5,11 @@
 // Every change rewrites the whole file through a temporary file in the same
 // folder that is flushed to disk and renamed over the old one, so a crash or
 // a full disk leaves the previous contents readable and another process never
-// sees half a file; when two processes write, the last one wins. A store that
-// cannot be read or parsed is reported once per process on standard error
-// and behaves as if it were missing. Key and value names compare without
+// sees half a file; when two processes write, the last one wins. The file is
+// parsed again only when it is no longer the version this process last read
+// or wrote, so a run of calls costs one parse. A store that cannot be read or
+// parsed is reported once per process on standard error and behaves as if it
+// were missing. Key and value names compare without
 // regard to ASCII case and keep the spelling they were created with.
 #pragma once
 
@@ -91,5 +93,16 @@ LONG RegCloseKey(HKEY key);
 // configuration folder can be found.
 std::string RegistryStorePath();
 
+// Why the last call of this thread that changes the store could not write
+// it: the store's file and the system's reason. Both empty when that call
+// wrote, or failed before writing (a bad handle, missing rights).
+struct RegistryWriteFailure {
+  std::string path;
+  std::string reason;
+};
+RegistryWriteFailure LastRegistryWriteFailure();
+
 // For tests: lets the next unreadable store be reported again.
 void ResetRegistryReportForTesting();
+// For tests: how many times this process has read the store's file.
+int RegistryStoreReadsForTesting();

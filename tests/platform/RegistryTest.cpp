@@ -6,8 +6,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -286,6 +289,80 @@ TEST_F(RegistryTest, HandEditedValuesWithCommentsAndOddNamesRead) {
   EXPECT_EQ(RegQueryValueEx(writable, "line\nbreak", nullptr, nullptr, bytes, &size), ERROR_SUCCESS);
   EXPECT_EQ(size, 1u);
   RegCloseKey(writable);
+}
+
+// Opening the editor reads a key and six values, and closing writes six: the
+// file is parsed once for all of them, however many values it holds, and
+// again only when another writer has replaced it.
+TEST_F(RegistryTest, ARunOfCallsParsesTheFileOnce) {
+  std::string text = "KELVANE-REGISTRY 1\n[HKEY_CURRENT_USER\\Software\\Orvanta\\Kelvane]\n";
+  for (int i = 0; i < 2000; ++i) text += "\"stray" + std::to_string(i) + "\"=4:01000000\n";
+  WriteFile(StorePath(), text + "END\n");
+  const int before = RegistryStoreReadsForTesting();
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Orvanta\\Kelvane", 0, KEY_READ | KEY_WRITE, &key),
+            ERROR_SUCCESS);
+  uint32_t value = 0;
+  for (int i = 0; i < 2000; i += 7) {
+    ASSERT_EQ(GetDword(key, ("STRAY" + std::to_string(i)).c_str(), value), ERROR_SUCCESS) << i;
+    EXPECT_EQ(value, 1u);
+  }
+  ASSERT_EQ(SetDword(key, "Tolerance", 44), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "FEZER", 2), ERROR_SUCCESS);
+  EXPECT_EQ(GetDword(key, "Tolerance", value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 44u);
+  EXPECT_EQ(RegistryStoreReadsForTesting() - before, 1);
+
+  // Another process replaces the file, as every writer does: seen at once.
+  const fs::path replacement = StorePath().string() + ".other";
+  WriteFile(replacement,
+            "KELVANE-REGISTRY 1\n[HKEY_CURRENT_USER\\Software\\Orvanta\\Kelvane]\n\"Tolerance\"=4:07000000\nEND\n");
+  ASSERT_EQ(std::rename(replacement.c_str(), StorePath().c_str()), 0);
+  EXPECT_EQ(GetDword(key, "Tolerance", value), ERROR_SUCCESS);
+  EXPECT_EQ(value, 7u);
+  EXPECT_EQ(GetDword(key, "stray0", value), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegistryStoreReadsForTesting() - before, 2);
+  RegCloseKey(key);
+}
+
+// Stored files keep their form: keys and values in the order they first
+// appeared, a repeated name (in any case) taking the place of the first and
+// the spelling of the last, a changed value keeping its place and spelling.
+TEST_F(RegistryTest, AWriteKeepsTheOrderAndFormOfTheStore) {
+  WriteFile(StorePath(),
+            "KELVANE-REGISTRY 1\n"
+            "[HKEY_CURRENT_USER\\Software]\n\"B\"=4:01000000\n\"c\"=1:\n"
+            "[HKEY_CURRENT_USER\\Software\\Orvanta]\n\"x\"=3:AB\n\"A\"=4:02000000\n"
+            "[hkey_current_user\\SOFTWARE]\n\"b\"=4:fdffffff\n"
+            "END\n");
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Orvanta", 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "a", 5), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, "new", 6), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(ReadFile(StorePath()),
+            "; Per-user settings of Kelvane, rewritten as a whole on every change.\n"
+            "; Values: \"name\"=type:data in hex bytes; type 4 is a 32-bit little-endian number.\n"
+            "KELVANE-REGISTRY 1\n"
+            "\n[HKEY_CURRENT_USER\\Software]\n\"b\"=4:fdffffff ; -3\n\"c\"=1:\n"
+            "\n[HKEY_CURRENT_USER\\Software\\Orvanta]\n\"x\"=3:ab\n\"A\"=4:05000000 ; 5\n"
+            "\"new\"=4:06000000 ; 6\n"
+            "\nEND\n");
+}
+
+// The folder's name taken by a file stops the superuser too.
+TEST_F(RegistryTest, AFailedWriteTellsWhichFileAndWhy) {
+  WriteFile(m_folder / "kelvane", "a file, not a folder");
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_WRITE_FAULT);
+  RegistryWriteFailure failure = LastRegistryWriteFailure();
+  EXPECT_EQ(failure.path, StorePath().string());
+  EXPECT_EQ(failure.reason, std::strerror(ENOTDIR));
+  // A call that fails before writing leaves no reason of an earlier one.
+  EXPECT_EQ(SetDword(reinterpret_cast<HKEY>(&failure), "x", 1), ERROR_INVALID_HANDLE);
+  failure = LastRegistryWriteFailure();
+  EXPECT_TRUE(failure.path.empty() && failure.reason.empty());
 }
 
 // A write that cannot finish (here: the file size limit stands in for a full
