@@ -3,6 +3,8 @@
 #include <ostream>
 #include <utility>
 
+#include "platform/MessageBox.h"
+
 namespace {
 
 constexpr int kRegistryFailed = -5;
@@ -61,6 +63,21 @@ int CParamSet::LoadFromRegistry() {
 }
 
 int CParamSet::SaveToRegistry() {
+  const int result = SaveValues();
+  // Settings lost without a word would come back as surprise defaults; the
+  // store itself keeps its previous contents.
+  const RegistryWriteFailure failure = LastRegistryWriteFailure();
+  if (result != 0 && !failure.reason.empty()) {
+    const std::string where = failure.path.empty() ? std::string() : " in " + failure.path;
+    MessageBox(nullptr,
+               "The settings could not be saved" + where + ": " + failure.reason +
+                   ".\nThe settings saved before are kept.",
+               m_name, MB_OK | MB_ICONWARNING);
+  }
+  return result;
+}
+
+int CParamSet::SaveValues() {
   constexpr REGSAM kRights = KEY_READ | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
   HKEY vendor = nullptr;
   if (RegCreateKeyEx(HKEY_CURRENT_USER, kRegistryVendorKey, 0, nullptr, REG_OPTION_NON_VOLATILE, kRights,

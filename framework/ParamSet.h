@@ -33,7 +33,8 @@ class CParamSet {
   // HKEY_CURRENT_USER\Software\Orvanta\<m_name>, one value per parameter in
   // slot order. The load stops at the first value that cannot be read, so
   // that parameter and the later ones keep their values; the save stops at
-  // the first failure. Both return 0 or -5.
+  // the first failure, and a store that could not be written is reported in
+  // a message box naming its file. Both return 0 or -5.
   int LoadFromRegistry();
   int SaveToRegistry();
 
@@ -48,6 +49,8 @@ class CParamSet {
   std::string m_name;
 
  private:
+  int SaveValues();
+
   ParamMap m_params;
   std::map<int, std::string> m_names;
 };

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 #include "editor/EditorDialog.h"
@@ -79,12 +80,15 @@ bool CMatteApp::RunEditor() {
   SetRegistryKey(kProductName);
   AFX_MANAGE_STATE(ModuleState());
   KelvanePlatformData* platform = PlatformDataOf(m_image.m_filterRecord);
+  const bool replay = platform && (platform->scriptPath || platform->scriptText);
+  // Made before the filter so that it outlives it: a failure to save the
+  // settings, found as the filter goes, is then shown in a box of its own.
+  std::optional<CQtApplicationScope> application;
+  if (!replay && platform && platform->hasDisplay) application.emplace();
   // Constructed here and destroyed before returning, so the parameters are
   // saved on OK and on Cancel alike.
   CMatteFilter filter;
-  if (platform && (platform->scriptPath || platform->scriptText)) {
-    return ReplayScript(*platform, filter, *m_image.GetImage());
-  }
+  if (replay) return ReplayScript(*platform, filter, *m_image.GetImage());
   if (!platform || !platform->hasDisplay) {
     MessageBox(nullptr,
                "The editor window needs a display. Without one, replay a session script "
@@ -97,7 +101,6 @@ bool CMatteApp::RunEditor() {
 }
 
 bool CMatteApp::RunEditorWindow(CMatteFilter& filter, bool showPresets) {
-  CQtApplicationScope application;
   CParamPanel panel;
   CEditorDialog editor(*m_image.GetImage(), panel, filter, [] { return new CToolView; });
   editor.SetMinimumSize(800, 600);

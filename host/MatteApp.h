@@ -15,7 +15,8 @@ class CMatteApp : public CPluginApp {
   bool RunEditor() override;
 
  private:
-  // The modal editor window on the holder's image.
+  // The modal editor window on the holder's image, inside the Qt
+  // application scope the caller made.
   bool RunEditorWindow(CMatteFilter& filter, bool showPresets);
 };
 

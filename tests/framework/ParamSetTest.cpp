@@ -1,14 +1,20 @@
 #include "framework/ParamSet.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
+#include "../tools/MessageBoxRecorder.h"
 #include "SixParams.h"
 
 namespace fs = std::filesystem;
@@ -249,6 +255,62 @@ TEST_F(ParamSetRegistryTest, TheSaveStopsAtTheFirstFailure) {
   EXPECT_EQ(RegQueryValueEx(key, "FEZER", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(RegQueryValueEx(key, "CONTRACT", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
   RegCloseKey(key);
+}
+
+// A store that cannot be written (a full disk, here the file size limit
+// standing in for one) is said, naming the file and the reason, and the
+// store keeps what it held.
+TEST_F(ParamSetRegistryTest, ASaveThatCannotWriteIsReportedAndKeepsTheStore) {
+  CParamSet set;
+  DefineSix(set);
+  ASSERT_EQ(set.SaveToRegistry(), 0);
+  const fs::path store = m_folder / "kelvane" / "registry";
+  std::ifstream in(store, std::ios::binary);
+  const std::string before((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+
+  set.FindParam(0)->SetInt(77);
+  CBoxRecorder boxes;
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit tiny = old;
+  tiny.rlim_cur = 32;
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+  const int result = set.SaveToRegistry();
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, previous);
+
+  EXPECT_EQ(result, -5);
+  ASSERT_EQ(boxes.texts.size(), 1u);
+  EXPECT_NE(boxes.texts[0].find(store.string() + ": " + std::strerror(EFBIG)), std::string::npos)
+      << boxes.texts[0];
+  std::ifstream again(store, std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), before);
+  CParamSet loaded;
+  DefineSix(loaded);
+  EXPECT_EQ(loaded.LoadFromRegistry(), 0);
+  EXPECT_EQ(Values(loaded), kDefaults);
+}
+
+// The first save of all, where the store's folder cannot be made (its name
+// is taken by a file: this binds the superuser too), is said as well.
+TEST_F(ParamSetRegistryTest, ASaveWithoutAFolderIsReported) {
+  std::ofstream(m_folder / "kelvane") << "a file, not a folder";
+  CBoxRecorder boxes;
+  CParamSet set;
+  DefineSix(set);
+  EXPECT_EQ(set.SaveToRegistry(), -5);
+  ASSERT_EQ(boxes.texts.size(), 1u);
+  const std::string expected = (m_folder / "kelvane" / "registry").string() + ": " + std::strerror(ENOTDIR);
+  EXPECT_NE(boxes.texts[0].find(expected), std::string::npos) << boxes.texts[0];
+  // A save that fails for a reason of its own is not mistaken for one.
+  fs::remove(m_folder / "kelvane");
+  CBoxRecorder quiet;
+  auto refused = std::make_unique<CRefusedParam>();
+  refused->m_name = "FEZER";
+  set.AddParam(2, "FEZER", std::move(refused));
+  EXPECT_EQ(set.SaveToRegistry(), -5);
+  EXPECT_TRUE(quiet.texts.empty());
 }
 
 }  // namespace
