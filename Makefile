@@ -74,5 +74,29 @@ bench: build bench-deps
 	@echo "== bench/compare_grabcut.py"
 	$(BENCH_PYTHON) bench/compare_grabcut.py --bin $(BUILD)/bin
 
+# libFuzzer targets of fuzz/, built with clang in a folder of their own, their
+# seeds checked, then each run for FUZZ_SECONDS on a copy of its corpus.
+FUZZ_DIR         ?= build-fuzz
+FUZZ_SECONDS     ?= 60
+FUZZ_TARGETS     ?=
+FUZZ_DEB_PACKAGES := clang libclang-rt-14-dev
+# Pointer overflow stays recoverable so that fuzz/known-issues.supp can hold
+# a reported finding back while the runs look for others.
+FUZZ_SANITIZERS  := -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined \
+                    -fsanitize-recover=pointer-overflow -fno-omit-frame-pointer
+.PHONY: fuzz fuzz-deps
+fuzz-deps:
+	$(call install_missing,$(FUZZ_DEB_PACKAGES))
+
+fuzz: deps fuzz-deps
+	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_C_FLAGS="$(FUZZ_SANITIZERS)" -DCMAKE_CXX_FLAGS="$(FUZZ_SANITIZERS)" \
+	  -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" \
+	  -DKELVANE_FUZZ=ON -DKELVANE_BENCH=OFF $(CMAKE_FLAGS)
+	ASAN_OPTIONS=detect_leaks=0 cmake --build $(FUZZ_DIR) -j $(JOBS) --target kelvane_fuzzers
+	cd $(FUZZ_DIR) && ctest --output-on-failure -j $(JOBS) -L fuzz-seeds
+	fuzz/run-fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
+
 clean:
 	rm -rf $(BUILD) $(SANITIZE_DIR) $(TSAN_DIR)
