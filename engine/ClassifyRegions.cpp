@@ -4,6 +4,7 @@
 #include <bit>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -247,7 +248,9 @@ class CRegionGrower {
     unsigned taken;
   };
 
-  CQuad Quad(size_t i) const {
+  // Signed: a read left of a span on the first row starts in the padding
+  // before the buffer, which an unsigned offset would wrap around.
+  CQuad Quad(ptrdiff_t i) const {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
     __m128i up = _mm_subs_epu8(v, m_seedHigh);
     __m128i down = _mm_subs_epu8(m_seedLow, v);
@@ -272,7 +275,7 @@ class CRegionGrower {
 
   // Writes the distances of the lanes in the mask (16 bits a lane) into the
   // grid and leaves the others as they were.
-  void StoreGrid(size_t i, const CQuad& q, const uint64_t* laneMask) {
+  void StoreGrid(ptrdiff_t i, const CQuad& q, const uint64_t* laneMask) {
     const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(laneMask));
     const __m128i v = _mm_or_si128(_mm_and_si128(m, q.distance), _mm_andnot_si128(m, q.grid));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(m_grid + i), v);
@@ -290,7 +293,7 @@ class CRegionGrower {
   int FindTaken(size_t row, int x, int end, int& a) const {
 #if KELVANE_FOUR_AT_ONCE
     for (; x <= end; x += 4) {
-      const CQuad q = Quad(row + x);
+      const CQuad q = Quad(static_cast<ptrdiff_t>(row + x));
       const unsigned taken = q.taken & kLowLanes[std::min(end - x + 1, 4)];
       if (taken != 0) {
         const int k = std::countr_zero(taken);
@@ -316,18 +319,18 @@ class CRegionGrower {
     int right = x;
 #if KELVANE_FOUR_AT_ONCE
     for (bool open = true; open;) {
-      const CQuad q = Quad(row + left - 4);
+      const CQuad q = Quad(static_cast<ptrdiff_t>(row) + left - 4);
       const unsigned taken = q.taken & kHighLanes[std::min(left, 4)];
       const int run = std::countl_one(taken << 28);  // passing pixels next to the span
-      StoreGrid(row + left - 4, q, &kHighLaneMask[run]);
+      StoreGrid(static_cast<ptrdiff_t>(row) + left - 4, q, &kHighLaneMask[run]);
       left -= run;
       open = run == 4;
     }
     for (bool open = true; open;) {
-      const CQuad q = Quad(row + right + 1);
+      const CQuad q = Quad(static_cast<ptrdiff_t>(row + right + 1));
       const unsigned taken = q.taken & kLowLanes[std::min(m_width - 1 - right, 4)];
       const int run = std::countr_one(taken);
-      StoreGrid(row + right + 1, q, &kLowLaneMask[run]);
+      StoreGrid(static_cast<ptrdiff_t>(row + right + 1), q, &kLowLaneMask[run]);
       right += run;
       open = run == 4;
     }

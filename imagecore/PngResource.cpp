@@ -65,7 +65,14 @@ bool DecodePngPicture(std::span<const uint8_t> png, CCoreImage& image) {
   const bool colour = (picture.format & PNG_FORMAT_FLAG_COLOR) != 0;
   const int width = static_cast<int>(picture.width);
   const int height = static_cast<int>(picture.height);
-  if (width <= 0 || height <= 0) {
+  // Deflate packs at most 1032 bytes into one, and widening low bit depths
+  // and palettes to 8-bit BGRA multiplies by at most 32: a header that
+  // promises more than the data can hold is refused before its buffer is
+  // allocated.
+  constexpr uint64_t kMostBytesPerByte = 1032 * 32;
+  if (width <= 0 || height <= 0 ||
+      static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4 >
+          static_cast<uint64_t>(png.size()) * kMostBytesPerByte) {
     png_image_free(&picture);
     return false;
   }

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <png.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <vector>
@@ -97,6 +101,44 @@ TEST(PngPicture, BytesThatDoNotDecodeLeaveTheImageAlone) {
   EXPECT_FALSE(DecodePngPicture({}, image));
   ASSERT_EQ(image.ViewFormat(), keFormatGrey);
   EXPECT_EQ(ReadRow(image, 0), (std::vector<uint8_t>{7, 8}));
+}
+
+// A header that promises a picture far larger than its data can hold is
+// refused before the decoder's buffer is made: in a process held to 1 GiB of
+// address space, a 4 GiB buffer would end it.
+TEST(PngPicture, AHeaderPromisingMoreThanItsDataHoldsIsRefusedUpFront) {
+  std::vector<uint8_t> png = EncodePng(8, 8, PNG_FORMAT_RGBA, Byte);
+  // IHDR's width and height (big-endian, at 16 and 20), then its checksum.
+  for (const size_t at : {size_t{16}, size_t{20}}) {
+    png[at] = 0;
+    png[at + 1] = 0;
+    png[at + 2] = 0x7F;
+    png[at + 3] = 0xFF;
+  }
+  const uLong crc = crc32(0, png.data() + 12, 17);
+  for (int i = 0; i < 4; ++i) png[29 + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // The sanitizers reserve their shadow memory up front: no limit can be set.
+  CCoreImage image;
+  EXPECT_FALSE(DecodePngPicture(png, image));
+#else
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit limit{size_t{1} << 30, size_t{1} << 30};
+    setrlimit(RLIMIT_AS, &limit);
+    CCoreImage image;
+    try {
+      _exit(DecodePngPicture(png, image) ? 1 : 0);
+    } catch (...) {
+      _exit(2);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the decoder ran out of memory";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+#endif
 }
 
 TEST(PngResource, AMissingResourceIs201AndTouchesNothing) {
