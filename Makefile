@@ -73,6 +73,8 @@ bench: build bench-deps
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b || exit 1; done
 	@echo "== bench/compare_grabcut.py"
 	$(BENCH_PYTHON) bench/compare_grabcut.py --bin $(BUILD)/bin
+	@echo "== bench/batch_throughput.py"
+	$(BENCH_PYTHON) bench/batch_throughput.py --bin $(BUILD)/bin
 
 # libFuzzer targets of fuzz/, built with clang in a folder of their own, their
 # seeds checked, then each run for FUZZ_SECONDS on a copy of its corpus.
