@@ -11,8 +11,8 @@
 #include "engine/MatteFilter.h"
 #include "framework/Param.h"
 #include "framework/Presets.h"
+#include "fuzz/FuzzScenes.h"
 #include "fuzz/FuzzSupport.h"
-#include "imagecore/ColorRef.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
 #include "imagecore/ProgressScale.h"
@@ -22,16 +22,6 @@ namespace {
 // Large enough that every value the panel allows runs rather than being
 // refused as too small for the picture, small enough to run quickly.
 constexpr int kSide = 96;
-
-std::vector<int> Values(CParamSet& set) {
-  std::vector<int> values;
-  for (int slot = keSlotStrength; slot <= keSlotTextured; ++slot) {
-    int value = 0;
-    set.FindParam(slot)->GetInt(value);
-    values.push_back(value);
-  }
-  return values;
-}
 
 // A blue sky above a red roof with a green patch in it, a background stroke
 // across the sky and an object stroke on the roof.
@@ -43,25 +33,6 @@ void MarkPicture(CMatteDocument& document) {
   document.MarkPoint(true, kSide / 2, kSide * 3 / 4);
   document.MarkPoint(true, kSide / 2 + 10, kSide * 3 / 4 + 4);
   document.EndMarkStroke(true);
-}
-
-CCoreImage MakePicture() {
-  CCoreImage image;
-  const CColorRef sky(40, 90, 220, 255);
-  image.CreateBGRA(kSide, kSide, &sky);
-  for (int y = kSide / 2; y < kSide; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    for (int x = 0; x < kSide; ++x) {
-      const bool patch = x > 60 && x < 80 && y > 60 && y < 80;
-      row[4 * x] = patch ? 40 : 20;
-      row[4 * x + 1] = patch ? 180 : 30;
-      row[4 * x + 2] = patch ? 30 : 200;
-      row[4 * x + 3] = 255;
-    }
-    image.ReleaseRow(y);
-  }
-  return image;
 }
 
 CMatteFilter* g_filter = nullptr;
@@ -76,18 +47,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const CCoreImage kPicture = MakePicture();
+  static const CCoreImage kPicture = SkyAndRoof(kSide, true);
   CMatteFilter& filter = *g_filter;
   CParamSet& set = filter.m_paramSet;
 
   std::istringstream text(std::string(reinterpret_cast<const char*>(data), size));
   Require(ParsePreset(text, set) == 0, "a preset stream that opened is read");
-  const std::vector<int> loaded = Values(set);
+  const std::vector<int> loaded = ParameterValues(set);
 
   // What a style saves is what it loads.
   std::istringstream saved(PresetFileText(set));
   Require(ParsePreset(saved, set) == 0, "a written preset is read");
-  Require(Values(set) == loaded, "a preset written and read back keeps every value");
+  Require(ParameterValues(set) == loaded, "a preset written and read back keeps every value");
 
   CCoreImage layer;
   layer.CopyFrom(kPicture);

@@ -11,20 +11,11 @@
 #include "engine/MatteFilter.h"
 #include "framework/Param.h"
 #include "framework/ParamSet.h"
+#include "fuzz/FuzzScenes.h"
 #include "fuzz/FuzzSupport.h"
 #include "platform/Registry.h"
 
 namespace {
-
-std::vector<int> Values(CParamSet& set) {
-  std::vector<int> values;
-  for (int slot = keSlotStrength; slot <= keSlotTextured; ++slot) {
-    int value = 0;
-    set.FindParam(slot)->GetInt(value);
-    values.push_back(value);
-  }
-  return values;
-}
 
 // A value name with the characters the store has to escape.
 constexpr const char* kProbeName = "Probe \"=\\ [x];\n%";
@@ -46,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   bool accepted = false;
   {
     CMatteFilter filter;  // reads the settings, and stores them when it goes
-    stored = Values(filter.m_paramSet);
+    stored = ParameterValues(filter.m_paramSet);
     HKEY key = nullptr;
     const std::string settings = std::string(kRegistryVendorKey) + "\\" + filter.GetName();
     accepted = RegOpenKeyEx(HKEY_CURRENT_USER, settings.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
@@ -54,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   {
     CMatteFilter again;
-    Require(Values(again.m_paramSet) == stored, "the settings stored are the settings read next");
+    Require(ParameterValues(again.m_paramSet) == stored, "the settings stored are the settings read next");
   }
 
   HKEY probe = nullptr;

@@ -8,34 +8,13 @@
 #include "editor/model/SessionReplay.h"
 #include "engine/MatteFilter.h"
 #include "framework/Presets.h"
+#include "fuzz/FuzzScenes.h"
 #include "fuzz/FuzzSupport.h"
-#include "imagecore/ColorRef.h"
 #include "imagecore/CoreImage.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-// The smallest picture a run works on rather than refusing: a sky above a
-// roof, so that marks find colours that differ.
-CCoreImage SkyAndRoof() {
-  constexpr int kSide = 64;
-  CCoreImage image;
-  const CColorRef sky(40, 90, 220, 255);
-  image.CreateBGRA(kSide, kSide, &sky);
-  for (int y = kSide / 2; y < kSide; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    for (int x = 0; x < kSide; ++x) {
-      row[4 * x] = 20;
-      row[4 * x + 1] = 30;
-      row[4 * x + 2] = 200;
-      row[4 * x + 3] = 255;
-    }
-    image.ReleaseRow(y);
-  }
-  return image;
-}
 
 // The preset folder starts each replay the same: one style to choose.
 void ResetPresetFolder(const std::string& folder) {
@@ -67,7 +46,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const CCoreImage kPicture = SkyAndRoof();
+  static const CCoreImage kPicture = SkyAndRoof(64, false);
   const std::string folder = ScratchFolder() + "/presets";
   ResetPresetFolder(folder);
 
