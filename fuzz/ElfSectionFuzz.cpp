@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
-#include "tools/kelvane/ElfSection.h"
-#include "tools/kelvane/PluginScanner.h"
+#include "tools/filterhost/ElfSection.h"
+#include "tools/filterhost/PluginScanner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // The reader takes a path.

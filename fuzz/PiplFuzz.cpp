@@ -3,7 +3,7 @@
 #include <string>
 
 #include "fuzz/FuzzSupport.h"
-#include "tools/kelvane/PluginScanner.h"
+#include "tools/filterhost/PluginScanner.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CPluginInfo info;

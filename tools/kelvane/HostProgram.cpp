@@ -5,19 +5,19 @@
 #include <vips/vips.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <optional>
 #include <utility>
 
+#include "tools/filterhost/ModuleRun.h"
 #include "tools/kelvane/BatchRun.h"
 #include "tools/kelvane/DemoSession.h"
-#include "tools/kelvane/FilterHost.h"
+#include "tools/kelvane/FileLayer.h"
 #include "tools/kelvane/PictureFile.h"
-#include "tools/kelvane/PluginScanner.h"
 #include "tools/kelvane/ResultPicture.h"
 #include "tools/kelvane/SamplePicture.h"
 
@@ -30,13 +30,6 @@ constexpr const char* kFilterName = "Kelvane...";
 void Complain(const std::string& text) {
   std::fprintf(stderr, "kelvane: %s\n", text.c_str());
   std::fflush(stderr);
-}
-
-std::string ExecutableFolder() {
-  char buffer[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-  if (length <= 0) return std::string();
-  return fs::path(std::string(buffer, static_cast<size_t>(length))).parent_path().string();
 }
 
 // Checked before the filter runs, so nobody works through an editor session
@@ -103,62 +96,41 @@ int RunFilterOnFile(const CHostOptions& options) {
   }
 
   const std::vector<std::string> folders = PluginFolders(options);
-  const CPluginInfo* chosen = nullptr;
-  const std::vector<CPluginInfo> found = ScanPluginFolders(folders);
-  for (const CPluginInfo& info : found) {
-    if (info.name == kFilterName) {
-      chosen = &info;
-      break;
-    }
-  }
-  if (!chosen) {
-    std::string where;
-    for (const std::string& folder : folders) where += (where.empty() ? "" : ", ") + folder;
-    Complain(std::string("no filter module named \"") + kFilterName + "\" in " + where);
+  const std::optional<CPluginInfo> module = FindFilterModule(folders, kFilterName);
+  if (!module) {
+    Complain(std::string("no filter module named \"") + kFilterName + "\" in " +
+             FolderList(folders));
     return keExitFailure;
   }
 
   CPictureMetadata metadata = std::move(picture.metadata);
   CHostLayer layer = LayerFromPixels(std::move(picture), options.planesAsFile);
   picture = CPicture();
-  CFilterOutcome outcome;
-  {
-    CFilterModule module;
-    if (!module.Load(chosen->path, chosen->entryPoint, error)) {
-      Complain(error);
-      return keExitFailure;
-    }
-    KelvanePlatformData platform = HostPlatformData();
-    platform.showPresets = options.presets ? 1 : 0;
-    if (options.demo) {
-      platform.scriptPath = kDemoSessionName;
-      platform.scriptText = DemoSessionScript();
-    } else if (!options.script.empty()) {
-      platform.scriptPath = options.script.c_str();
-    }
-    outcome = RunFilter(module.Entry(), layer, platform);
+  KelvanePlatformData platform = HostPlatformData();
+  platform.showPresets = options.presets ? 1 : 0;
+  if (options.demo) {
+    platform.scriptPath = kDemoSessionName;
+    platform.scriptText = DemoSessionScript();
+  } else if (!options.script.empty()) {
+    platform.scriptPath = options.script.c_str();
+  }
+  const CModuleRunEnd end = RunFilterModule(*module, layer, platform);
+  switch (end.end) {
+    case EModuleRunEnd::kResult:
+      break;
     // The module has said what went wrong in the script or the run.
-    if (platform.scriptStatus == keScriptStatusScriptError) {
+    case EModuleRunEnd::kScriptError:
       Complain("nothing was written");
       return keExitUsage;
-    }
-    if (platform.scriptStatus == keScriptStatusRunFailed) {
+    case EModuleRunEnd::kRunFailed:
       Complain("nothing was written");
       return keExitFailure;
-    }
-  }
-  if (outcome.hostFailed) {
-    Complain(outcome.message + "; nothing was written");
-    return keExitFailure;
-  }
-  if (outcome.result == userCanceledErr) {
-    Complain("the filter ended without a result; nothing was written");
-    return keExitNoResult;
-  }
-  if (outcome.result != noErr) {
-    Complain("the filter failed with code " + std::to_string(outcome.result) +
-             "; nothing was written");
-    return keExitFailure;
+    case EModuleRunEnd::kNoResult:
+      Complain(end.message + "; nothing was written");
+      return keExitNoResult;
+    case EModuleRunEnd::kFailed:
+      Complain(end.message + "; nothing was written");
+      return keExitFailure;
   }
   const CPicture result = ResultPicture(std::move(layer), options, std::move(metadata));
   if (!WritePicture(output, OutputFormatOf(options, output), result, options.strip, error)) {
@@ -193,9 +165,7 @@ std::vector<std::string> PluginFolders(const CHostOptions& options) {
   std::vector<std::string> folders;
   const std::string here = ExecutableFolder();
   if (!here.empty()) folders.push_back((fs::path(here).parent_path() / "plugins").string());
-#ifdef KELVANE_INSTALLED_PLUGIN_DIR
-  folders.push_back(KELVANE_INSTALLED_PLUGIN_DIR);
-#endif
+  folders.push_back(InstalledModuleFolder());
   return folders;
 }
 

@@ -1,5 +1,7 @@
 #include "ResultPicture.h"
 
+#include "tools/kelvane/FileLayer.h"
+
 #include <utility>
 
 CPicture ResultPicture(CHostLayer&& layer, const CHostOptions& options,

@@ -2,7 +2,7 @@
 // transparency, the cut-out flattened over a colour, or the mask alone.
 #pragma once
 
-#include "tools/kelvane/FilterHost.h"
+#include "tools/filterhost/FilterHost.h"
 #include "tools/kelvane/HostOptions.h"
 #include "tools/kelvane/PictureFile.h"
 

@@ -124,61 +124,6 @@ constexpr int kMaxContinueCalls = 1 << 20;
 
 }  // namespace
 
-CHostLayer LayerFromPixels(CPicture pixels, bool planesAsFile) {
-  CHostLayer layer;
-  layer.width = pixels.width;
-  layer.height = pixels.height;
-  const bool grey = pixels.channels <= 2;
-  const bool alpha = pixels.channels == 2 || pixels.channels == 4;
-  const size_t count = static_cast<size_t>(pixels.width) * static_cast<size_t>(pixels.height);
-  if (planesAsFile) {
-    layer.planes = pixels.channels;
-    layer.imageMode = grey ? plugInModeGrayScale : plugInModeRGBColor;
-    layer.bytes = std::move(pixels.bytes);
-    return layer;
-  }
-  layer.planes = 4;
-  layer.imageMode = plugInModeRGBColor;
-  if (pixels.channels == 4) {
-    layer.bytes = std::move(pixels.bytes);
-    return layer;
-  }
-  layer.bytes.resize(count * 4);
-  const uint8_t* from = pixels.bytes.data();
-  uint8_t* to = layer.bytes.data();
-  for (size_t i = 0; i < count; ++i, from += pixels.channels, to += 4) {
-    if (grey) {
-      to[0] = to[1] = to[2] = from[0];
-    } else {
-      to[0] = from[0];
-      to[1] = from[1];
-      to[2] = from[2];
-    }
-    to[3] = alpha ? from[pixels.channels - 1] : 255;
-  }
-  return layer;
-}
-
-std::vector<uint8_t> LayerToRGBA(const CHostLayer& layer) {
-  const size_t count = static_cast<size_t>(layer.width) * static_cast<size_t>(layer.height);
-  std::vector<uint8_t> rgba(count * 4);
-  const bool grey = layer.imageMode == plugInModeGrayScale;
-  const uint8_t* from = layer.bytes.data();
-  uint8_t* to = rgba.data();
-  for (size_t i = 0; i < count; ++i, from += layer.planes, to += 4) {
-    if (grey) {
-      to[0] = to[1] = to[2] = from[0];
-      to[3] = layer.planes >= 2 ? from[1] : 255;
-    } else {
-      to[0] = from[0];
-      to[1] = from[1];
-      to[2] = from[2];
-      to[3] = layer.planes >= 4 ? from[3] : 255;
-    }
-  }
-  return rgba;
-}
-
 KelvanePlatformData HostPlatformData() {
   KelvanePlatformData data{};
   data.size = sizeof data;

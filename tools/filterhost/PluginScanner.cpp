@@ -5,7 +5,7 @@
 #include <set>
 #include <system_error>
 
-#include "tools/kelvane/ElfSection.h"
+#include "tools/filterhost/ElfSection.h"
 
 namespace {
 

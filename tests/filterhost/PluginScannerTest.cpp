@@ -1,4 +1,4 @@
-#include "tools/kelvane/PluginScanner.h"
+#include "tools/filterhost/PluginScanner.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "tools/kelvane/ElfSection.h"
+#include "tools/filterhost/ElfSection.h"
 
 namespace {
 

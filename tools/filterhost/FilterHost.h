@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "platform/HostInterface.h"
-#include "tools/kelvane/PictureFile.h"
 
 // A layer as the host holds it: interleaved planes, rows top-down without
 // padding.
@@ -19,15 +18,6 @@ struct CHostLayer {
   int16_t imageMode = plugInModeRGBColor;
   std::vector<uint8_t> bytes;
 };
-
-// As an editor turns a background into a layer: RGB with an alpha plane,
-// opaque where the file has none, grey spread to RGB. With `planesAsFile`
-// the planes stay as the file has them (grey 1 or 2 planes, RGB 3 or 4).
-// Bytes that need no conversion are taken over, not copied.
-CHostLayer LayerFromPixels(CPicture pixels, bool planesAsFile);
-
-// The layer as 8-bit RGBA rows; planes without alpha become opaque.
-std::vector<uint8_t> LayerToRGBA(const CHostLayer& layer);
 
 // The host's own description for the module (the record's platformData):
 // a display when $DISPLAY or $WAYLAND_DISPLAY is set, no script.
