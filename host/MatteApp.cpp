@@ -5,6 +5,8 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <utility>
 
 #include "editor/EditorDialog.h"
 #include "editor/ParamPanel.h"
@@ -34,6 +36,37 @@ KelvanePlatformData* PlatformDataOf(const FilterRecord* record) {
   return data;
 }
 
+// The host's own way of showing messages, when it has one.
+bool HasMessageHook(const KelvanePlatformData& data) {
+  return data.size >= offsetof(KelvanePlatformData, messageContext) + sizeof data.messageContext &&
+         data.showMessage;
+}
+
+// While alive, message boxes go to the host when it shows messages itself.
+// A window system installed later, inside this scope, takes precedence.
+class CHostMessageScope {
+ public:
+  explicit CHostMessageScope(const KelvanePlatformData* platform) {
+    if (!platform || !HasMessageHook(*platform)) return;
+    m_installed = true;
+    m_previous = SetMessageBoxHandler(
+        [platform](void*, const std::string& text, const std::string& caption, unsigned type) {
+          platform->showMessage(platform->messageContext, keHostMessageBox, caption.c_str(),
+                                text.c_str());
+          return DefaultMessageBoxButton(type);
+        });
+  }
+  ~CHostMessageScope() {
+    if (m_installed) SetMessageBoxHandler(std::move(m_previous));
+  }
+  CHostMessageScope(const CHostMessageScope&) = delete;
+  CHostMessageScope& operator=(const CHostMessageScope&) = delete;
+
+ private:
+  bool m_installed = false;
+  MessageBoxHandler m_previous;
+};
+
 bool ReplayScript(KelvanePlatformData& platform, CMatteFilter& filter, CCoreImage& image) {
   std::unique_ptr<IReplayProgress> progress;
   if (StandardErrorIsTerminal()) progress = std::make_unique<CTerminalProgress>(stderr);
@@ -62,8 +95,13 @@ bool ReplayScript(KelvanePlatformData& platform, CMatteFilter& filter, CCoreImag
       platform.scriptStatus = keScriptStatusRunFailed;
       break;
   }
-  std::fprintf(stderr, "%s\n", outcome.message.c_str());
-  std::fflush(stderr);
+  if (HasMessageHook(platform)) {
+    platform.showMessage(platform.messageContext, keHostMessageScriptEnd, kProductName,
+                         outcome.message.c_str());
+  } else {
+    std::fprintf(stderr, "%s\n", outcome.message.c_str());
+    std::fflush(stderr);
+  }
   return false;
 }
 
@@ -72,6 +110,7 @@ bool ReplayScript(KelvanePlatformData& platform, CMatteFilter& filter, CCoreImag
 bool CMatteApp::CheckImage(FilterRecord* record, void*) {
   if (record->imageMode == plugInModeRGBColor && record->planes == 4) return true;
   // The refusal is the whole message: the host shows nothing for -128.
+  const CHostMessageScope messages(PlatformDataOf(record));
   MessageBox(nullptr, kInputErrorText, kInputErrorCaption, MB_OK);
   return false;
 }
@@ -81,6 +120,7 @@ bool CMatteApp::RunEditor() {
   AFX_MANAGE_STATE(ModuleState());
   KelvanePlatformData* platform = PlatformDataOf(m_image.m_filterRecord);
   const bool replay = platform && (platform->scriptPath || platform->scriptText);
+  const CHostMessageScope messages(platform);
   // Made before the filter so that it outlives it: a failure to save the
   // settings, found as the filter goes, is then shown in a box of its own.
   std::optional<CQtApplicationScope> application;

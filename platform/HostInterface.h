@@ -52,6 +52,17 @@ struct KelvanePlatformData {
   int32_t scriptStatus;    // written by the module: one of keScriptStatus...
   const char* scriptText;  // the script itself, or null: read from scriptPath,
                            // which then only names it in messages
+  // Set by a host that shows messages itself, or null: standard error. Where
+  // no window can show them, every message box, and the message that ends a
+  // replay without a result, go here. Called on the thread showing the box.
+  void (*showMessage)(void* context, int32_t kind, const char* caption, const char* text);
+  void* messageContext;    // handed back to showMessage
+};
+
+// What a message handed to showMessage is.
+enum : int32_t {
+  keHostMessageBox = 0,        // a message box; its default button is taken
+  keHostMessageScriptEnd = 1,  // why a replayed session ended without a result
 };
 
 // How a replayed session ended, beyond the selector's result.

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-
-#include <cstring>
 #include <new>
 #include <stdexcept>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "HostTestSupport.h"
@@ -165,6 +165,46 @@ TEST(MatteApp, AHostWithoutPlatformDataGetsTheMissingEditorBox) {
   EXPECT_EQ(result, userCanceledErr);
   EXPECT_EQ(boxes.boxes.size(), 1u);
   EXPECT_EQ(run.out, std::vector<uint8_t>(run.out.size(), kUntouched));
+}
+
+// What a host that shows messages itself was handed.
+struct CHostMessages {
+  std::vector<std::pair<int32_t, std::string>> received;  // kind, caption and text
+  static void Show(void* context, int32_t kind, const char* caption, const char* text) {
+    static_cast<CHostMessages*>(context)->received.emplace_back(
+        kind, std::string(caption) + "|" + text);
+  }
+};
+
+TEST(MatteApp, AHostThatShowsMessagesGetsTheBoxesAndTheScriptsEndInsteadOfStandardError) {
+  struct Case {
+    const char* script;  // null: no script and no display
+    int planes;
+    int32_t kind;
+    const char* starts;  // how the message begins
+  };
+  for (const Case c :
+       {Case{"apply\n", 4, keHostMessageScriptEnd, "Kelvane|session:1: 'apply' refused"},
+        Case{nullptr, 4, keHostMessageBox, "Kelvane|The editor window needs a display."},
+        Case{"cancel\n", 3, keHostMessageBox, "! Input Data Error !|File is wrong format."}}) {
+    CMatteApp app;
+    CBoxRecorder boxes;
+    CHostRun run(80, 70, c.planes, plugInModeRGBColor);
+    KelvanePlatformData platform = ScriptedPlatform(c.script);
+    if (!c.script) platform.scriptPath = nullptr;
+    CHostMessages messages;
+    platform.showMessage = &CHostMessages::Show;
+    platform.messageContext = &messages;
+    run.record.platformData = &platform;
+    int16_t result = 99;
+    DispatchSelector(app, filterSelectorContinue, &run.record, nullptr, &result);
+    const std::string what = c.script ? c.script : "no script";
+    EXPECT_EQ(result, userCanceledErr) << what;
+    EXPECT_TRUE(boxes.boxes.empty()) << what;
+    ASSERT_EQ(messages.received.size(), 1u) << what;
+    EXPECT_EQ(messages.received[0].first, c.kind) << what;
+    EXPECT_EQ(messages.received[0].second.rfind(c.starts, 0), 0u) << messages.received[0].second;
+  }
 }
 
 TEST(MatteApp, RefusesAnythingButRgbWithTransparencyOnceAndWritesNothing) {
