@@ -6,12 +6,12 @@ JOBS         ?= $(shell nproc)
 
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev \
                 libgtest-dev libgmock-dev libbenchmark-dev binutils qt6-base-dev \
-                libvips-dev
+                libvips-dev libgimp2.0-dev gimp
 BENCH_DEB_PACKAGES := python3 python3-numpy python3-opencv
 # Debian's interpreter, which has Debian's python3-opencv.
 BENCH_PYTHON ?= /usr/bin/python3
 
-.PHONY: all deps bench-deps build run test test-sanitize test-thread bench clean
+.PHONY: all deps bench-deps build run test test-sanitize test-thread bench clean gimp-install-user
 
 all: build
 
@@ -53,6 +53,15 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# The GIMP plug-in for this user only: into GIMP's own plug-in folder, with
+# the filter module (its help page and presets) in a folder beside it.
+GIMP_USER_DIR ?= $(or $(GIMP2_DIRECTORY),$(or $(XDG_CONFIG_HOME),$(HOME)/.config)/GIMP/2.10)
+gimp-install-user: build
+	mkdir -p "$(GIMP_USER_DIR)/plug-ins/kelvane-gimp/plugins"
+	install -m 755 $(BUILD)/gimp/kelvane-gimp/kelvane-gimp "$(GIMP_USER_DIR)/plug-ins/kelvane-gimp/"
+	cp -R $(BUILD)/plugins/. "$(GIMP_USER_DIR)/plug-ins/kelvane-gimp/plugins/"
+	@echo "Installed; GIMP shows it as Filters > Orvanta > Kelvane... on RGB images."
 
 test-sanitize: deps
 	cmake -S . -B $(SANITIZE_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKELVANE_SANITIZE=ON $(CMAKE_FLAGS)

@@ -193,9 +193,9 @@ void Run(const gchar* name, gint count, const GimpParam* params, gint* answerCou
       break;
   }
   WriteLayer(image, drawable, layer);
-  if (!request.script.empty()) {
-    gimp_set_data(name, request.script.c_str(), static_cast<guint32>(request.script.size() + 1));
-  }
+  // After the editor, repeating opens the editor again rather than an older
+  // script.
+  gimp_set_data(name, request.script.c_str(), static_cast<guint32>(request.script.size() + 1));
   if (runMode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
   g_answer.Set(GIMP_PDB_SUCCESS, answerCount, answer);
 }
