@@ -32,15 +32,7 @@ class CGimpFolderTest : public CKelvaneFolderTest {
         (m_dir / "gimp").string() + "' XDG_CONFIG_HOME='" + (m_dir / "config").string() +
         "' XDG_CACHE_HOME='" + (m_dir / "cache").string() +
         "' gimp-console-2.10 -i -d -f -b '" + batch + "' -b '(gimp-quit 0)' 2>&1";
-    CRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return RunCommand(command);
   }
 };
 

@@ -16,11 +16,8 @@ struct CRun {
   std::string output;  // standard output and standard error
 };
 
-inline CRun RunKelvaneIn(const std::filesystem::path& dir, const std::string& arguments) {
-  const std::string command = "cd '" + dir.string() +
-                              "' && DISPLAY= WAYLAND_DISPLAY= XDG_CONFIG_HOME='" +
-                              (dir / "config").string() + "' '" + KELVANE_BIN_DIR +
-                              "/kelvane' " + arguments + " 2>&1";
+// A shell command's status and everything it printed.
+inline CRun RunCommand(const std::string& command) {
   CRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return run;
@@ -30,6 +27,12 @@ inline CRun RunKelvaneIn(const std::filesystem::path& dir, const std::string& ar
   const int status = pclose(pipe);
   run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return run;
+}
+
+inline CRun RunKelvaneIn(const std::filesystem::path& dir, const std::string& arguments) {
+  return RunCommand("cd '" + dir.string() + "' && DISPLAY= WAYLAND_DISPLAY= XDG_CONFIG_HOME='" +
+                    (dir / "config").string() + "' '" + KELVANE_BIN_DIR + "/kelvane' " +
+                    arguments + " 2>&1");
 }
 
 // A fresh folder per test, removed afterwards.

@@ -4,7 +4,6 @@
 // GimpHost, so another version of that interface replaces this file only.
 #include <libgimp/gimp.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -113,12 +112,6 @@ void WriteLayer(gint32 image, gint32 drawable, const CHostLayer& layer) {
   gimp_image_undo_group_end(image);
 }
 
-bool HasDisplay() {
-  const char* x11 = std::getenv("DISPLAY");
-  const char* wayland = std::getenv("WAYLAND_DISPLAY");
-  return (x11 && *x11) || (wayland && *wayland);
-}
-
 // The script a run with last values replays, or empty when there is none.
 std::string LastScript(const char* procedure) {
   const gint size = gimp_get_data_size(procedure);
@@ -153,7 +146,7 @@ void Run(const gchar* name, gint count, const GimpParam* params, gint* answerCou
     request.script = LastScript(name);
   }
   request.interactive = request.script.empty();
-  request.hasDisplay = request.interactive && HasDisplay();
+  request.hasDisplay = request.interactive && HostPlatformData().hasDisplay != 0;
 
   if (!gimp_item_is_layer(drawable) || !gimp_drawable_is_rgb(drawable)) {
     g_answer.Set(GIMP_PDB_CALLING_ERROR, answerCount, answer,
