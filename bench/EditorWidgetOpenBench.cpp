@@ -133,7 +133,7 @@ void BM_DocumentOpen(benchmark::State& state) {
   for (auto _ : state) {
     CMatteDocument document;
     document.Open(layer, &displayed);
-    benchmark::DoNotOptimize(document.m_work.Width());
+    benchmark::DoNotOptimize(document.Work().Width());
   }
 }
 

@@ -281,9 +281,11 @@ CTailInputs& TailInputs(const CRunConfig& config) {
     editor.Open(config);
     editor.Run();
     inputs = std::make_unique<CTailInputs>();
-    inputs->work.CopyFrom(editor.Doc().m_work);
-    inputs->matte.CopyFrom(*editor.Doc().m_prevMatte);
-    inputs->marks.CopyFrom(*editor.Doc().m_marks);
+    inputs->work.CopyFrom(editor.Doc().Work());
+    const CPlane& matte = *editor.Doc().PrevMatte();
+    inputs->matte.CreateGrey(matte.Width(), matte.Height());
+    WritePlane(matte, inputs->matte);
+    inputs->marks.CopyFrom(*editor.Doc().Marks());
   }
   return *inputs;
 }

@@ -182,8 +182,7 @@ void CToolView::mousePressEvent(QMouseEvent* event) {
   if (IsMarkingTool() && button == Qt::LeftButton) {
     const bool object = CurrentTool() == ID_TOOL_MARK_OBJECT;
     if (m_session->MarkPress(Geometry(), ToClientPoint(point))) {
-      const CMatteDocument& document = m_session->Document();
-      const std::vector<CMarkPoint>& points = object ? document.m_objPoints : document.m_bgPoints;
+      const std::vector<CMarkPoint>& points = m_session->Document().Points(object);
       if (!points.empty()) InvalidateStroke(points.back(), points.back());
     }
     event->accept();
@@ -285,8 +284,8 @@ void CToolView::DrawOverImage(QPainter& painter, const QRect& clip) {
   const CViewGeometry view = Geometry();
   const int width = std::max(1, static_cast<int>(std::trunc(view.zoom)));
   const CMatteDocument& document = m_session->Document();
-  DrawStrokes(painter, view, document.m_bgPoints, kBackgroundStroke, width, clip);
-  DrawStrokes(painter, view, document.m_objPoints, kObjectStroke, width, clip);
+  DrawStrokes(painter, view, document.Points(false), kBackgroundStroke, width, clip);
+  DrawStrokes(painter, view, document.Points(true), kObjectStroke, width, clip);
   if (CurrentTool() == ID_TOOL_MANUAL && m_brushActive && m_session->Brush()) {
     DrawBrushOutline(painter);
   }

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/Bands.h"
+#include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
 
 bool CombineIntersects(const CCombineInputs& in) {
@@ -13,22 +14,24 @@ bool CombineIntersects(const CCombineInputs& in) {
   return in.strength < in.previousStrength;  // object marks only
 }
 
-void CombineWithPrevious(CCoreImage& matte, CCoreImage& prevMatte, const CCombineInputs& in) {
+void CombineWithPrevious(CPlane& matte, const CPlane& prevMatte, const CCombineInputs& in) {
   const bool anyMarks = in.objectMarks || in.backgroundMarks;
   const bool intersect = CombineIntersects(in);
   const int width = matte.Width();
-  ForEachRowInBands(matte.Height(), matte.HasRowCache() || prevMatte.HasRowCache(), [&](int y) {
-    uint8_t* cur = nullptr;
-    uint8_t* prev = nullptr;
-    matte.GetRow(y, cur);
-    prevMatte.GetRow(y, prev);
+  ForEachRowInBands(matte.Height(), false, [&](int y) {
+    uint8_t* cur = matte.Row(y);
+    const uint8_t* prev = prevMatte.Row(y);
     for (int x = 0; x < width; ++x) {
       const bool c = cur[x] >= 250;
       const bool p = prev[x] >= 250;
       const bool keep = !anyMarks ? c : intersect ? (c && p) : (c || p);
       cur[x] = keep ? 255 : 0;
     }
-    prevMatte.ReleaseRow(y);
-    matte.ReleaseRow(y);
   });
+}
+
+void CombineWithPrevious(CCoreImage& matte, CCoreImage& prevMatte, const CCombineInputs& in) {
+  CPlane plane = ReadPlane(matte);
+  CombineWithPrevious(plane, ReadPlane(prevMatte), in);
+  WritePlane(plane, matte);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 class CCoreImage;
+class CPlane;
 
 struct CCombineInputs {
   bool objectMarks = false;
@@ -16,4 +17,5 @@ struct CCombineInputs {
 bool CombineIntersects(const CCombineInputs& inputs);
 
 // matte := 255 where the rule keeps a pixel, else 0 (both binarised at 250).
+void CombineWithPrevious(CPlane& matte, const CPlane& prevMatte, const CCombineInputs& inputs);
 void CombineWithPrevious(CCoreImage& matte, CCoreImage& prevMatte, const CCombineInputs& inputs);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "engine/Bands.h"
+#include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
 
 namespace {
@@ -46,6 +47,30 @@ void InsertAlpha(CCoreImage& matte, CCoreImage& image) {
   const int width = image.Width();
   ForEachRowPair(matte, image, [width](uint8_t* grey, uint8_t* bgra) {
     for (int x = 0; x < width; ++x) bgra[4 * x + 3] = grey[x];
+  });
+}
+
+CPlane AlphaPlane(CCoreImage& image) {
+  const int width = image.Width();
+  CPlane matte(width, image.Height(), 1);
+  ForEachRowInBands(image.Height(), image.HasRowCache(), [&](int y) {
+    uint8_t* bgra = nullptr;
+    image.GetRow(y, bgra);
+    uint8_t* grey = matte.Row(y);
+    for (int x = 0; x < width; ++x) grey[x] = bgra[4 * x + 3];
+    image.ReleaseRow(y);
+  });
+  return matte;
+}
+
+void InsertAlpha(const CPlane& matte, CCoreImage& image) {
+  const int width = image.Width();
+  ForEachRowInBands(image.Height(), image.HasRowCache(), [&](int y) {
+    uint8_t* bgra = nullptr;
+    image.GetRow(y, bgra);
+    const uint8_t* grey = matte.Row(y);
+    for (int x = 0; x < width; ++x) bgra[4 * x + 3] = grey[x];
+    image.ReleaseRow(y);
   });
 }
 

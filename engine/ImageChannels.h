@@ -4,11 +4,15 @@
 #pragma once
 
 class CCoreImage;
+class CPlane;
 
 // matte := the alpha channel of image (a new grey image of its size).
 void ExtractAlpha(CCoreImage& image, CCoreImage& matte);
 // The alpha of image := matte; colours untouched.
 void InsertAlpha(CCoreImage& matte, CCoreImage& image);
+// The alpha channel of a BGRA image as a grey plane, and back.
+CPlane AlphaPlane(CCoreImage& image);
+void InsertAlpha(const CPlane& matte, CCoreImage& image);
 // Every non-zero alpha becomes 255.
 void BinarizeAlpha(CCoreImage& image);
 // Every alpha becomes 255.

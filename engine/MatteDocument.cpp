@@ -1,56 +1,74 @@
 #include "engine/MatteDocument.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "engine/ImageChannels.h"
 #include "engine/Marks.h"
+
+using Guard = std::lock_guard<std::recursive_mutex>;
 
 CMatteDocument::CMatteDocument() = default;
 CMatteDocument::~CMatteDocument() = default;
 
 void CMatteDocument::Open(const CCoreImage& original, CCoreImage* displayed) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  Guard lock(m_lock);
   m_original.AssignFrom(original);
   m_displayed = displayed;
   m_work.CopyFrom(m_original);
   BinarizeAlpha(m_work);
   m_base.CopyFrom(m_work);
-  m_prevMatte = std::make_unique<CCoreImage>();
-  ExtractAlpha(m_work, *m_prevMatte);
+  TakePrevMatteFromWork();
   m_prevStrength = 0;
   m_combineMode = 0;
   m_marks.reset();
   m_allMarks.reset();
-  m_bgPoints.clear();
-  m_objPoints.clear();
-  m_appliedBgPoints = 0;
-  m_appliedObjPoints = 0;
-  m_appliedTextured = false;
-  m_appliedFillHoles = false;
+  ClearMarks();
+  m_applied = CAppliedMarks();
   m_resultImage.Reset();
 }
 
-void CMatteDocument::BeginMarkStroke(bool object) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+void CMatteDocument::CreateMarks() {
   if (!m_marks) {
-    m_marks = std::make_unique<CCoreImage>();
+    m_marks.emplace();
     m_marks->CreateGrey(m_work.Width(), m_work.Height());
     FillGrey(*m_marks, keMarkNone);
   }
   if (!m_allMarks) {
-    m_allMarks = std::make_unique<CCoreImage>();
+    m_allMarks.emplace();
     m_allMarks->CopyFrom(*m_marks);
   }
+}
+
+// The marks of this round go; those of all strokes stay for Fill Holes.
+void CMatteDocument::ClearMarks() {
+  m_marks.reset();
+  m_bgPoints.clear();
+  m_objPoints.clear();
+  m_applied.bgPointCount = 0;
+  m_applied.objPointCount = 0;
+}
+
+void CMatteDocument::TakePrevMatteFromWork() { m_prevMatte = AlphaPlane(m_work); }
+
+void CMatteDocument::BeginMarkStroke(bool object) {
+  Guard lock(m_lock);
+  CreateMarks();
   m_combineMode = object ? 1 : 0;
 }
 
+void CMatteDocument::EnsureMarks() {
+  Guard lock(m_lock);
+  CreateMarks();
+}
+
 void CMatteDocument::MarkPoint(bool object, int x, int y) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  Guard lock(m_lock);
   if (!m_marks || !m_allMarks) return;
   x = std::clamp(x, 0, m_marks->Width() - 1);
   y = std::clamp(y, 0, m_marks->Height() - 1);
   const uint8_t mark = object ? keMarkObject : keMarkBackground;
-  for (CCoreImage* image : {m_marks.get(), m_allMarks.get()}) {
+  for (CCoreImage* image : {&*m_marks, &*m_allMarks}) {
     uint8_t* pixel = nullptr;
     image->GetRow(y, x, 1, pixel);
     *pixel = mark;
@@ -59,52 +77,104 @@ void CMatteDocument::MarkPoint(bool object, int x, int y) {
   (object ? m_objPoints : m_bgPoints).push_back({x, y});
 }
 
-void CMatteDocument::EndMarkStroke(bool object) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+void CMatteDocument::CloseStroke(bool object) {
+  Guard lock(m_lock);
   std::vector<CMarkPoint>& points = object ? m_objPoints : m_bgPoints;
   if (!points.empty() && points.back().x >= 0) points.push_back(kStrokeEnd);
+}
+
+void CMatteDocument::RecordObjectPoint(CMarkPoint point) {
+  Guard lock(m_lock);
+  m_objPoints.push_back(point);
+}
+
+void CMatteDocument::CommitBase() {
+  Guard lock(m_lock);
+  m_base.CopyFrom(m_work);
+}
+
+void CMatteDocument::EndMarkStroke(bool object) {
+  Guard lock(m_lock);
+  CloseStroke(object);
   m_combineMode = object ? 1 : 0;
   m_base.CopyFrom(m_work);
 }
 
 void CMatteDocument::DeleteAllMarks() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  m_marks.reset();
-  m_bgPoints.clear();
-  m_objPoints.clear();
-  m_appliedBgPoints = 0;
-  m_appliedObjPoints = 0;
+  Guard lock(m_lock);
+  ClearMarks();
   m_prevStrength = 0;
   m_base.CopyFrom(m_work);
 }
 
 void CMatteDocument::Reset() {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
-  m_marks.reset();
+  Guard lock(m_lock);
+  ClearMarks();
   m_allMarks.reset();
-  m_bgPoints.clear();
-  m_objPoints.clear();
-  m_appliedBgPoints = 0;
-  m_appliedObjPoints = 0;
   m_prevStrength = 0;
   if (m_displayed) m_displayed->CopyFrom(m_original);
   m_work.CopyFrom(m_original);
   MakeOpaque(m_work);
   m_base.CopyFrom(m_work);
-  if (!m_prevMatte) m_prevMatte = std::make_unique<CCoreImage>();
-  ExtractAlpha(m_work, *m_prevMatte);
+  TakePrevMatteFromWork();
 }
 
 void CMatteDocument::OnTexturedClicked(bool nowChecked) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  Guard lock(m_lock);
   m_combineMode = nowChecked ? 0 : 1;
 }
 
+void CMatteDocument::EditWork(const WorkEdit& edit) {
+  Guard lock(m_lock);
+  edit(m_work, m_original, m_resultImage);
+}
+
 void CMatteDocument::EndManualStroke(bool recover) {
-  std::lock_guard<std::recursive_mutex> lock(m_lock);
+  Guard lock(m_lock);
   if (recover) BinarizeAlpha(m_work);
   m_base.CopyFrom(m_work);
-  if (!m_prevMatte) m_prevMatte = std::make_unique<CCoreImage>();
-  ExtractAlpha(m_work, *m_prevMatte);
+  TakePrevMatteFromWork();
   if (m_displayed) m_resultImage.CopyFrom(*m_displayed);
+}
+
+CRunInputs CMatteDocument::SnapshotForRun(const CRunParameters& params) const {
+  Guard lock(m_lock);
+  CRunInputs in;
+  in.params = params;
+  in.base.CopyFrom(m_base);
+  if (m_marks) in.marks.emplace().CopyFrom(*m_marks);
+  // Only Fill Holes reads the marks of all strokes.
+  if (m_allMarks && params.fillHoles) in.allMarks.emplace().CopyFrom(*m_allMarks);
+  in.prevMatte = m_prevMatte;
+  in.prevStrength = m_prevStrength;
+  in.combineMode = m_combineMode;
+  in.bgPointCount = static_cast<unsigned>(m_bgPoints.size());
+  in.objPointCount = static_cast<unsigned>(m_objPoints.size());
+  return in;
+}
+
+void CMatteDocument::PublishRun(ERunEnd end, CRunOutputs& out, CCoreImage& result) {
+  Guard lock(m_lock);
+  m_work.TakeFrom(out.work);
+  m_prevMatte = std::move(out.prevMatte);
+  m_prevStrength = out.prevStrength;
+  if (out.applied) m_applied = *out.applied;
+  if (!out.resultReady) return;
+  // Shared, not copied: the editor gives the displayed image storage of
+  // its own before drawing on it.
+  if (end == ERunEnd::kTooSmall) {
+    m_resultImage.CopyFrom(result);
+  } else {
+    m_resultImage.AssignFrom(result);
+  }
+}
+
+void CMatteDocument::CopyOriginalTo(CCoreImage& image) const {
+  Guard lock(m_lock);
+  image.CopyFrom(m_original);
+}
+
+void CMatteDocument::CopyResultTo(CCoreImage& image) const {
+  Guard lock(m_lock);
+  image.CopyFrom(m_resultImage);
 }

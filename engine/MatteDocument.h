@@ -1,12 +1,22 @@
 // The document the engine shares with the editor: marks, stroke lists and
 // the working images. It needs no display; the editor's view builds on it.
+//
+// Threads: the editor's thread calls the operations and reads through the
+// accessors; a run's worker calls only SnapshotForRun and PublishRun. Every
+// operation takes the document's lock itself, so the worker never sees half
+// an operation, and a run works on its own copies of what the editor may
+// change meanwhile. The accessors are for the editor's thread: for what
+// only it changes, and for what a run publishes once that run has ended.
 #pragma once
 
 #include <cstdint>
-#include <memory>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <vector>
 
+#include "engine/MattePipeline.h"
+#include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
 
 struct CMarkPoint {
@@ -20,6 +30,9 @@ inline constexpr CMarkPoint kStrokeEnd{-1, -1};
 
 class CMatteDocument {
  public:
+  // (work, original, result): what a manual brush stroke changes and reads.
+  using WorkEdit = std::function<void(CCoreImage& work, CCoreImage& original, CCoreImage& result)>;
+
   CMatteDocument();
   virtual ~CMatteDocument();
 
@@ -27,41 +40,86 @@ class CMatteDocument {
   // (the holder's image), which Reset and the end of a manual stroke use.
   void Open(const CCoreImage& original, CCoreImage* displayed);
 
+  // ---- Marking ------------------------------------------------------------
+
+  // Creates the marks when there are none and sets the combination mode.
   void BeginMarkStroke(bool object);
   // One sampled position in image pixels; outside positions land on the edge.
   void MarkPoint(bool object, int x, int y);
   void EndMarkStroke(bool object);
+  // Creates the marks when there are none, keeping the combination mode.
+  void EnsureMarks();
+  // Ends the stroke open in that kind's point list, if any.
+  void CloseStroke(bool object);
+  // Adds a point to the object list without marking it.
+  void RecordObjectPoint(CMarkPoint point);
+  // The next run starts from the work image as it is now.
+  void CommitBase();
   void DeleteAllMarks();
   void Reset();
   void OnTexturedClicked(bool nowChecked);
+
+  // Holds the lock over several operations, so a run starting meanwhile
+  // sees all of them or none.
+  std::unique_lock<std::recursive_mutex> Hold() const {
+    return std::unique_lock<std::recursive_mutex>(m_lock);
+  }
+
+  // ---- Manual edits -----------------------------------------------------
+
+  // Calls `edit` under the lock; the original is only read.
+  void EditWork(const WorkEdit& edit);
   // After a manual brush stroke; a recover stroke first makes every
-  // non-zero alpha of m_work opaque.
+  // non-zero alpha of the work opaque.
   void EndManualStroke(bool recover);
 
-  bool HasMarks() const { return m_marks != nullptr; }
+  // ---- Runs (the worker) ------------------------------------------------
 
-  // Held by whoever reads or changes the marks, point lists or m_work while
-  // a run may be working on another thread.
-  std::recursive_mutex& Lock() { return m_lock; }
+  // The run's own copies of its inputs; the previous matte and the marks of
+  // all strokes only where the parameters need them.
+  CRunInputs SnapshotForRun(const CRunParameters& params) const;
+  // What the run reached; a finished run's result is shared with `result`,
+  // a run too small for the layer shows a copy of it.
+  void PublishRun(ERunEnd end, CRunOutputs& outputs, CCoreImage& result);
 
-  // The members the engine reads and writes.
-  std::unique_ptr<CCoreImage> m_marks;
-  std::unique_ptr<CCoreImage> m_allMarks;
+  // ---- Reading (the editor's thread) -------------------------------------
+
+  void CopyOriginalTo(CCoreImage& image) const;
+  void CopyResultTo(CCoreImage& image) const;
+  bool HasMarks() const { return m_marks.has_value(); }
+  int Width() const { return m_work.Width(); }
+  int Height() const { return m_work.Height(); }
+  const std::vector<CMarkPoint>& Points(bool object) const {
+    return object ? m_objPoints : m_bgPoints;
+  }
+  const CCoreImage* Marks() const { return m_marks ? &*m_marks : nullptr; }
+  const CCoreImage* AllMarks() const { return m_allMarks ? &*m_allMarks : nullptr; }
+  const CCoreImage& Work() const { return m_work; }
+  const CCoreImage& Base() const { return m_base; }
+  const CCoreImage& Original() const { return m_original; }
+  const CCoreImage& ResultImage() const { return m_resultImage; }
+  const CPlane* PrevMatte() const { return m_prevMatte ? &*m_prevMatte : nullptr; }
+  int PrevStrength() const { return m_prevStrength; }
+  int CombineMode() const { return m_combineMode; }
+  const CAppliedMarks& Applied() const { return m_applied; }
+
+ private:
+  void CreateMarks();
+  void ClearMarks();
+  void TakePrevMatteFromWork();
+
+  mutable std::recursive_mutex m_lock;
+  std::optional<CCoreImage> m_marks;
+  std::optional<CCoreImage> m_allMarks;
   std::vector<CMarkPoint> m_bgPoints;
   std::vector<CMarkPoint> m_objPoints;
   CCoreImage m_work;
   CCoreImage m_base;
-  std::unique_ptr<CCoreImage> m_prevMatte;
+  std::optional<CPlane> m_prevMatte;
   int m_prevStrength = 0;
   int m_combineMode = 0;
   CCoreImage m_resultImage;
   CCoreImage m_original;  // shares the layer's storage
   CCoreImage* m_displayed = nullptr;
-  unsigned m_appliedBgPoints = 0;
-  unsigned m_appliedObjPoints = 0;
-  bool m_appliedTextured = false;
-  bool m_appliedFillHoles = false;
-
- private:
-  std::recursive_mutex m_lock;
+  CAppliedMarks m_applied;
 };

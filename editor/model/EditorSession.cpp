@@ -171,29 +171,8 @@ void CEditorSession::CreateBrush() {
 
 // ---- Marking ----------------------------------------------------------------
 
-void CEditorSession::EnsureMarks() {
-  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
-  if (m_doc.m_marks && m_doc.m_allMarks) return;
-  // The document creates the marks as a stroke begins; only the creation is
-  // wanted here, so the combination mode is kept.
-  const int mode = m_doc.m_combineMode;
-  m_doc.BeginMarkStroke(false);
-  m_doc.m_combineMode = mode;
-}
-
-void CEditorSession::CloseStroke(bool object) {
-  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
-  std::vector<CMarkPoint>& points = object ? m_doc.m_objPoints : m_doc.m_bgPoints;
-  if (!points.empty() && points.back().x >= 0) points.push_back(kStrokeEnd);
-}
-
-void CEditorSession::CommitBase() {
-  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
-  m_doc.m_base.CopyFrom(m_doc.m_work);
-}
-
 void CEditorSession::Sample(bool object, CMarkPoint pixel) {
-  EnsureMarks();
+  m_doc.EnsureMarks();
   m_doc.MarkPoint(object, pixel.x, pixel.y);
 }
 
@@ -203,9 +182,9 @@ bool CEditorSession::MarkPress(const CViewGeometry& view, CClientPoint point) {
   m_lastMarkPoint = point;
   ++m_pressCount;
   {
-    std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+    const auto held = m_doc.Hold();
     m_doc.BeginMarkStroke(object);  // creates the marks, sets the combination mode
-    CloseStroke(object);
+    m_doc.CloseStroke(object);
   }
   Sample(object, ClientToMarkPixel(view, point));
   m_applyEnabled = true;
@@ -217,10 +196,10 @@ CMarkMove CEditorSession::MarkMove(const CViewGeometry& view, CClientPoint point
   CMarkMove move;
   if (!IsMarkingTool()) return move;
   const bool object = m_tool == ID_TOOL_MARK_OBJECT;
-  EnsureMarks();
+  m_doc.EnsureMarks();
   m_lastMarkPoint = point;
-  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
-  const std::vector<CMarkPoint>& points = object ? m_doc.m_objPoints : m_doc.m_bgPoints;
+  const auto held = m_doc.Hold();
+  const std::vector<CMarkPoint>& points = m_doc.Points(object);
   // After Delete All Marks in the middle of a drag the list is empty and
   // the rest of the drag records nothing.
   if (points.empty()) return move;
@@ -248,11 +227,11 @@ void CEditorSession::CtrlDown(const CViewGeometry& view) {
   if (IsStrokeInProgress()) {
     // The stroke of the old kind ends; the drag goes on as a stroke of the
     // other kind from the latest pointer position.
-    std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
-    CloseStroke(!toObject);
-    CommitBase();
+    const auto held = m_doc.Hold();
+    m_doc.CloseStroke(!toObject);
+    m_doc.CommitBase();
     ++m_releaseCount;
-    CloseStroke(toObject);
+    m_doc.CloseStroke(toObject);
     Sample(toObject, ClientToMarkPixel(view, m_lastMarkPoint));
     ++m_pressCount;
   }
@@ -271,21 +250,20 @@ void CEditorSession::CtrlUp(const CViewGeometry& view) {
   m_tool = m_savedTool;
   const bool toBackground = m_savedTool == ID_TOOL_MARK_BACKGROUND;
   if (IsStrokeInProgress()) {
-    std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
+    const auto held = m_doc.Hold();
     if (toBackground) {
-      CloseStroke(true);
+      m_doc.CloseStroke(true);
       ++m_releaseCount;
-      CommitBase();
-      CloseStroke(false);
+      m_doc.CommitBase();
+      m_doc.CloseStroke(false);
       Sample(false, ClientToMarkPixel(view, m_lastMarkPoint));
     } else {
-      CloseStroke(false);
-      CommitBase();
+      m_doc.CloseStroke(false);
+      m_doc.CommitBase();
       ++m_releaseCount;
-      CloseStroke(true);
+      m_doc.CloseStroke(true);
       // Back to an object stroke the point is recorded but not marked.
-      const CMarkPoint pixel = ClientToMarkPixel(view, m_lastMarkPoint);
-      m_doc.m_objPoints.push_back(pixel);
+      m_doc.RecordObjectPoint(ClientToMarkPixel(view, m_lastMarkPoint));
     }
     ++m_pressCount;
   }
@@ -337,16 +315,17 @@ void CEditorSession::SetBrushSize(int size) {
 bool CEditorSession::ManualPress(const CViewGeometry& view, CClientPoint pointer, bool right) {
   if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return false;
   const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
-  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
-  OwnDisplayedStorage(m_displayed, m_doc.m_resultImage);
-  if (right) {
-    m_brush->Recover(m_doc.m_work, m_doc.m_original, origin.x, origin.y);
-    m_brush->Recover(m_displayed, m_doc.m_original, origin.x, origin.y);
-  } else {
-    m_brush->Erase(m_doc.m_work, origin.x, origin.y);
-    m_brush->Erase(m_displayed, origin.x, origin.y);
-  }
-  m_doc.m_resultImage.CopyFrom(m_displayed);
+  m_doc.EditWork([&](CCoreImage& work, CCoreImage& original, CCoreImage& result) {
+    OwnDisplayedStorage(m_displayed, result);
+    if (right) {
+      m_brush->Recover(work, original, origin.x, origin.y);
+      m_brush->Recover(m_displayed, original, origin.x, origin.y);
+    } else {
+      m_brush->Erase(work, origin.x, origin.y);
+      m_brush->Erase(m_displayed, origin.x, origin.y);
+    }
+    result.CopyFrom(m_displayed);
+  });
   return true;
 }
 
@@ -354,16 +333,17 @@ void CEditorSession::ManualMove(const CViewGeometry& view, CClientPoint pointer,
                                 bool rightHeld) {
   if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return;
   const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
-  std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
-  OwnDisplayedStorage(m_displayed, m_doc.m_resultImage);
-  if (leftHeld) {
-    m_brush->Erase(m_displayed, origin.x, origin.y);
-    m_brush->Erase(m_doc.m_work, origin.x, origin.y);
-  }
-  if (rightHeld) {
-    m_brush->Recover(m_displayed, m_doc.m_original, origin.x, origin.y);
-    m_brush->Recover(m_doc.m_work, m_doc.m_original, origin.x, origin.y);
-  }
+  m_doc.EditWork([&](CCoreImage& work, CCoreImage& original, CCoreImage& result) {
+    OwnDisplayedStorage(m_displayed, result);
+    if (leftHeld) {
+      m_brush->Erase(m_displayed, origin.x, origin.y);
+      m_brush->Erase(work, origin.x, origin.y);
+    }
+    if (rightHeld) {
+      m_brush->Recover(m_displayed, original, origin.x, origin.y);
+      m_brush->Recover(work, original, origin.x, origin.y);
+    }
+  });
 }
 
 void CEditorSession::ManualRelease(bool right) {
@@ -482,17 +462,14 @@ void CEditorSession::RequestRun() {
 bool CEditorSession::ChooseDisplay(int index) {
   if (!m_listsEnabled || (index != keDisplayOriginal && index != keDisplayResult)) return false;
   m_display = index;
-  {
-    std::lock_guard<std::recursive_mutex> lock(m_doc.Lock());
-    if (index == keDisplayOriginal) {
-      m_displayed.CopyFrom(m_doc.m_original);
-      m_manualAllowed = false;
-      m_okEnabled = false;
-    } else {
-      m_manualAllowed = true;
-      m_displayed.CopyFrom(m_doc.m_resultImage);
-      m_okEnabled = true;
-    }
+  if (index == keDisplayOriginal) {
+    m_doc.CopyOriginalTo(m_displayed);
+    m_manualAllowed = false;
+    m_okEnabled = false;
+  } else {
+    m_manualAllowed = true;
+    m_doc.CopyResultTo(m_displayed);
+    m_okEnabled = true;
   }
   Repaint(true);
   UpdateCommands();

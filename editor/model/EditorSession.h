@@ -199,9 +199,6 @@ class CEditorSession {
   }
   void ChooseTool(int id);
   void CreateBrush();
-  void EnsureMarks();
-  void CloseStroke(bool object);
-  void CommitBase();
   void Sample(bool object, CMarkPoint pixel);
   void UpdateDefaultEnabled();
   void StoreFieldsIntoSlots();

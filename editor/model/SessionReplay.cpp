@@ -119,14 +119,14 @@ class CReplay : private IEditorSessionListener {
   }
 
   CViewGeometry View() const {
-    return CViewGeometry::AtZoomOne(m_doc.m_work.Width(), m_doc.m_work.Height());
+    return CViewGeometry::AtZoomOne(m_doc.Width(), m_doc.Height());
   }
 
   // The command's points in pixels of the picture being edited.
   std::vector<CScriptPoint> Pixels(const CScriptCommand& command) const {
     std::vector<CScriptPoint> pixels;
     for (const CScriptPoint& point : command.points) {
-      pixels.push_back(point.Resolved(m_doc.m_work.Width(), m_doc.m_work.Height()));
+      pixels.push_back(point.Resolved(m_doc.Width(), m_doc.Height()));
     }
     return pixels;
   }

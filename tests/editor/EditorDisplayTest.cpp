@@ -122,17 +122,17 @@ TEST_F(EditorResultStorageTest, TheBrushNeverDrawsIntoTheKeptResult) {
     Settle();
     ASSERT_EQ(AlphaAt(holder, 100, 800), 255);
     CMatteDocument& document = Session().Document();
-    const std::vector<uint8_t> output = PixelsOf(document.m_resultImage);
+    const std::vector<uint8_t> output = PixelsOf(document.ResultImage());
     ASSERT_TRUE(PixelsOf(holder) == output);
 
     Move(roof + QPoint(30, 0));
     EXPECT_EQ(AlphaAt(holder, 130, 800), 0);  // the drag erases again
-    EXPECT_TRUE(PixelsOf(document.m_resultImage) == output);
+    EXPECT_TRUE(PixelsOf(document.ResultImage()) == output);
 
     Release(roof + QPoint(30, 0));
     const std::vector<uint8_t> erased = PixelsOf(holder);
     EXPECT_FALSE(erased == output);
-    EXPECT_TRUE(PixelsOf(document.m_resultImage) == erased);
+    EXPECT_TRUE(PixelsOf(document.ResultImage()) == erased);
 
     // Original and back: what comes back is the erased result.
     Choose(Panel().DisplayList(), "Original");

@@ -63,8 +63,8 @@ TEST_F(EditorToolsTest, CtrlInADragContinuesItAsAStrokeOfTheOtherKind) {
     const std::vector<CMarkPoint> background = {{10, 10}, {50, 10}, kStrokeEnd,
                                                 {90, 10}, {130, 10}, kStrokeEnd};
     const std::vector<CMarkPoint> object = {{50, 10}, {90, 10}, kStrokeEnd};
-    EXPECT_EQ(Session().Document().m_bgPoints, background);
-    EXPECT_EQ(Session().Document().m_objPoints, object);
+    EXPECT_EQ(Session().Document().Points(false), background);
+    EXPECT_EQ(Session().Document().Points(true), object);
     EXPECT_EQ(Session().PressCount(), Session().ReleaseCount());
     editor.reject();
   });

@@ -180,7 +180,10 @@ class CEditorWindowTest : public ::testing::Test {
 };
 
 // Pixels of an image, for comparing what was kept with what is shown.
-inline std::vector<uint8_t> PixelsOf(CCoreImage& image) {
+// Read through a copy that shares the storage, so the document's images can
+// be looked at.
+inline std::vector<uint8_t> PixelsOf(const CCoreImage& shown) {
+  CCoreImage image(shown);
   std::vector<uint8_t> pixels;
   for (int y = 0; y < image.Height(); ++y) {
     uint8_t* row = nullptr;

@@ -153,10 +153,10 @@ TEST_F(ParamPanelTest, ApplyRunsAndTheFinishedRunEnablesTheLists) {
 TEST_F(ParamPanelTest, TexturedBackgroundClickReachesTheSession) {
   QTest::mouseClick(static_cast<QCheckBox*>(Item(IDC_TEXTURED)), Qt::LeftButton);
   EXPECT_TRUE(session.Textured());
-  EXPECT_EQ(session.Document().m_combineMode, 0);
+  EXPECT_EQ(session.Document().CombineMode(), 0);
   QTest::mouseClick(static_cast<QCheckBox*>(Item(IDC_TEXTURED)), Qt::LeftButton);
   EXPECT_FALSE(session.Textured());
-  EXPECT_EQ(session.Document().m_combineMode, 1);
+  EXPECT_EQ(session.Document().CombineMode(), 1);
 }
 
 }  // namespace

@@ -68,9 +68,9 @@ class ToolViewTest : public ::testing::Test {
                       Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(Client(), &event);
   }
-  const std::vector<CMarkPoint>& Background() { return session.Document().m_bgPoints; }
-  const std::vector<CMarkPoint>& Object() { return session.Document().m_objPoints; }
-  uint8_t MarkAt(int x, int y) { return GreyAt(*session.Document().m_marks, x, y); }
+  const std::vector<CMarkPoint>& Background() { return session.Document().Points(false); }
+  const std::vector<CMarkPoint>& Object() { return session.Document().Points(true); }
+  uint8_t MarkAt(int x, int y) { return GreyAt(*session.Document().Marks(), x, y); }
 
   CPrivateConfig config;
   CQtApplicationScope application;
@@ -198,7 +198,7 @@ TEST_F(ToolViewTest, EraseAndRecoverDabsChangeTheDisplayedImage) {
   EXPECT_TRUE(view.IsBrushActive());
   EXPECT_EQ(Client()->cursor().shape(), Qt::BlankCursor);
   EXPECT_EQ(AlphaAt(holder, 60, 30), 0);
-  EXPECT_EQ(AlphaAt(session.Document().m_work, 60, 30), 0);
+  EXPECT_EQ(AlphaAt(session.Document().Work(), 60, 30), 0);
   Release(centre);
   EXPECT_EQ(session.DisplaySelection(), keDisplayResult);
   // Off the outline's cross the erased picture shows the checkerboard.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <vector>
 
 #include "TestImages.h"
@@ -52,7 +53,12 @@ class EditorSession : public ::testing::Test {
     }
   }
 
-  int CountMarked(CCoreImage& marks) {
+  // As a brush dab would.
+  void EditWork(const std::function<void(CCoreImage&)>& edit) {
+    doc.EditWork([&](CCoreImage& work, CCoreImage&, CCoreImage&) { edit(work); });
+  }
+
+  int CountMarked(const CCoreImage& marks) {
     int count = 0;
     for (int y = 0; y < marks.Height(); ++y)
       for (int x = 0; x < marks.Width(); ++x) count += GreyAt(marks, x, y) != keMarkNone;
@@ -104,43 +110,43 @@ TEST_F(EditorSession, OpeningShowsTheDefaultsAndStoresThemWhateverTheStoreHeld) 
   EXPECT_TRUE(session.IsManualAllowed());
   EXPECT_EQ(filter.m_view, &doc);
   // The working image's alpha is 0 or 255.
-  EXPECT_EQ(AlphaAt(doc.m_work, 5, 5), 255);
-  EXPECT_EQ(AlphaAt(doc.m_work, 6, 5), 0);
+  EXPECT_EQ(AlphaAt(doc.Work(), 5, 5), 255);
+  EXPECT_EQ(AlphaAt(doc.Work(), 6, 5), 0);
 }
 
 // ---- Marking ----------------------------------------------------------------
 
 TEST_F(EditorSession, StrokeWritesOnlyItsSampledPixelsIntoBothMarksImages) {
   Stroke(false, {{10, 5}, {60, 5}, {-20, 200}});
-  ASSERT_TRUE(doc.m_marks && doc.m_allMarks);
+  ASSERT_TRUE(doc.Marks() && doc.AllMarks());
   // Three samples; the last, far outside, lands on the corner.
-  EXPECT_EQ(CountMarked(*doc.m_marks), 3);
-  EXPECT_EQ(CountMarked(*doc.m_allMarks), 3);
-  for (CCoreImage* marks : {doc.m_marks.get(), doc.m_allMarks.get()}) {
+  EXPECT_EQ(CountMarked(*doc.Marks()), 3);
+  EXPECT_EQ(CountMarked(*doc.AllMarks()), 3);
+  for (const CCoreImage* marks : {doc.Marks(), doc.AllMarks()}) {
     EXPECT_EQ(GreyAt(*marks, 10, 5), keMarkBackground);
     EXPECT_EQ(GreyAt(*marks, 60, 5), keMarkBackground);
     EXPECT_EQ(GreyAt(*marks, 0, 79), keMarkBackground);
     EXPECT_EQ(GreyAt(*marks, 35, 5), keMarkNone);  // between samples: not written
   }
-  EXPECT_EQ(doc.m_bgPoints, (std::vector<CMarkPoint>{{10, 5}, {60, 5}, {0, 79}, kEnd}));
-  EXPECT_TRUE(doc.m_objPoints.empty());
+  EXPECT_EQ(doc.Points(false), (std::vector<CMarkPoint>{{10, 5}, {60, 5}, {0, 79}, kEnd}));
+  EXPECT_TRUE(doc.Points(true).empty());
   EXPECT_EQ(session.PressCount(), 1);
   EXPECT_EQ(session.ReleaseCount(), 1);
 }
 
 TEST_F(EditorSession, APressWithoutMovingLeavesOnePointAndItsClosingPair) {
   Stroke(true, {{40, 70}});
-  EXPECT_EQ(doc.m_objPoints, (std::vector<CMarkPoint>{{40, 70}, kEnd}));
-  EXPECT_EQ(GreyAt(*doc.m_marks, 40, 70), keMarkObject);
-  EXPECT_EQ(CountMarked(*doc.m_marks), 1);
+  EXPECT_EQ(doc.Points(true), (std::vector<CMarkPoint>{{40, 70}, kEnd}));
+  EXPECT_EQ(GreyAt(*doc.Marks(), 40, 70), keMarkObject);
+  EXPECT_EQ(CountMarked(*doc.Marks()), 1);
 }
 
 TEST_F(EditorSession, ClosingPairIsAppendedOnlyAfterAPoint) {
   Stroke(false, {{1, 1}});
   Stroke(false, {{2, 2}});
-  EXPECT_EQ(doc.m_bgPoints, (std::vector<CMarkPoint>{{1, 1}, kEnd, {2, 2}, kEnd}));
+  EXPECT_EQ(doc.Points(false), (std::vector<CMarkPoint>{{1, 1}, kEnd, {2, 2}, kEnd}));
   // An object list that was never used stays empty.
-  EXPECT_TRUE(doc.m_objPoints.empty());
+  EXPECT_TRUE(doc.Points(true).empty());
 }
 
 TEST_F(EditorSession, DeleteAllMarksDuringADragRecordsNothingMore) {
@@ -150,11 +156,11 @@ TEST_F(EditorSession, DeleteAllMarksDuringADragRecordsNothingMore) {
   const CMarkMove move = session.MarkMove(View(), {9, 9});
   EXPECT_FALSE(move.recorded);
   session.MarkRelease();
-  EXPECT_TRUE(doc.m_bgPoints.empty());
+  EXPECT_TRUE(doc.Points(false).empty());
   // The move created the marks again, but marked nothing.
-  ASSERT_TRUE(doc.m_marks);
-  EXPECT_EQ(CountMarked(*doc.m_marks), 0);
-  EXPECT_EQ(GreyAt(*doc.m_allMarks, 3, 3), keMarkBackground);
+  ASSERT_TRUE(doc.Marks());
+  EXPECT_EQ(CountMarked(*doc.Marks()), 0);
+  EXPECT_EQ(GreyAt(*doc.AllMarks(), 3, 3), keMarkBackground);
 }
 
 TEST_F(EditorSession, MoveReportsTheLineToDrawExceptAfterAClosingPair) {
@@ -174,20 +180,20 @@ TEST_F(EditorSession, MoveReportsTheLineToDrawExceptAfterAClosingPair) {
 
 TEST_F(EditorSession, StrokesSetTheCombinationModeAndTexturedClicksToo) {
   Stroke(true, {{1, 1}});
-  EXPECT_EQ(doc.m_combineMode, 1);
+  EXPECT_EQ(doc.CombineMode(), 1);
   Stroke(false, {{1, 1}});
-  EXPECT_EQ(doc.m_combineMode, 0);
+  EXPECT_EQ(doc.CombineMode(), 0);
   session.ClickTextured();  // now checked
-  EXPECT_EQ(doc.m_combineMode, 0);
+  EXPECT_EQ(doc.CombineMode(), 0);
   session.ClickTextured();  // now clear
-  EXPECT_EQ(doc.m_combineMode, 1);
+  EXPECT_EQ(doc.CombineMode(), 1);
 }
 
 TEST_F(EditorSession, ReleaseMakesTheWorkingImageTheStartOfTheNextRun) {
   Stroke(false, {{1, 1}});
-  SetPixel(doc.m_work, 20, 20, 1, 2, 3, 0);
+  EditWork([](CCoreImage& work) { SetPixel(work, 20, 20, 1, 2, 3, 0); });
   Stroke(false, {{2, 2}});
-  EXPECT_EQ(AlphaAt(doc.m_base, 20, 20), 0);
+  EXPECT_EQ(AlphaAt(doc.Base(), 20, 20), 0);
 }
 
 TEST_F(EditorSession, CtrlContinuesTheDragAsAStrokeOfTheOtherKind) {
@@ -201,11 +207,11 @@ TEST_F(EditorSession, CtrlContinuesTheDragAsAStrokeOfTheOtherKind) {
   EXPECT_EQ(session.Tool(), ID_TOOL_MARK_BACKGROUND);
   session.MarkMove(View(), {40, 10});
   session.MarkRelease();
-  EXPECT_EQ(doc.m_bgPoints,
+  EXPECT_EQ(doc.Points(false),
             (std::vector<CMarkPoint>{{10, 10}, {20, 10}, kEnd, {30, 10}, {40, 10}, kEnd}));
-  EXPECT_EQ(doc.m_objPoints, (std::vector<CMarkPoint>{{20, 10}, {30, 10}, kEnd}));
-  EXPECT_EQ(GreyAt(*doc.m_marks, 30, 10), keMarkBackground);  // written last
-  EXPECT_EQ(GreyAt(*doc.m_marks, 20, 10), keMarkObject);
+  EXPECT_EQ(doc.Points(true), (std::vector<CMarkPoint>{{20, 10}, {30, 10}, kEnd}));
+  EXPECT_EQ(GreyAt(*doc.Marks(), 30, 10), keMarkBackground);  // written last
+  EXPECT_EQ(GreyAt(*doc.Marks(), 20, 10), keMarkObject);
   EXPECT_EQ(session.PressCount(), 3);
   EXPECT_EQ(session.ReleaseCount(), 3);
 }
@@ -217,10 +223,10 @@ TEST_F(EditorSession, ReturningToAnObjectStrokeRecordsThePointWithoutMarkingIt) 
   session.MarkMove(View(), {15, 15});
   session.CtrlUp(View());  // back to object at (15, 15): recorded, not marked
   session.MarkRelease();
-  EXPECT_EQ(doc.m_objPoints, (std::vector<CMarkPoint>{{10, 10}, kEnd, {15, 15}, kEnd}));
-  EXPECT_EQ(doc.m_bgPoints, (std::vector<CMarkPoint>{{10, 10}, {15, 15}, kEnd}));
-  EXPECT_EQ(GreyAt(*doc.m_marks, 15, 15), keMarkBackground);
-  EXPECT_EQ(GreyAt(*doc.m_marks, 10, 10), keMarkBackground);
+  EXPECT_EQ(doc.Points(true), (std::vector<CMarkPoint>{{10, 10}, kEnd, {15, 15}, kEnd}));
+  EXPECT_EQ(doc.Points(false), (std::vector<CMarkPoint>{{10, 10}, {15, 15}, kEnd}));
+  EXPECT_EQ(GreyAt(*doc.Marks(), 15, 15), keMarkBackground);
+  EXPECT_EQ(GreyAt(*doc.Marks(), 10, 10), keMarkBackground);
 }
 
 TEST_F(EditorSession, CtrlWithoutAStrokeOnlySwitchesTheToolWhileHeld) {
@@ -231,9 +237,9 @@ TEST_F(EditorSession, CtrlWithoutAStrokeOnlySwitchesTheToolWhileHeld) {
   EXPECT_EQ(session.Tool(), ID_TOOL_MARK_BACKGROUND);
   session.CtrlUp(View());
   EXPECT_EQ(session.Tool(), ID_TOOL_MARK_OBJECT);
-  EXPECT_TRUE(doc.m_bgPoints.empty());
-  EXPECT_TRUE(doc.m_objPoints.empty());
-  EXPECT_FALSE(doc.m_marks);
+  EXPECT_TRUE(doc.Points(false).empty());
+  EXPECT_TRUE(doc.Points(true).empty());
+  EXPECT_FALSE(doc.Marks());
 }
 
 TEST_F(EditorSession, CtrlWorksAgainAfterAnotherToolWasChosenWhileItWasHeld) {
@@ -261,9 +267,9 @@ TEST_F(EditorSession, DeleteAllMarksKeepsAllMarksAndDisablesApplyBeforeAnyResult
   EXPECT_TRUE(session.IsApplyEnabled());
   EXPECT_TRUE(session.IsDeleteAllMarksEnabled());
   ASSERT_TRUE(session.DeleteAllMarks());
-  EXPECT_FALSE(doc.m_marks);
-  ASSERT_TRUE(doc.m_allMarks);
-  EXPECT_EQ(GreyAt(*doc.m_allMarks, 4, 4), keMarkBackground);
+  EXPECT_FALSE(doc.Marks());
+  ASSERT_TRUE(doc.AllMarks());
+  EXPECT_EQ(GreyAt(*doc.AllMarks(), 4, 4), keMarkBackground);
   EXPECT_FALSE(session.IsApplyEnabled());
   EXPECT_EQ(session.PressCount(), 0);
 }
@@ -279,9 +285,9 @@ TEST_F(EditorSession, ResetRemovesEverythingAndShowsTheOriginal) {
   ManualStroke(false, {{40, 40}});
   ASSERT_TRUE(session.IsResetEnabled());
   ASSERT_TRUE(session.Reset());
-  EXPECT_FALSE(doc.m_marks);
-  EXPECT_FALSE(doc.m_allMarks);
-  EXPECT_TRUE(doc.m_bgPoints.empty());
+  EXPECT_FALSE(doc.Marks());
+  EXPECT_FALSE(doc.AllMarks());
+  EXPECT_TRUE(doc.Points(false).empty());
   EXPECT_EQ(session.Modified(), 0);
   EXPECT_EQ(session.DisplaySelection(), keDisplayOriginal);
   EXPECT_FALSE(session.IsDisplayEnabled());
@@ -289,8 +295,8 @@ TEST_F(EditorSession, ResetRemovesEverythingAndShowsTheOriginal) {
   EXPECT_FALSE(session.IsOkEnabled());
   EXPECT_TRUE(session.IsManualAllowed());
   // Every pixel of m_work is opaque, even where the layer is transparent.
-  EXPECT_EQ(AlphaAt(doc.m_work, 6, 5), 255);
-  EXPECT_EQ(AlphaAt(doc.m_work, 40, 40), 255);
+  EXPECT_EQ(AlphaAt(doc.Work(), 6, 5), 255);
+  EXPECT_EQ(AlphaAt(doc.Work(), 40, 40), 255);
   EXPECT_EQ(AlphaAt(holder, 40, 40), 255);
   EXPECT_EQ(AlphaAt(holder, 5, 5), 100);
 }
@@ -319,14 +325,14 @@ TEST_F(EditorSession, BrushExistsOnlyWhileTheManualToolIsCurrent) {
 TEST_F(EditorSession, EraseStrokeLowersAlphaInBothImagesAndEnablesOk) {
   session.TypeIntoField(keFieldBrushSize, "5");
   ManualStroke(false, {{40, 40}, {50, 40}});
-  for (CCoreImage* image : {&holder, &doc.m_work}) {
+  for (const CCoreImage* image : {static_cast<const CCoreImage*>(&holder), &doc.Work()}) {
     EXPECT_EQ(AlphaAt(*image, 40, 40), 0);
     EXPECT_EQ(AlphaAt(*image, 50, 40), 0);
     EXPECT_EQ(AlphaAt(*image, 45, 40), 255);  // between dabs
   }
-  EXPECT_EQ(AlphaAt(doc.m_base, 40, 40), 0);
-  EXPECT_EQ(GreyAt(*doc.m_prevMatte, 40, 40), 0);
-  EXPECT_EQ(AlphaAt(doc.m_resultImage, 50, 40), 0);
+  EXPECT_EQ(AlphaAt(doc.Base(), 40, 40), 0);
+  EXPECT_EQ(doc.PrevMatte()->At(40, 40), 0);
+  EXPECT_EQ(AlphaAt(doc.ResultImage(), 50, 40), 0);
   EXPECT_TRUE(session.IsOkEnabled());
   EXPECT_TRUE(session.IsApplyEnabled());
   EXPECT_TRUE(session.IsDisplayEnabled());
@@ -338,11 +344,11 @@ TEST_F(EditorSession, RecoverRestoresTheLayersAlphaButDoesNotEnableOk) {
   session.TypeIntoField(keFieldBrushSize, "300");
   // As if erased before: the layer copy still holds alpha 100 there.
   SetPixel(holder, 5, 5, 40, 90, 220, 0);
-  SetPixel(doc.m_work, 5, 5, 40, 90, 220, 0);
+  EditWork([](CCoreImage& work) { SetPixel(work, 5, 5, 40, 90, 220, 0); });
   ManualStroke(true, {{5, 5}});
   EXPECT_EQ(AlphaAt(holder, 5, 5), 100);    // the layer's partial alpha
-  EXPECT_EQ(AlphaAt(doc.m_work, 5, 5), 255);  // non-zero alpha made opaque
-  EXPECT_EQ(AlphaAt(doc.m_work, 6, 5), 0);
+  EXPECT_EQ(AlphaAt(doc.Work(), 5, 5), 255);  // non-zero alpha made opaque
+  EXPECT_EQ(AlphaAt(doc.Work(), 6, 5), 0);
   EXPECT_FALSE(session.IsOkEnabled());
   EXPECT_FALSE(session.IsDisplayEnabled());
   EXPECT_TRUE(session.IsApplyEnabled());

@@ -17,7 +17,10 @@ inline CCoreImage MakeImage(int width, int height, uint8_t r, uint8_t g, uint8_t
   return image;
 }
 
-inline uint8_t ByteAt(CCoreImage& image, int x, int y, int channel) {
+// Read through a copy that shares the storage, so the document's images
+// can be looked at.
+inline uint8_t ByteAt(const CCoreImage& shown, int x, int y, int channel) {
+  CCoreImage image(shown);
   uint8_t* row = nullptr;
   image.GetRow(y, row);
   const int bytes = image.ViewBitsPerPixel() / 8;
@@ -26,8 +29,8 @@ inline uint8_t ByteAt(CCoreImage& image, int x, int y, int channel) {
   return value;
 }
 
-inline uint8_t AlphaAt(CCoreImage& image, int x, int y) { return ByteAt(image, x, y, 3); }
-inline uint8_t GreyAt(CCoreImage& image, int x, int y) { return ByteAt(image, x, y, 0); }
+inline uint8_t AlphaAt(const CCoreImage& image, int x, int y) { return ByteAt(image, x, y, 3); }
+inline uint8_t GreyAt(const CCoreImage& image, int x, int y) { return ByteAt(image, x, y, 0); }
 
 inline void SetPixel(CCoreImage& image, int x, int y, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
   uint8_t* row = nullptr;

@@ -17,6 +17,23 @@ class MatteDocumentTest : public ::testing::Test {
     m_doc.Open(m_layer, &m_displayed);
   }
 
+  // As a brush dab would.
+  void SetWorkAlpha(int x, int y, uint8_t alpha) {
+    m_doc.EditWork([&](CCoreImage& work, CCoreImage&, CCoreImage&) {
+      SetPixelByte(work, x, y, 3, alpha);
+    });
+  }
+
+  // As an aborted run that had replaced the previous strength would.
+  void PublishStrength(int strength) {
+    CRunOutputs outputs;
+    outputs.work.CopyFrom(m_doc.Work());
+    outputs.prevMatte = *m_doc.PrevMatte();
+    outputs.prevStrength = strength;
+    CCoreImage result;
+    m_doc.PublishRun(ERunEnd::kAborted, outputs, result);
+  }
+
   CCoreImage m_layer;
   CCoreImage m_displayed;
   CMatteDocument m_doc;
@@ -25,15 +42,15 @@ class MatteDocumentTest : public ::testing::Test {
 }  // namespace
 
 TEST_F(MatteDocumentTest, OpeningMakesEveryNonZeroAlphaOpaque) {
-  EXPECT_EQ(PixelByte(m_doc.m_work, 1, 1, 3), 255);
-  EXPECT_EQ(PixelByte(m_doc.m_work, 2, 1, 3), 0);
-  EXPECT_EQ(AllBytes(m_doc.m_base), AllBytes(m_doc.m_work));
-  ASSERT_TRUE(m_doc.m_prevMatte);
-  EXPECT_EQ(PixelByte(*m_doc.m_prevMatte, 1, 1), 255);
-  EXPECT_EQ(PixelByte(*m_doc.m_prevMatte, 2, 1), 0);
+  EXPECT_EQ(PixelByte(m_doc.Work(), 1, 1, 3), 255);
+  EXPECT_EQ(PixelByte(m_doc.Work(), 2, 1, 3), 0);
+  EXPECT_EQ(AllBytes(m_doc.Base()), AllBytes(m_doc.Work()));
+  ASSERT_TRUE(m_doc.PrevMatte());
+  EXPECT_EQ(PixelByte(*m_doc.PrevMatte(), 1, 1), 255);
+  EXPECT_EQ(PixelByte(*m_doc.PrevMatte(), 2, 1), 0);
   EXPECT_FALSE(m_doc.HasMarks());
-  EXPECT_EQ(m_doc.m_prevStrength, 0);
-  EXPECT_EQ(PixelByte(m_doc.m_original, 1, 1, 3), 7);  // the layer itself is untouched
+  EXPECT_EQ(m_doc.PrevStrength(), 0);
+  EXPECT_EQ(PixelByte(m_doc.Original(), 1, 1, 3), 7);  // the layer itself is untouched
 }
 
 TEST_F(MatteDocumentTest, StrokeWritesOnlySampledPixelsClampedToTheImage) {
@@ -41,19 +58,19 @@ TEST_F(MatteDocumentTest, StrokeWritesOnlySampledPixelsClampedToTheImage) {
   m_doc.MarkPoint(false, 3, 2);
   m_doc.MarkPoint(false, -5, 100);  // lands on the nearest edge pixel
   m_doc.EndMarkStroke(false);
-  ASSERT_TRUE(m_doc.m_marks && m_doc.m_allMarks);
+  ASSERT_TRUE(m_doc.Marks() && m_doc.AllMarks());
   int marked = 0;
   for (int y = 0; y < 6; ++y) {
     for (int x = 0; x < 8; ++x) {
-      const uint8_t mark = PixelByte(*m_doc.m_marks, x, y);
-      EXPECT_EQ(mark, PixelByte(*m_doc.m_allMarks, x, y));
+      const uint8_t mark = PixelByte(*m_doc.Marks(), x, y);
+      EXPECT_EQ(mark, PixelByte(*m_doc.AllMarks(), x, y));
       if (mark != keMarkNone) ++marked;
     }
   }
   EXPECT_EQ(marked, 2);
-  EXPECT_EQ(PixelByte(*m_doc.m_marks, 3, 2), keMarkBackground);
-  EXPECT_EQ(PixelByte(*m_doc.m_marks, 0, 5), keMarkBackground);
-  EXPECT_EQ(m_doc.m_bgPoints,
+  EXPECT_EQ(PixelByte(*m_doc.Marks(), 3, 2), keMarkBackground);
+  EXPECT_EQ(PixelByte(*m_doc.Marks(), 0, 5), keMarkBackground);
+  EXPECT_EQ(m_doc.Points(false),
             (std::vector<CMarkPoint>{{3, 2}, {0, 5}, kStrokeEnd}));
 }
 
@@ -62,63 +79,63 @@ TEST_F(MatteDocumentTest, ClosingPairOnlyAfterAPointOfThatList) {
   m_doc.MarkPoint(false, 1, 1);
   m_doc.EndMarkStroke(false);
   m_doc.EndMarkStroke(true);  // the object list is empty: it stays empty
-  EXPECT_TRUE(m_doc.m_objPoints.empty());
+  EXPECT_TRUE(m_doc.Points(true).empty());
   m_doc.EndMarkStroke(false);  // already closed: no second pair
-  EXPECT_EQ(m_doc.m_bgPoints.size(), 2u);
+  EXPECT_EQ(m_doc.Points(false).size(), 2u);
 }
 
 TEST_F(MatteDocumentTest, CombineModeFollowsTheLastStrokeAndTheTexturedBox) {
   m_doc.BeginMarkStroke(true);
-  EXPECT_EQ(m_doc.m_combineMode, 1);
+  EXPECT_EQ(m_doc.CombineMode(), 1);
   m_doc.MarkPoint(true, 4, 4);
   m_doc.EndMarkStroke(true);
-  EXPECT_EQ(m_doc.m_combineMode, 1);
-  EXPECT_EQ(PixelByte(*m_doc.m_marks, 4, 4), keMarkObject);
+  EXPECT_EQ(m_doc.CombineMode(), 1);
+  EXPECT_EQ(PixelByte(*m_doc.Marks(), 4, 4), keMarkObject);
   m_doc.OnTexturedClicked(true);
-  EXPECT_EQ(m_doc.m_combineMode, 0);
+  EXPECT_EQ(m_doc.CombineMode(), 0);
   m_doc.OnTexturedClicked(false);
-  EXPECT_EQ(m_doc.m_combineMode, 1);
+  EXPECT_EQ(m_doc.CombineMode(), 1);
 }
 
 TEST_F(MatteDocumentTest, DeleteAllMarksKeepsAllMarksAndResetRemovesThem) {
   m_doc.BeginMarkStroke(false);
   m_doc.MarkPoint(false, 2, 2);
   m_doc.EndMarkStroke(false);
-  m_doc.m_prevStrength = 40;
+  PublishStrength(40);
   m_doc.DeleteAllMarks();
-  EXPECT_FALSE(m_doc.m_marks);
-  ASSERT_TRUE(m_doc.m_allMarks);
-  EXPECT_EQ(PixelByte(*m_doc.m_allMarks, 2, 2), keMarkBackground);
-  EXPECT_TRUE(m_doc.m_bgPoints.empty());
-  EXPECT_EQ(m_doc.m_prevStrength, 0);
+  EXPECT_FALSE(m_doc.Marks());
+  ASSERT_TRUE(m_doc.AllMarks());
+  EXPECT_EQ(PixelByte(*m_doc.AllMarks(), 2, 2), keMarkBackground);
+  EXPECT_TRUE(m_doc.Points(false).empty());
+  EXPECT_EQ(m_doc.PrevStrength(), 0);
 
   // A new stroke after the deletion starts a fresh marks image.
   m_doc.BeginMarkStroke(true);
-  ASSERT_TRUE(m_doc.m_marks);
-  EXPECT_EQ(PixelByte(*m_doc.m_marks, 2, 2), keMarkNone);
+  ASSERT_TRUE(m_doc.Marks());
+  EXPECT_EQ(PixelByte(*m_doc.Marks(), 2, 2), keMarkNone);
 
   m_doc.Reset();
-  EXPECT_FALSE(m_doc.m_marks);
-  EXPECT_FALSE(m_doc.m_allMarks);
+  EXPECT_FALSE(m_doc.Marks());
+  EXPECT_FALSE(m_doc.AllMarks());
 }
 
 TEST_F(MatteDocumentTest, ResetMakesTheWorkFullyOpaqueAndRestoresTheDisplay) {
   SetPixelByte(m_displayed, 0, 0, 3, 0);
-  SetPixelByte(m_doc.m_work, 0, 0, 3, 0);
+  SetWorkAlpha(0, 0, 0);
   m_doc.Reset();
   EXPECT_EQ(PixelByte(m_displayed, 0, 0, 3), 255);
   EXPECT_EQ(PixelByte(m_displayed, 2, 1, 3), 0);  // the layer's own alpha
-  EXPECT_EQ(PixelByte(m_doc.m_work, 2, 1, 3), 255);
-  EXPECT_EQ(PixelByte(*m_doc.m_prevMatte, 2, 1), 255);
+  EXPECT_EQ(PixelByte(m_doc.Work(), 2, 1, 3), 255);
+  EXPECT_EQ(PixelByte(*m_doc.PrevMatte(), 2, 1), 255);
 }
 
 TEST_F(MatteDocumentTest, EndOfARecoverStrokeMakesPartialAlphaOpaque) {
-  SetPixelByte(m_doc.m_work, 5, 5, 3, 90);
+  SetWorkAlpha(5, 5, 90);
   m_doc.EndManualStroke(false);
-  EXPECT_EQ(PixelByte(m_doc.m_work, 5, 5, 3), 90);  // erase leaves the brush's alpha
-  EXPECT_EQ(PixelByte(*m_doc.m_prevMatte, 5, 5), 90);
+  EXPECT_EQ(PixelByte(m_doc.Work(), 5, 5, 3), 90);  // erase leaves the brush's alpha
+  EXPECT_EQ(PixelByte(*m_doc.PrevMatte(), 5, 5), 90);
   m_doc.EndManualStroke(true);
-  EXPECT_EQ(PixelByte(m_doc.m_work, 5, 5, 3), 255);
-  EXPECT_EQ(PixelByte(m_doc.m_base, 5, 5, 3), 255);
-  EXPECT_EQ(AllBytes(m_doc.m_resultImage), AllBytes(m_displayed));
+  EXPECT_EQ(PixelByte(m_doc.Work(), 5, 5, 3), 255);
+  EXPECT_EQ(PixelByte(m_doc.Base(), 5, 5, 3), 255);
+  EXPECT_EQ(AllBytes(m_doc.ResultImage()), AllBytes(m_displayed));
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
 
 inline void MakeGrey(CCoreImage& image, int width, int height, uint8_t value) {
@@ -32,8 +33,10 @@ inline void MakeBGRA(CCoreImage& image, int width, int height, uint8_t b, uint8_
   }
 }
 
-// Byte `channel` of pixel (x, y); channel 0 for grey images.
-inline uint8_t PixelByte(CCoreImage& image, int x, int y, int channel = 0) {
+// Byte `channel` of pixel (x, y); channel 0 for grey images. Read through a
+// copy that shares the storage, so the document's images can be looked at.
+inline uint8_t PixelByte(const CCoreImage& shown, int x, int y, int channel = 0) {
+  CCoreImage image(shown);
   const int bytes = FormatBitsPerPixel(image.ViewFormat()) / 8;
   uint8_t* row = nullptr;
   image.GetRow(y, row);
@@ -50,8 +53,11 @@ inline void SetPixelByte(CCoreImage& image, int x, int y, int channel, uint8_t v
   image.ReleaseRow(y);
 }
 
+inline uint8_t PixelByte(const CPlane& plane, int x, int y) { return plane.At(x, y); }
+
 // Every byte of the image, row by row, for whole-image comparisons.
-inline std::vector<uint8_t> AllBytes(CCoreImage& image) {
+inline std::vector<uint8_t> AllBytes(const CCoreImage& shown) {
+  CCoreImage image(shown);
   const int bytes = FormatBitsPerPixel(image.ViewFormat()) / 8;
   std::vector<uint8_t> out;
   for (int y = 0; y < image.Height(); ++y) {

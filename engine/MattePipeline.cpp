@@ -1,0 +1,323 @@
+#include "engine/MattePipeline.h"
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "engine/Bands.h"
+#include "engine/BoxBlur.h"
+#include "engine/ClassifyRegions.h"
+#include "engine/CombineWithPrevious.h"
+#include "engine/Dilate3x3.h"
+#include "engine/Erode3x3.h"
+#include "engine/Feather.h"
+#include "engine/FillHoles.h"
+#include "engine/ImageChannels.h"
+#include "engine/KeepMarkedObjects.h"
+#include "engine/LocalDeviation.h"
+#include "engine/Marks.h"
+#include "engine/Plane.h"
+#include "engine/RemoveMarkedBackground.h"
+#include "engine/RemoveSmallIslands.h"
+#include "engine/StepCounter.h"
+#include "engine/TextureMap.h"
+#include "imagecore/ProgressScale.h"
+
+namespace {
+
+// The smallest side a run works on.
+constexpr int kSmallestSide = 64;
+// Steps a run reports at most, for the progress scale.
+constexpr int kMostSteps = 10;
+// Window of the colour deviation the texture map is made from.
+constexpr int kTextureWindow = 3;
+// Window of the blur that evens out a textured background's colours.
+constexpr int kTexturedBlurWindow = 7;
+// Alpha the classification gives the pixels it decides are object.
+constexpr int kObjectAlpha = 255;
+// Matte values below this next to a background mark are removed.
+constexpr int kMarkedBackgroundThreshold = 100;
+// Matte values from this up count as kept where object marks choose areas.
+constexpr int kKeptThreshold = 1;
+// Kept areas of at most this many pixels are specks, without object marks.
+constexpr int kLargestSpeck = 600;
+// A smoothed matte keeps the pixels above this value.
+constexpr uint8_t kSmoothedKeepAbove = 129;
+
+struct CMarkKinds {
+  bool object = false;
+  bool background = false;
+};
+
+// Object-marked pixels are always kept; also tells which kinds of marks exist.
+CMarkKinds KeepObjectMarks(CCoreImage& marks, CCoreImage& work) {
+  CMarkKinds kinds;
+  const int width = work.Width();
+  for (int y = 0; y < work.Height(); ++y) {
+    uint8_t* mark = nullptr;
+    uint8_t* pixel = nullptr;
+    marks.GetRow(y, mark);
+    work.GetRow(y, pixel);
+    for (int x = 0; x < width; ++x) {
+      if (mark[x] == keMarkObject) {
+        pixel[4 * x + 3] = 255;
+        kinds.object = true;
+      } else if (mark[x] == keMarkBackground) {
+        kinds.background = true;
+      }
+    }
+    work.ReleaseRow(y);
+    marks.ReleaseRow(y);
+  }
+  return kinds;
+}
+
+void CleanMatte(CPlane& matte, const CPlane& marks, const CMarkKinds& kinds) {
+  RemoveMarkedBackground(matte, marks, kMarkedBackgroundThreshold);
+  CoreResult cleaned = kinds.object && kinds.background
+                                 ? KeepMarkedObjects(matte, marks, kKeptThreshold, nullptr)
+                                 : RemoveSmallIslands(matte, kLargestSpeck, nullptr);
+  ThrowIfFailed(ExamineResult(cleaned));
+}
+
+void FillMatteHoles(CPlane& matte, const CPlane& allMarks) {
+  Dilate3x3(matte);
+  CoreResult filled = FillHoles(matte, allMarks, nullptr);
+  ThrowIfFailed(ExamineResult(filled));
+  Erode3x3(matte);
+}
+
+// The matte's holes are filled, and so are the previous run's, which the
+// next combination reads.
+void FillHolesOfBoth(CPlane& matte, CRunInputs& in, CRunOutputs& out, CStepCounter& steps) {
+  const CPlane allMarks = ReadPlane(*in.allMarks);
+  steps.Next();
+  FillMatteHoles(matte, allMarks);
+  if (out.prevMatte) {
+    steps.Next();
+    FillMatteHoles(*out.prevMatte, allMarks);
+  }
+}
+
+// The texture map: how much the colours vary around each pixel.
+CCoreImage TextureOf(CCoreImage& work, CStepCounter& steps) {
+  CCoreImage colourView;
+  colourView.AssignFrom(work);
+  colourView.SetChannelView(keChannelColour, keAccessRead);
+  // LocalDeviation makes its destination a copy of the colours first.
+  CCoreImage deviation;
+  CCoreImage texture;
+  texture.CreateGrey(work.Width(), work.Height());
+  steps.Next();
+  int window = kTextureWindow;
+  LocalDeviation(nullptr, colourView, deviation, window);
+  TextureFromDeviation(deviation, texture);
+  return texture;
+}
+
+// On a textured background the regions grow over blurred colours; the work
+// keeps the layer's own colours.
+void ClassifyTextured(CCoreImage& work, CCoreImage& texture, CCoreImage& marks, int strength,
+                      CCoreImage& source, CStepCounter& steps) {
+  CCoreImage smoothColours;
+  smoothColours.CopyFrom(work);
+  CCoreImage opaque;
+  opaque.CopyFrom(work);
+  MakeOpaque(opaque);
+  steps.Next();
+  int window = kTexturedBlurWindow;
+  BoxBlur(nullptr, opaque, smoothColours, window);
+  CCoreImage workAlpha;
+  ExtractAlpha(work, workAlpha);
+  InsertAlpha(workAlpha, smoothColours);
+  steps.Next();
+  ClassifyRegions(smoothColours, work, texture, marks, strength, kObjectAlpha);
+  smoothColours.Reset();
+  CopyColours(source, work);
+}
+
+// Classification from the marks, clean-up, holes, and the combination with
+// the previous run, which this run's matte then replaces.
+CPlane MatteFromMarks(CRunInputs& in, CCoreImage& source, CRunOutputs& out,
+                      CStepCounter& steps) {
+  const CRunParameters& p = in.params;
+  CCoreImage& work = out.work;
+  CCoreImage& marks = *in.marks;
+  CCoreImage texture = TextureOf(work, steps);
+  if (p.textured) {
+    ClassifyTextured(work, texture, marks, p.strength, source, steps);
+  } else {
+    steps.Next();
+    ClassifyRegions(work, work, texture, marks, p.strength, kObjectAlpha);
+  }
+  const CMarkKinds kinds = KeepObjectMarks(marks, work);
+  CPlane matte = AlphaPlane(work);
+  if (marks.ViewFormat() != keFormatGrey) ThrowIfFailed(keErrInvalidArgument);
+  const CPlane marksPlane = ReadPlane(marks);
+
+  steps.Next();
+  CleanMatte(matte, marksPlane, kinds);
+  if (p.fillHoles) FillHolesOfBoth(matte, in, out, steps);
+
+  steps.Next();
+  const CCombineInputs combine{kinds.object, kinds.background, in.combineMode, p.strength,
+                               in.prevStrength};
+  if (out.prevMatte) CombineWithPrevious(matte, *out.prevMatte, combine);
+  out.prevStrength = p.strength;
+
+  steps.Next();
+  CleanMatte(matte, marksPlane, kinds);
+  // An abort from here on leaves the cleaned matte in the work.
+  InsertAlpha(matte, work);
+  out.prevMatte = matte;
+  out.applied = CAppliedMarks{in.bgPointCount, in.objPointCount, p.textured, p.fillHoles};
+  return matte;
+}
+
+void ThresholdSmoothed(CPlane& matte) {
+  uint8_t* value = matte.Data();
+  const size_t count = matte.Stride() * static_cast<size_t>(matte.Height());
+  for (size_t i = 0; i < count; ++i) value[i] = value[i] > kSmoothedKeepAbove ? 255 : 0;
+}
+
+void SmoothBoundary(CPlane& matte, int window) {
+  CCoreImage image;
+  image.CreateGrey(matte.Width(), matte.Height());
+  WritePlane(matte, image);
+  BoxBlur(nullptr, image, image, window);
+  matte = ReadPlane(image);
+  ThresholdSmoothed(matte);
+}
+
+// A pass that changes nothing leaves the matte where every later pass would,
+// so a large count costs only the passes that still erode.
+void Contract(CPlane& matte, int passes) {
+  for (int i = 0; i < passes; ++i) {
+    if (!Erode3x3(matte)) break;
+  }
+}
+
+// out colours := work's; out alpha := the smaller of source's and work's.
+void ComposePixels(const uint8_t* src, const uint8_t* wrk, uint8_t* out, int count) {
+  for (int x = 0; x < count; ++x) {
+    out[4 * x] = wrk[4 * x];
+    out[4 * x + 1] = wrk[4 * x + 1];
+    out[4 * x + 2] = wrk[4 * x + 2];
+    const uint8_t a = src[4 * x + 3];
+    const uint8_t b = wrk[4 * x + 3];
+    out[4 * x + 3] = a < b ? a : b;
+  }
+}
+
+void ComposeResult(CCoreImage& source, CCoreImage& work, CCoreImage& result) {
+  const int width = result.Width();
+  const bool oneBand = source.HasRowCache() || work.HasRowCache() || result.HasRowCache();
+  ForEachRowInBands(result.Height(), oneBand, [&](int y) {
+    uint8_t* src = nullptr;
+    uint8_t* wrk = nullptr;
+    uint8_t* out = nullptr;
+    source.GetRow(y, src);
+    work.GetRow(y, wrk);
+    result.GetRow(y, out);
+    ComposePixels(src, wrk, out, width);
+    result.ReleaseRow(y);
+    work.ReleaseRow(y);
+    source.ReleaseRow(y);
+  });
+}
+
+// Every row of an image fetched at once, so that threads can use them; all
+// are released with the object.
+class CAllRows {
+ public:
+  explicit CAllRows(CCoreImage& image)
+      : m_image(image), m_rows(static_cast<size_t>(image.Height())) {
+    for (int y = 0; y < image.Height(); ++y) {
+      CoreResult got = image.GetRow(y, m_rows[static_cast<size_t>(y)]);
+      ThrowIfFailed(ExamineResult(got));
+    }
+  }
+  ~CAllRows() {
+    for (int y = 0; y < m_image.Height(); ++y) m_image.ReleaseRow(y);
+  }
+  CAllRows(const CAllRows&) = delete;
+  CAllRows& operator=(const CAllRows&) = delete;
+  uint8_t* operator[](int y) const { return m_rows[static_cast<size_t>(y)]; }
+
+ private:
+  CCoreImage& m_image;
+  std::vector<uint8_t*> m_rows;
+};
+
+// The result is composed from the feathered work, while the document keeps
+// the work as it is. Feathering changes pixels near the matte's edge only,
+// and hands those over: they are composed again on their own.
+void ComposeFeathered(CCoreImage& source, CCoreImage& work, int featherWidth,
+                      CCoreImage& result) {
+  ComposeResult(source, work, result);
+  if (featherWidth <= 0) return;
+  const CAllRows sourceRows(source);
+  const CAllRows resultRows(result);
+  Feather(work, featherWidth, [&](int y, int left, int right, const uint8_t* feathered) {
+    ComposePixels(sourceRows[y] + 4 * left, feathered, resultRows[y] + 4 * left, right - left);
+  });
+}
+
+}  // namespace
+
+int SmoothingWindow(int level) {
+  static constexpr int kWindows[] = {0, 9, 11, 15, 17, 19, 21, 23, 25, 27};
+  return level >= 1 && level <= 9 ? kWindows[level] : 0;
+}
+
+bool RunTooSmall(int width, int height, int smoothLevel, int featherWidth, int contract) {
+  const int window = SmoothingWindow(smoothLevel);
+  // In 64 bits: a feathering width from a preset file can be any int, and a
+  // product that wrapped would let a run feather for hours.
+  const int64_t featherReach = 3 * static_cast<int64_t>(featherWidth);
+  return width < kSmallestSide || height < kSmallestSide || window > width || window > height ||
+         contract > width - 1 || contract > height - 1 || featherReach > width - 1 ||
+         featherReach > height - 1;
+}
+
+ERunEnd RunMattePipeline(CRunInputs& in, CCoreImage& source, CCoreImage& result,
+                         CProgressScale& progress, CRunOutputs& out) {
+  progress.SetStepCount(kMostSteps);
+  const CRunParameters& p = in.params;
+  out.work.TakeFrom(in.base);
+  out.prevMatte = std::move(in.prevMatte);
+  out.prevStrength = in.prevStrength;
+  if (RunTooSmall(out.work.Width(), out.work.Height(), p.smoothLevel, p.featherWidth,
+                  p.contract)) {
+    // The run still completes and shows the layer unchanged.
+    out.resultReady = true;
+    return ERunEnd::kTooSmall;
+  }
+  CStepCounter steps(progress);
+  try {
+    CPlane matte;
+    if (in.marks) {
+      matte = MatteFromMarks(in, source, out, steps);
+    } else {
+      matte = AlphaPlane(out.work);
+      if (in.allMarks && p.fillHoles) {
+        FillHolesOfBoth(matte, in, out, steps);
+        InsertAlpha(matte, out.work);
+      }
+    }
+    if (const int window = SmoothingWindow(p.smoothLevel); window != 0) {
+      steps.Next();
+      SmoothBoundary(matte, window);
+    }
+    if (p.contract > 0) {
+      steps.Next();
+      Contract(matte, p.contract);
+    }
+    InsertAlpha(matte, out.work);
+  } catch (const CRunAborted&) {
+    return ERunEnd::kAborted;
+  }
+  ComposeFeathered(source, out.work, p.featherWidth, result);
+  out.resultReady = true;
+  return ERunEnd::kDone;
+}
