@@ -11,7 +11,7 @@ BENCH_DEB_PACKAGES := python3 python3-numpy python3-opencv
 # Debian's interpreter, which has Debian's python3-opencv.
 BENCH_PYTHON ?= /usr/bin/python3
 
-.PHONY: all deps bench-deps build run test test-sanitize test-thread bench clean gimp-install-user
+.PHONY: all deps bench-deps build run test test-sanitize test-thread test-scalar bench clean gimp-install-user
 
 all: build
 
@@ -78,6 +78,14 @@ test-thread: deps
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ./$(TSAN_DIR)/bin/test_editormodel --gtest_filter='Concurrent*:*Run*'
 	TSAN_OPTIONS="halt_on_error=1" ./$(TSAN_DIR)/bin/test_framework
 
+# The engine built with its plain loops in place of the vector ones, and its
+# tests, so that the path other processors take is never left untested.
+SCALAR_DIR ?= build-scalar
+test-scalar: deps
+	cmake -S . -B $(SCALAR_DIR) -G Ninja -DKELVANE_SCALAR_ONLY=ON -DKELVANE_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(SCALAR_DIR) -j $(JOBS) --target test_engine
+	./$(SCALAR_DIR)/bin/test_engine
+
 bench: build bench-deps
 	@for b in $(BUILD)/bin/bench_*; do echo "== $$b"; $$b || exit 1; done
 	@echo "== bench/compare_grabcut.py"
@@ -110,4 +118,4 @@ fuzz: deps fuzz-deps
 	fuzz/run-fuzzers.sh $(FUZZ_DIR) $(FUZZ_SECONDS) $(FUZZ_TARGETS)
 
 clean:
-	rm -rf $(BUILD) $(SANITIZE_DIR) $(TSAN_DIR)
+	rm -rf $(BUILD) $(SANITIZE_DIR) $(TSAN_DIR) $(SCALAR_DIR)

@@ -10,7 +10,7 @@
 #include <memory>
 #include <vector>
 
-#if defined(__SSE2__)
+#if defined(__SSE2__) && !defined(KELVANE_SCALAR_ONLY)
 #include <emmintrin.h>
 #define KELVANE_FOUR_AT_ONCE 1
 #endif
