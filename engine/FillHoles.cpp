@@ -10,8 +10,8 @@
 #include "engine/FloodReplace.h"
 #include "engine/Marks.h"
 #include "engine/Plane.h"
+#include "imagecore/ChildProgress.h"
 #include "imagecore/CoreImage.h"
-#include "imagecore/ProgressScale.h"
 
 namespace {
 
@@ -40,21 +40,6 @@ uint8_t SizeClass(int pixels) {
 }
 
 bool IsLabel(uint8_t value) { return value >= kLabelSmall && value <= kLabelLarge; }
-
-class CChildScale {
- public:
-  CChildScale(CProgressScale* parent, int steps) {
-    m_scale.BeginChild(parent);
-    m_scale.SetStageCount(kStageCount);
-    m_scale.SetStepCount(steps);
-  }
-  ~CChildScale() { m_scale.EndChild(); }
-  void Stage(int stage) { m_scale.GoToStage(stage); }
-  bool Stop(int row) { return m_scale.Step(row) != 0; }
-
- private:
-  CProgressScale m_scale;
-};
 
 // Unsigned big integer, little-endian 32-bit limbs: the exact mean needs the
 // product of all ray lengths, which outgrows any machine word.
@@ -475,7 +460,7 @@ CoreResult FillHolesImpl(CPlane& matte, const CPlane& marks, CProgressScale* pro
   if (matte.BytesPerPixel() != 1 || marks.BytesPerPixel() != 1 || marks.Width() != w ||
       marks.Height() != h)
     return MakeResult(keErrInvalidArgument);
-  CChildScale scale(progress, h);
+  CChildProgress scale(progress, h, kStageCount);
   const auto at = [w](int x, int y) { return static_cast<size_t>(y) * w + x; };
   const auto onBorder = [w, h](int x, int y) { return x == 0 || y == 0 || x == w - 1 || y == h - 1; };
 

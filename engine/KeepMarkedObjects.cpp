@@ -5,29 +5,14 @@
 #include "engine/FloodReplace.h"
 #include "engine/Marks.h"
 #include "engine/Plane.h"
+#include "imagecore/ChildProgress.h"
 #include "imagecore/CoreImage.h"
-#include "imagecore/ProgressScale.h"
 
 namespace {
 
 constexpr uint8_t kDropped = 0;
 constexpr uint8_t kKept = 100;
 constexpr uint8_t kCandidate = 255;
-
-// The child covers the caller's current stage for as long as the call runs,
-// also when it stops early.
-class CChildScale {
- public:
-  CChildScale(CProgressScale* parent, int steps) {
-    m_scale.BeginChild(parent);
-    m_scale.SetStepCount(steps);
-  }
-  ~CChildScale() { m_scale.EndChild(); }
-  bool Stop(int row) { return m_scale.Step(row) != 0; }
-
- private:
-  CProgressScale m_scale;
-};
 
 }  // namespace
 
@@ -38,7 +23,7 @@ CoreResult KeepMarkedObjects(CPlane& matte, const CPlane& marks, int threshold,
   if (matte.BytesPerPixel() != 1 || marks.BytesPerPixel() != 1 || marks.Width() != w ||
       marks.Height() != h)
     return MakeResult(keErrInvalidArgument);
-  CChildScale scale(progress, h);
+  CChildProgress scale(progress, h);
 
   CPlane scratch(w, h, 1);
   for (int y = 0; y < h; ++y) {

@@ -4,8 +4,8 @@
 
 #include "engine/FloodReplace.h"
 #include "engine/Plane.h"
+#include "imagecore/ChildProgress.h"
 #include "imagecore/CoreImage.h"
-#include "imagecore/ProgressScale.h"
 
 namespace {
 
@@ -14,19 +14,6 @@ constexpr uint8_t kCounted = 100;
 constexpr uint8_t kLargest = 150;
 constexpr uint8_t kSmall = 200;
 
-class CChildScale {
- public:
-  CChildScale(CProgressScale* parent, int steps) {
-    m_scale.BeginChild(parent);
-    m_scale.SetStepCount(steps);
-  }
-  ~CChildScale() { m_scale.EndChild(); }
-  bool Stop(int row) { return m_scale.Step(row) != 0; }
-
- private:
-  CProgressScale m_scale;
-};
-
 }  // namespace
 
 CoreResult RemoveSmallIslands(CPlane& matte, int maxSize, CProgressScale* progress) {
@@ -34,7 +21,7 @@ CoreResult RemoveSmallIslands(CPlane& matte, int maxSize, CProgressScale* progre
     return MakeResult(keErrInvalidArgument);
   const int w = matte.Width();
   const int h = matte.Height();
-  CChildScale scale(progress, h);
+  CChildProgress scale(progress, h);
 
   CPlane scratch(w, h, 1);
   for (int y = 0; y < h; ++y) {
