@@ -454,193 +454,247 @@ class CWindowSums {
   bool m_prefixReady = false;
 };
 
-CoreResult FillHolesImpl(CPlane& matte, const CPlane& marks, CProgressScale* progress, bool plain) {
-  const int w = matte.Width();
-  const int h = matte.Height();
-  if (matte.BytesPerPixel() != 1 || marks.BytesPerPixel() != 1 || marks.Width() != w ||
-      marks.Height() != h)
-    return MakeResult(keErrInvalidArgument);
-  CChildProgress scale(progress, h, kStageCount);
-  const auto at = [w](int x, int y) { return static_cast<size_t>(y) * w + x; };
-  const auto onBorder = [w, h](int x, int y) { return x == 0 || y == 0 || x == w - 1 || y == h - 1; };
-
-  // The caller's matte stays as it was until the end: it is the entry copy,
-  // and a stop leaves it untouched.
-  const CPlane& entry = matte;
-  CPlane work = matte;
-  CPlane cand(w, h, 1, 0);
-  uint8_t* const m = work.Data();
-  uint8_t* const c = cand.Data();
-  const uint8_t* const k = marks.Data();
-  CFloodStack stack;
+// The numbered stages of a fill over one working copy of the matte; each
+// answers false when the computation must stop.
+class CHoleFill {
+ public:
+  CHoleFill(const CPlane& matte, const CPlane& marks, CProgressScale* progress)
+      : m_w(matte.Width()),
+        m_h(matte.Height()),
+        m_scale(progress, m_h, kStageCount),
+        m_work(matte),
+        m_cand(m_w, m_h, 1, 0),
+        m_m(m_work.Data()),
+        m_c(m_cand.Data()),
+        m_k(marks.Data()) {}
 
   // 1. Background reach: climbs from each background mark over non-opaque
   // pixels whose matte does not decrease. Marking a pixel when it is pushed
   // reaches the same pixels as marking it when popped, on a smaller stack.
-  scale.Stage(0);
-  for (int y = 0; y < h; ++y) {
-    if (scale.Stop(y))
-      return MakeResult(keErrAborted);
-    for (int x = 0; x < w; ++x) {
-      if (k[at(x, y)] != keMarkBackground || c[at(x, y)] == kReached)
-        continue;
-      c[at(x, y)] = kReached;
-      stack.push_back({x, y});
-      while (!stack.empty()) {
-        const CFloodSeed p = stack.back();
-        stack.pop_back();
-        const uint8_t v = m[at(p.x, p.y)];
-        const CFloodSeed next[4] = {{p.x - 1, p.y}, {p.x + 1, p.y}, {p.x, p.y - 1}, {p.x, p.y + 1}};
-        for (const CFloodSeed& n : next) {
-          if (n.x < 0 || n.y < 0 || n.x >= w || n.y >= h)
-            continue;
-          const size_t i = at(n.x, n.y);
-          if (m[i] >= v && m[i] != 255 && c[i] != kReached) {
-            c[i] = kReached;
-            stack.push_back(n);
-          }
-        }
+  bool Reach() {
+    m_scale.Stage(0);
+    for (int y = 0; y < m_h; ++y) {
+      if (m_scale.Stop(y))
+        return false;
+      for (int x = 0; x < m_w; ++x) {
+        if (m_k[At(x, y)] == keMarkBackground && m_c[At(x, y)] != kReached)
+          ReachFrom(x, y);
       }
     }
+    return true;
   }
 
   // 2. Candidates: what the reach missed and is not opaque.
-  scale.Stage(1);
-  for (int y = 0; y < h; ++y) {
-    if (scale.Stop(y))
-      return MakeResult(keErrAborted);
-    for (int x = 0; x < w; ++x) {
-      const size_t i = at(x, y);
-      c[i] = c[i] != kReached && m[i] != 255 ? kReached : 0;
+  bool Candidates() {
+    m_scale.Stage(1);
+    for (int y = 0; y < m_h; ++y) {
+      if (m_scale.Stop(y))
+        return false;
+      for (int x = 0; x < m_w; ++x) {
+        const size_t i = At(x, y);
+        m_c[i] = m_c[i] != kReached && m_m[i] != 255 ? kReached : 0;
+      }
     }
-  }
-  scale.Stage(2);
-  for (int y = 0; y < h; ++y) {
-    if (scale.Stop(y))
-      return MakeResult(keErrAborted);
-    for (int x = 0; x < w; ++x) {
-      if (IsLabel(m[at(x, y)]))
-        m[at(x, y)] = 4;
+    m_scale.Stage(2);
+    for (int y = 0; y < m_h; ++y) {
+      if (m_scale.Stop(y))
+        return false;
+      for (int x = 0; x < m_w; ++x) {
+        if (IsLabel(m_m[At(x, y)]))
+          m_m[At(x, y)] = 4;
+      }
     }
+    return true;
   }
 
   // 3. Size classes of the 4-connected candidate areas.
-  scale.Stage(3);
-  for (int y = 0; y < h; ++y) {
-    if (scale.Stop(y))
-      return MakeResult(keErrAborted);
-    for (int x = 0; x < w; ++x) {
-      if (c[at(x, y)] != kReached)
-        continue;
-      const int pixels = FloodReplace(cand, x, y, kCounting, h, w, stack);
-      FloodReplace(cand, x, y, SizeClass(pixels), h, w, stack);
+  bool SizeClasses() {
+    m_scale.Stage(3);
+    for (int y = 0; y < m_h; ++y) {
+      if (m_scale.Stop(y))
+        return false;
+      for (int x = 0; x < m_w; ++x) {
+        if (m_c[At(x, y)] != kReached)
+          continue;
+        const int pixels = FloodReplace(m_cand, x, y, kCounting, m_h, m_w, m_stack);
+        FloodReplace(m_cand, x, y, SizeClass(pixels), m_h, m_w, m_stack);
+      }
     }
+    return true;
   }
 
   // 4. Interpolation from rays; large holes are served by one 16-ray cast per
   // 9 x 9 block.
-  scale.Stage(4);
-  CHoleFiller filler(work, cand, plain);
-  bool anyLabel = false;
-  for (int y = 0; y < h; ++y) {
-    if (scale.Stop(y))
-      return MakeResult(keErrAborted);
-    for (int x = 0; x < w; ++x) {
-      const size_t i = at(x, y);
-      if (c[i] == 0 || m[i] == kLabelLarge)
-        continue;
-      if (!onBorder(x, y)) {
-        if (c[i] == 1)
-          m[i] = kLabelSmall;
-        else if (c[i] >= 2 && c[i] <= 15)
-          m[i] = kLabelMedium;
-        else if (c[i] == kClassLarge)
-          m[i] = kLabelLarge;
-        anyLabel = anyLabel || IsLabel(m[i]);
-      }
-      if (m[i] == kLabelLarge && c[i] == kClassLarge) {
-        const uint8_t mean = static_cast<uint8_t>(filler.Cast(x, y, kRays16, 16));
-        for (int qy = std::max(0, y - 4); qy <= std::min(h - 1, y + 4); ++qy) {
-          for (int qx = std::max(0, x - 4); qx <= std::min(w - 1, x + 4); ++qx) {
-            const size_t q = at(qx, qy);
-            if (c[q] != kClassLarge)
-              continue;
-            filler.SetCandidate(q, mean);
-            if (!onBorder(qx, qy))
-              m[q] = kLabelLarge;
-          }
+  bool Interpolate(bool plain) {
+    m_scale.Stage(4);
+    CHoleFiller filler(m_work, m_cand, plain);
+    for (int y = 0; y < m_h; ++y) {
+      if (m_scale.Stop(y))
+        return false;
+      for (int x = 0; x < m_w; ++x) {
+        const size_t i = At(x, y);
+        if (m_c[i] == 0 || m_m[i] == kLabelLarge)
+          continue;
+        if (!OnBorder(x, y))
+          Label(i);
+        if (m_m[i] == kLabelLarge && m_c[i] == kClassLarge) {
+          FillLargeBlock(filler, x, y);
+        } else {
+          filler.SetCandidate(i, static_cast<uint8_t>(filler.Cast(x, y, kRays8, 8)));
         }
-      } else {
-        filler.SetCandidate(i, static_cast<uint8_t>(filler.Cast(x, y, kRays8, 8)));
       }
     }
+    return true;
   }
 
   // 5. Border pixels take the labels of their inner neighbours.
-  scale.Stage(5);
-  for (int y = 0; y < h; ++y) {
-    if (scale.Stop(y))
-      return MakeResult(keErrAborted);
-    if (w < 2)
-      continue;
-    if (IsLabel(m[at(1, y)]))
-      m[at(0, y)] = m[at(1, y)];
-    if (IsLabel(m[at(w - 2, y)]))
-      m[at(w - 1, y)] = m[at(w - 2, y)];
-  }
-  if (h >= 2) {
-    for (int x = 0; x < w; ++x) {
-      if (IsLabel(m[at(x, 1)]))
-        m[at(x, 0)] = m[at(x, 1)];
-      if (IsLabel(m[at(x, h - 2)]))
-        m[at(x, h - 1)] = m[at(x, h - 2)];
+  bool LabelBorders() {
+    m_scale.Stage(5);
+    for (int y = 0; y < m_h; ++y) {
+      if (m_scale.Stop(y))
+        return false;
+      if (m_w < 2)
+        continue;
+      if (IsLabel(m_m[At(1, y)]))
+        m_m[At(0, y)] = m_m[At(1, y)];
+      if (IsLabel(m_m[At(m_w - 2, y)]))
+        m_m[At(m_w - 1, y)] = m_m[At(m_w - 2, y)];
     }
+    if (m_h >= 2) {
+      for (int x = 0; x < m_w; ++x) {
+        if (IsLabel(m_m[At(x, 1)]))
+          m_m[At(x, 0)] = m_m[At(x, 1)];
+        if (IsLabel(m_m[At(x, m_h - 2)]))
+          m_m[At(x, m_h - 1)] = m_m[At(x, m_h - 2)];
+      }
+    }
+    return true;
   }
 
   // 6. Smoothing of the labelled pixels into the matte.
-  scale.Stage(6);
-  for (int y = 0; y < h; ++y) {
-    if (scale.Stop(y))
-      return MakeResult(keErrAborted);
-    for (int x = 0; x < w; ++x) {
-      if (m[at(x, y)] > 3)
-        c[at(x, y)] = m[at(x, y)];
+  bool Smooth(bool plain) {
+    m_scale.Stage(6);
+    for (int y = 0; y < m_h; ++y) {
+      if (m_scale.Stop(y))
+        return false;
+      for (int x = 0; x < m_w; ++x) {
+        if (m_m[At(x, y)] > 3)
+          m_c[At(x, y)] = m_m[At(x, y)];
+      }
     }
-  }
-  scale.Stage(7);
-  if (plain) {
-    for (int y = 0; y < h; ++y) {
-      if (scale.Stop(y))
-        return MakeResult(keErrAborted);
+    m_scale.Stage(7);
+    if (plain) {
+      for (int y = 0; y < m_h; ++y) {
+        if (m_scale.Stop(y))
+          return false;
+      }
+      SmoothPlain(m_work, m_cand);
+      return true;
     }
-    SmoothPlain(work, cand);
-  } else {
-    CWindowSums windows[3] = {{cand, 1}, {cand, 2}, {cand, 6}};
-    for (int y = 0; y < h; ++y) {
-      if (scale.Stop(y))
-        return MakeResult(keErrAborted);
-      if (!anyLabel)
+    CWindowSums windows[3] = {{m_cand, 1}, {m_cand, 2}, {m_cand, 6}};
+    for (int y = 0; y < m_h; ++y) {
+      if (m_scale.Stop(y))
+        return false;
+      if (!m_anyLabel)
         continue;
       for (CWindowSums& window : windows)
         window.Advance(y);
-      uint8_t* row = work.Row(y);
-      for (int x = 0; x < w; ++x) {
+      uint8_t* row = m_work.Row(y);
+      for (int x = 0; x < m_w; ++x) {
         if (IsLabel(row[x]))
           row[x] = windows[row[x] - 1].Mean(x);
       }
     }
+    return true;
   }
 
-  scale.Stage(8);
-  for (int y = 0; y < h; ++y) {
-    if (scale.Stop(y))
-      return MakeResult(keErrAborted);
-    uint8_t* out = work.Row(y);
-    const uint8_t* in = entry.Row(y);
-    for (int x = 0; x < w; ++x)
-      out[x] = std::max(out[x], in[x]);
+  // The fill only ever raises the matte.
+  bool KeepLarger(const CPlane& entry) {
+    m_scale.Stage(8);
+    for (int y = 0; y < m_h; ++y) {
+      if (m_scale.Stop(y))
+        return false;
+      uint8_t* out = m_work.Row(y);
+      const uint8_t* in = entry.Row(y);
+      for (int x = 0; x < m_w; ++x)
+        out[x] = std::max(out[x], in[x]);
+    }
+    return true;
   }
-  matte = std::move(work);
+
+  CPlane TakeResult() { return std::move(m_work); }
+
+ private:
+  size_t At(int x, int y) const { return static_cast<size_t>(y) * m_w + x; }
+  bool OnBorder(int x, int y) const { return x == 0 || y == 0 || x == m_w - 1 || y == m_h - 1; }
+
+  void ReachFrom(int x, int y) {
+    m_c[At(x, y)] = kReached;
+    m_stack.push_back({x, y});
+    while (!m_stack.empty()) {
+      const CFloodSeed p = m_stack.back();
+      m_stack.pop_back();
+      const uint8_t v = m_m[At(p.x, p.y)];
+      const CFloodSeed next[4] = {{p.x - 1, p.y}, {p.x + 1, p.y}, {p.x, p.y - 1}, {p.x, p.y + 1}};
+      for (const CFloodSeed& n : next) {
+        if (n.x < 0 || n.y < 0 || n.x >= m_w || n.y >= m_h)
+          continue;
+        const size_t i = At(n.x, n.y);
+        if (m_m[i] >= v && m_m[i] != 255 && m_c[i] != kReached) {
+          m_c[i] = kReached;
+          m_stack.push_back(n);
+        }
+      }
+    }
+  }
+
+  void Label(size_t i) {
+    if (m_c[i] == 1)
+      m_m[i] = kLabelSmall;
+    else if (m_c[i] >= 2 && m_c[i] <= 15)
+      m_m[i] = kLabelMedium;
+    else if (m_c[i] == kClassLarge)
+      m_m[i] = kLabelLarge;
+    m_anyLabel = m_anyLabel || IsLabel(m_m[i]);
+  }
+
+  void FillLargeBlock(CHoleFiller& filler, int x, int y) {
+    const uint8_t mean = static_cast<uint8_t>(filler.Cast(x, y, kRays16, 16));
+    for (int qy = std::max(0, y - 4); qy <= std::min(m_h - 1, y + 4); ++qy) {
+      for (int qx = std::max(0, x - 4); qx <= std::min(m_w - 1, x + 4); ++qx) {
+        const size_t q = At(qx, qy);
+        if (m_c[q] != kClassLarge)
+          continue;
+        filler.SetCandidate(q, mean);
+        if (!OnBorder(qx, qy))
+          m_m[q] = kLabelLarge;
+      }
+    }
+  }
+
+  const int m_w;
+  const int m_h;
+  CChildProgress m_scale;
+  CPlane m_work;
+  CPlane m_cand;
+  uint8_t* const m_m;
+  uint8_t* const m_c;
+  const uint8_t* const m_k;
+  CFloodStack m_stack;
+  bool m_anyLabel = false;
+};
+
+CoreResult FillHolesImpl(CPlane& matte, const CPlane& marks, CProgressScale* progress, bool plain) {
+  if (matte.BytesPerPixel() != 1 || marks.BytesPerPixel() != 1 ||
+      marks.Width() != matte.Width() || marks.Height() != matte.Height())
+    return MakeResult(keErrInvalidArgument);
+  // The caller's matte stays as it was until the end: it is the entry copy,
+  // and a stop leaves it untouched.
+  CHoleFill fill(matte, marks, progress);
+  if (!fill.Reach() || !fill.Candidates() || !fill.SizeClasses() || !fill.Interpolate(plain) ||
+      !fill.LabelBorders() || !fill.Smooth(plain) || !fill.KeepLarger(matte))
+    return MakeResult(keErrAborted);
+  matte = fill.TakeResult();
   return CoreResult();
 }
 
