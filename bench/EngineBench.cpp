@@ -24,11 +24,11 @@
 
 #include "SyntheticScene.h"
 #include "engine/BoxBlur.h"
-#include "engine/Erode3x3.h"
 #include "engine/Feather.h"
 #include "engine/KeepMarkedObjects.h"
 #include "engine/MatteDocument.h"
 #include "engine/MatteFilter.h"
+#include "engine/Morphology3x3.h"
 #include "engine/Plane.h"
 #include "engine/RemoveMarkedBackground.h"
 #include "framework/Param.h"

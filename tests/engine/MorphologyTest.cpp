@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/Dilate3x3.h"
-#include "engine/Erode3x3.h"
+#include "engine/Morphology3x3.h"
 #include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
