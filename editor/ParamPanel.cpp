@@ -2,27 +2,49 @@
 
 #include <QAbstractButton>
 #include <QListWidget>
+#include <iterator>
 
 #include "editor/EditNum.h"
 
 namespace {
 
-struct CFieldPlace {
-  keField field;
+struct CParameterControl {
+  int slot;
   int id;
 };
 
-// In the panel's order of construction: Strength, Contract, Feathering,
-// Boundary Smoothing, Brush Size.
-constexpr CFieldPlace kFieldPlaces[keFieldCount] = {
-    {keFieldStrength, IDC_STRENGTH},     {keFieldContract, IDC_CONTRACT},
-    {keFieldFeathering, IDC_FEATHERING}, {keFieldSmoothing, IDC_SMOOTHING},
-    {keFieldBrushSize, IDC_BRUSH_SIZE},
+// Where each parameter's control sits in the panel's template.
+constexpr CParameterControl kParameterControls[] = {
+    {keSlotStrength, IDC_STRENGTH},    {keSlotContract, IDC_CONTRACT},
+    {keSlotFeather, IDC_FEATHERING},   {keSlotSmoothing, IDC_SMOOTHING},
+    {keSlotFillHoles, IDC_FILL_HOLES}, {keSlotTextured, IDC_TEXTURED},
 };
+static_assert(std::size(kParameterControls) == kMatteParameterCount);
+
+int FieldControlId(keField field) {
+  const CMatteParameter* shown = FieldParameter(field);
+  return shown ? ParameterControlId(shown->slot) : IDC_BRUSH_SIZE;
+}
+
+// The check box's parameter, or null for any other control.
+const CMatteParameter* CheckBoxParameter(int id) {
+  for (const CParameterControl& control : kParameterControls) {
+    const CMatteParameter* parameter = FindMatteParameter(control.slot);
+    if (control.id == id && parameter->control == keControlCheckBox) return parameter;
+  }
+  return nullptr;
+}
 
 constexpr int kSettleMilliseconds = 500;
 
 }  // namespace
+
+int ParameterControlId(int slot) {
+  for (const CParameterControl& control : kParameterControls) {
+    if (control.slot == slot) return control.id;
+  }
+  return -1;
+}
 
 CParamPanel::CParamPanel() : CDialog(kPanelTemplateId) {}
 
@@ -44,17 +66,19 @@ QListWidget* CParamPanel::ShowMatList() const {
 }
 
 bool CParamPanel::OnInitDialog() {
-  for (const CFieldPlace& place : kFieldPlaces) {
-    const CNumericField& rules = m_session->Field(place.field);
+  // In the order of the fields: Strength first, Brush Size last.
+  for (int f = 0; f < keFieldCount; ++f) {
+    const keField which = static_cast<keField>(f);
+    const int id = FieldControlId(which);
+    const CNumericField& rules = m_session->Field(which);
     auto* field = new CEditNum(this);
-    if (!field->Create(place.id, GetDlgItem(place.id), rules.Minimum(), rules.Maximum(),
-                       rules.Value(), 3, 0, -1, kSettleMilliseconds, true, true)) {
+    if (!field->Create(id, GetDlgItem(id), rules.Minimum(), rules.Maximum(), rules.Value(), 3, 0,
+                       -1, kSettleMilliseconds, true, true)) {
       delete field;
       continue;
     }
-    SetDlgItem(place.id, field);
-    m_fields[place.field] = field;
-    const keField which = place.field;
+    SetDlgItem(id, field);
+    m_fields[which] = field;
     field->SetNotify([this, which](int, int code) { OnFieldNotice(which, code); });
   }
   if (QListWidget* display = DisplayList()) {
@@ -90,11 +114,14 @@ void CParamPanel::OnFieldNotice(keField field, int code) {
 
 void CParamPanel::OnCommand(int id) {
   if (!m_session) return;
+  if (const CMatteParameter* box = CheckBoxParameter(id)) {
+    m_session->ClickCheckBox(box->slot);
+    Reflect();
+    return;
+  }
   switch (id) {
     case IDC_APPLY: m_session->PressApply(); break;
     case IDC_DEFAULT: m_session->PressDefault(); break;
-    case IDC_FILL_HOLES: m_session->ClickFillHoles(); break;
-    case IDC_TEXTURED: m_session->ClickTextured(); break;
     case IDC_SMOOTH_BRUSH: m_session->ClickSmoothBrush(); break;
     default: return;
   }
@@ -115,12 +142,15 @@ void CParamPanel::ShowField(keField field) {
 void CParamPanel::Reflect() {
   if (!m_session) return;
   m_reflecting = true;
-  for (const CFieldPlace& place : kFieldPlaces) ShowField(place.field);
+  for (int f = 0; f < keFieldCount; ++f) ShowField(static_cast<keField>(f));
   auto setChecked = [this](int id, bool checked) {
     if (auto* box = qobject_cast<QAbstractButton*>(GetDlgItem(id))) box->setChecked(checked);
   };
-  setChecked(IDC_FILL_HOLES, m_session->FillHoles());
-  setChecked(IDC_TEXTURED, m_session->Textured());
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.control == keControlCheckBox) {
+      setChecked(ParameterControlId(row.slot), m_session->IsChecked(row.slot));
+    }
+  }
   setChecked(IDC_SMOOTH_BRUSH, m_session->SmoothBrush());
   SetDlgItemText(IDC_APPLY, m_session->ApplyLabel());
   EnableDlgItem(IDC_APPLY, m_session->IsApplyEnabled());

@@ -1,8 +1,8 @@
-// The parameter panel at the right of the editor window: the four
-// processing numbers and two switches, Apply/Abort and Default, the brush
-// settings and the Display and Show Mat lists. What each control does, and
-// when it is enabled, is the editor session's; the panel relays the user's
-// actions to it and shows its state.
+// The parameter panel at the right of the editor window: the filter's
+// parameters in numeric fields and check boxes, Apply/Abort and Default,
+// the brush settings and the Display and Show Mat lists. What each control
+// does, and when it is enabled, is the editor session's; the panel relays
+// the user's actions to it and shows its state.
 #pragma once
 
 #include <array>
@@ -33,6 +33,10 @@ enum : int {
   IDC_SHOW_MAT_LABEL = 3031,
   IDC_SHOW_MAT = 3029,
 };
+
+// The control that shows the parameter in `slot`: its numeric field or check
+// box in the panel's template; -1 for a slot without one.
+int ParameterControlId(int slot);
 
 class CParamPanel : public CDialog {
  public:

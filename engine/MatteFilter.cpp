@@ -8,28 +8,6 @@
 
 namespace {
 
-struct CIntParamDecl {
-  int slot;
-  const char* name;
-  int max;
-  int defaultValue;
-};
-
-constexpr CIntParamDecl kIntParams[] = {
-    {keSlotStrength, "Tolerance", 100, 30},
-    {keSlotSmoothing, "SMOOTH", 9, 0},
-    {keSlotFeather, "FEZER", 50, 1},
-    {keSlotContract, "CONTRACT", 100, 0},
-};
-
-constexpr struct {
-  int slot;
-  const char* name;
-} kBoolParams[] = {
-    {keSlotFillHoles, "FILLHOLES"},
-    {keSlotTextured, "TEXTUREDBACK"},
-};
-
 CRunParameters ReadParameters(CParamSet& set) {
   CRunParameters p;
   set.FindParam(keSlotStrength)->GetInt(p.strength);
@@ -59,24 +37,7 @@ CMatteFilter::~CMatteFilter() {
   m_paramSet.SaveToRegistry();
 }
 
-void CMatteFilter::DefineParameters() {
-  for (const CIntParamDecl& declared : kIntParams) {
-    auto* param = new CIntParam();
-    param->m_name = declared.name;
-    param->m_min = 0;
-    param->m_max = declared.max;
-    param->m_default = declared.defaultValue;
-    param->SetInt(declared.defaultValue);
-    m_paramSet.AddParam(declared.slot, declared.name, param);
-  }
-  for (const auto& declared : kBoolParams) {
-    auto* param = new CBoolParam();
-    param->m_name = declared.name;
-    param->m_default = 0;
-    param->SetInt(0);
-    m_paramSet.AddParam(declared.slot, declared.name, param);
-  }
-}
+void CMatteFilter::DefineParameters() { DefineMatteParameters(m_paramSet); }
 
 std::string CMatteFilter::GetName() { return "Kelvane"; }
 

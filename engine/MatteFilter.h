@@ -1,22 +1,14 @@
-// The background-removal filter: its six parameters and the pipeline.
+// The background-removal filter: the pipeline over the parameters of
+// MatteParameters.h.
 #pragma once
 
 #include <string>
 
+#include "engine/MatteParameters.h"
 #include "engine/MattePipeline.h"
 #include "framework/FilterBase.h"
 
 class CMatteDocument;
-
-// Parameter slots.
-enum : int {
-  keSlotStrength = 0,   // "Tolerance"
-  keSlotSmoothing = 1,  // "SMOOTH"
-  keSlotFeather = 2,    // "FEZER"
-  keSlotContract = 3,   // "CONTRACT"
-  keSlotFillHoles = 4,  // "FILLHOLES"
-  keSlotTextured = 5,   // "TEXTUREDBACK"
-};
 
 // What Process answers besides 0 (done).
 enum : int {

@@ -4,15 +4,16 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/MatteParameters.h"
 #include "framework/Param.h"
 #include "framework/ParamSet.h"
 #include "imagecore/ColorRef.h"
 #include "imagecore/CoreImage.h"
 
-// The filter's six values, slot by slot, to compare one reading with another.
+// The filter's values, slot by slot, to compare one reading with another.
 inline std::vector<int> ParameterValues(CParamSet& set) {
   std::vector<int> values;
-  for (int slot = keSlotStrength; slot <= keSlotTextured; ++slot) {
+  for (int slot = 0; slot < kMatteParameterCount; ++slot) {
     int value = 0;
     set.FindParam(slot)->GetInt(value);
     values.push_back(value);

@@ -8,16 +8,30 @@
 
 namespace {
 
-struct CFieldSpec {
-  int minimum;
-  int maximum;
-  int initial;
-};
+// Brush Size is the panel's own setting, not a parameter of the filter.
+constexpr int kBrushSizeMinimum = 5;
+constexpr int kBrushSizeMaximum = 300;
+constexpr int kBrushSizeInitial = 50;
 
-// Strength, Contract, Feathering, Boundary Smoothing, Brush Size.
-constexpr CFieldSpec kFieldSpecs[keFieldCount] = {
-    {0, 100, 30}, {0, 100, 0}, {0, 50, 1}, {0, 9, 0}, {5, 300, 50},
-};
+std::vector<CNumericField> InitialFields() {
+  std::vector<CNumericField> fields;
+  for (int f = 0; f < keFieldCount; ++f) {
+    if (const CMatteParameter* shown = FieldParameter(f)) {
+      fields.emplace_back(shown->minimum, shown->maximum, shown->defaultValue);
+    } else {
+      fields.emplace_back(kBrushSizeMinimum, kBrushSizeMaximum, kBrushSizeInitial);
+    }
+  }
+  return fields;
+}
+
+std::array<bool, kMatteParameterCount> InitialChecks() {
+  std::array<bool, kMatteParameterCount> checked{};
+  for (const CMatteParameter& row : kMatteParameters) {
+    checked[row.slot] = row.control == keControlCheckBox && row.defaultValue != 0;
+  }
+  return checked;
+}
 
 constexpr CMatteColours kMattes[kShowMatCount] = {
     {{255, 255, 255}, {208, 205, 195}}, {{0, 0, 0}, {0, 0, 0}},
@@ -51,6 +65,13 @@ void OwnDisplayedStorage(CCoreImage& displayed, const CCoreImage& result) {
 
 }  // namespace
 
+const CMatteParameter* FieldParameter(int field) {
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.control == keControlField && ParameterField(row.slot) == field) return &row;
+  }
+  return nullptr;
+}
+
 CMatteColours MatteColoursFor(int index) {
   return index >= 0 && index < kShowMatCount ? kMattes[index] : kMattes[0];
 }
@@ -64,11 +85,8 @@ CEditorSession::CEditorSession(CMatteFilter& filter, CMatteDocument& document,
     : m_filter(filter),
       m_doc(document),
       m_displayed(displayed),
-      m_fields{{kFieldSpecs[0].minimum, kFieldSpecs[0].maximum, kFieldSpecs[0].initial},
-               {kFieldSpecs[1].minimum, kFieldSpecs[1].maximum, kFieldSpecs[1].initial},
-               {kFieldSpecs[2].minimum, kFieldSpecs[2].maximum, kFieldSpecs[2].initial},
-               {kFieldSpecs[3].minimum, kFieldSpecs[3].maximum, kFieldSpecs[3].initial},
-               {kFieldSpecs[4].minimum, kFieldSpecs[4].maximum, kFieldSpecs[4].initial}} {}
+      m_fields(InitialFields()),
+      m_checked(InitialChecks()) {}
 
 CEditorSession::~CEditorSession() {
   // The run works on the document, which may go right after the session.
@@ -108,15 +126,11 @@ void CEditorSession::Open(CMessageWindow& window) {
   m_lastMarkPoint = {};
   m_brush.reset();
 
-  for (int f = 0; f < keFieldCount; ++f) {
-    m_fields[f] = CNumericField(kFieldSpecs[f].minimum, kFieldSpecs[f].maximum,
-                                kFieldSpecs[f].initial);
-  }
+  m_fields = InitialFields();
   // The panel's Brush Size replaces the view's initial diameter of 10.
-  m_brushSize = kFieldSpecs[keFieldBrushSize].initial;
+  m_brushSize = kBrushSizeInitial;
   m_smoothBrush = false;
-  m_fillHoles = false;
-  m_textured = false;
+  m_checked = InitialChecks();
   // Whatever the store held, every opening starts from the defaults.
   StoreFieldsIntoSlots();
 
@@ -386,18 +400,21 @@ void CEditorSession::LeaveField(keField field) {
   UpdateCommands();
 }
 
-void CEditorSession::UpdateDefaultEnabled() {
-  m_defaultEnabled = m_fields[keFieldStrength].GetInt() != 30 ||
-                     m_fields[keFieldContract].GetInt() != 0 ||
-                     m_fields[keFieldFeathering].GetInt() != 1 ||
-                     m_fields[keFieldSmoothing].GetInt() != 0;
+void CEditorSession::UpdateDefaultEnabled() { m_defaultEnabled = !FieldsAtDefaults(); }
+
+bool CEditorSession::FieldsAtDefaults() {
+  // Reading a field stores its value, so the fields after the first that
+  // differs are left unread.
+  for (int f = 0; f < kParameterFieldCount; ++f) {
+    if (m_fields[f].GetInt() != FieldParameter(f)->defaultValue) return false;
+  }
+  return true;
 }
 
-void CEditorSession::ClickFillHoles() { m_fillHoles = !m_fillHoles; }
-
-void CEditorSession::ClickTextured() {
-  m_textured = !m_textured;
-  m_doc.OnTexturedClicked(m_textured);
+void CEditorSession::ClickCheckBox(int slot) {
+  m_checked[slot] = !m_checked[slot];
+  // Textured Background also decides how the next run combines with the last.
+  if (slot == keSlotTextured) m_doc.OnTexturedClicked(m_checked[slot]);
 }
 
 void CEditorSession::ClickSmoothBrush() {
@@ -405,27 +422,25 @@ void CEditorSession::ClickSmoothBrush() {
   SetBrushSize(m_brushSize);
 }
 
+int CEditorSession::PanelValue(const CMatteParameter& parameter) {
+  if (parameter.control == keControlCheckBox) return m_checked[parameter.slot] ? 1 : 0;
+  return m_fields[ParameterField(parameter.slot)].GetInt();
+}
+
 void CEditorSession::StoreFieldsIntoSlots() {
-  CParamSet& set = m_filter.m_paramSet;
-  set.FindParam(keSlotStrength)->SetInt(m_fields[keFieldStrength].GetInt());
-  set.FindParam(keSlotSmoothing)->SetInt(m_fields[keFieldSmoothing].GetInt());
-  set.FindParam(keSlotFeather)->SetInt(m_fields[keFieldFeathering].GetInt());
-  set.FindParam(keSlotContract)->SetInt(m_fields[keFieldContract].GetInt());
-  set.FindParam(keSlotTextured)->SetInt(m_textured ? 1 : 0);
-  set.FindParam(keSlotFillHoles)->SetInt(m_fillHoles ? 1 : 0);
+  for (const CMatteParameter& row : kMatteParameters) {
+    m_filter.m_paramSet.FindParam(row.slot)->SetInt(PanelValue(row));
+  }
 }
 
 bool CEditorSession::PressDefault() {
   if (!m_defaultEnabled) return false;
-  m_fields[keFieldStrength].SetValue(30);
-  m_fields[keFieldContract].SetValue(0);
-  m_fields[keFieldFeathering].SetValue(1);
-  m_fields[keFieldSmoothing].SetValue(0);
-  CParamSet& set = m_filter.m_paramSet;
-  set.FindParam(keSlotStrength)->SetInt(30);
-  set.FindParam(keSlotSmoothing)->SetInt(0);
-  set.FindParam(keSlotFeather)->SetInt(1);
-  set.FindParam(keSlotContract)->SetInt(0);
+  // The numeric fields only: the check boxes and Brush Size stay.
+  for (int f = 0; f < kParameterFieldCount; ++f) {
+    const CMatteParameter& shown = *FieldParameter(f);
+    m_fields[f].SetValue(shown.defaultValue);
+    m_filter.m_paramSet.FindParam(shown.slot)->SetInt(shown.defaultValue);
+  }
   UpdateDefaultEnabled();
   if (m_listener) m_listener->FocusStrength();
   return true;

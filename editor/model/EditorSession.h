@@ -6,14 +6,17 @@
 // drives the same calls.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "editor/model/Commands.h"
 #include "editor/model/MatteBrush.h"
 #include "editor/model/NumericField.h"
 #include "editor/model/ViewGeometry.h"
 #include "engine/MatteDocument.h"
+#include "engine/MatteParameters.h"
 #include "imagecore/CoreImage.h"
 #include "platform/Window.h"
 
@@ -31,15 +34,36 @@ class IEditorSessionListener {
   virtual void ProgressChanged(int /*percent*/) {}
 };
 
-// The panel's numeric fields.
+// The numeric field that shows the parameter in `slot` (-1 for a check
+// box): the numeric parameters take the first fields, in the table's order.
+constexpr int ParameterField(int slot) {
+  int field = 0;
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.slot == slot) return row.control == keControlField ? field : -1;
+    if (row.control == keControlField) ++field;
+  }
+  return -1;
+}
+
+// How many fields the numeric parameters take.
+inline constexpr int kParameterFieldCount = [] {
+  int count = 0;
+  for (const CMatteParameter& row : kMatteParameters) count += row.control == keControlField;
+  return count;
+}();
+
+// The panel's numeric fields: the parameters', then Brush Size.
 enum keField : int {
-  keFieldStrength,
-  keFieldContract,
-  keFieldFeathering,
-  keFieldSmoothing,
-  keFieldBrushSize,
+  keFieldStrength = ParameterField(keSlotStrength),
+  keFieldContract = ParameterField(keSlotContract),
+  keFieldFeathering = ParameterField(keSlotFeather),
+  keFieldSmoothing = ParameterField(keSlotSmoothing),
+  keFieldBrushSize = kParameterFieldCount,
   keFieldCount,
 };
+
+// The parameter a field shows; null for Brush Size.
+const CMatteParameter* FieldParameter(int field);
 
 // Entries of the Display list.
 enum : int {
@@ -140,11 +164,10 @@ class CEditorSession {
   // The user leaves the field: a value outside the limits is rewritten.
   void LeaveField(keField field);
 
-  bool FillHoles() const { return m_fillHoles; }
-  bool Textured() const { return m_textured; }
+  // The check box of the parameter in `slot`.
+  bool IsChecked(int slot) const { return m_checked[slot]; }
+  void ClickCheckBox(int slot);
   bool SmoothBrush() const { return m_smoothBrush; }
-  void ClickFillHoles();
-  void ClickTextured();
   void ClickSmoothBrush();
 
   // Apply/Abort. False when the button is disabled.
@@ -201,6 +224,9 @@ class CEditorSession {
   void CreateBrush();
   void Sample(bool object, CMarkPoint pixel);
   void UpdateDefaultEnabled();
+  bool FieldsAtDefaults();
+  // What the panel holds for a parameter: its field read, or its check box.
+  int PanelValue(const CMatteParameter& parameter);
   void StoreFieldsIntoSlots();
   void RunNow();
   void OnRunProgress(const CWindowMessage& message);
@@ -230,9 +256,8 @@ class CEditorSession {
   std::unique_ptr<CMatteBrush> m_brush;
 
   // The panel.
-  CNumericField m_fields[keFieldCount];
-  bool m_fillHoles = false;
-  bool m_textured = false;
+  std::vector<CNumericField> m_fields;                 // by keField
+  std::array<bool, kMatteParameterCount> m_checked{};  // by slot
   bool m_smoothBrush = false;
   int m_display = keDisplayOriginal;
   int m_showMat = 0;

@@ -95,8 +95,15 @@ class CReplay : private IEditorSessionListener {
   std::optional<std::string> DeletePreset();
   // Starts a run with `start` and waits until it has ended.
   std::optional<std::string> RunAndWait(int line, const std::function<void()>& start);
-  void SetBox(bool wanted, bool current, void (CEditorSession::*click)()) {
-    if (wanted != current) (m_session.*click)();
+  // Types into the parameter's field, or clicks its check box when it
+  // differs from the state named.
+  void SetParameter(const CScriptCommand& command) {
+    const int field = ParameterField(command.slot);
+    if (field >= 0) {
+      m_session.TypeIntoField(static_cast<keField>(field), command.text);
+    } else if (command.on != m_session.IsChecked(command.slot)) {
+      m_session.ClickCheckBox(command.slot);
+    }
   }
 
   // Set by a refusal that one word of the line is to blame for.
@@ -177,29 +184,14 @@ CReplayOutcome CReplay::Run(CScriptReader& reader) {
 
 std::optional<std::string> CReplay::Execute(const CScriptCommand& command) {
   switch (command.kind) {
-    case keScriptSetStrength:
-      m_session.TypeIntoField(keFieldStrength, command.text);
-      return {};
-    case keScriptSetContract:
-      m_session.TypeIntoField(keFieldContract, command.text);
-      return {};
-    case keScriptSetFeathering:
-      m_session.TypeIntoField(keFieldFeathering, command.text);
-      return {};
-    case keScriptSetSmoothing:
-      m_session.TypeIntoField(keFieldSmoothing, command.text);
-      return {};
-    case keScriptSetFillHoles:
-      SetBox(command.on, m_session.FillHoles(), &CEditorSession::ClickFillHoles);
-      return {};
-    case keScriptSetTextured:
-      SetBox(command.on, m_session.Textured(), &CEditorSession::ClickTextured);
+    case keScriptSet:
+      SetParameter(command);
       return {};
     case keScriptBrush:
       m_session.TypeIntoField(keFieldBrushSize, command.text);
       return {};
     case keScriptBrushSmooth:
-      SetBox(command.on, m_session.SmoothBrush(), &CEditorSession::ClickSmoothBrush);
+      if (command.on != m_session.SmoothBrush()) m_session.ClickSmoothBrush();
       return {};
     case keScriptBackground:
       return Mark(command, false);

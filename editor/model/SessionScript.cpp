@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "engine/MatteParameters.h"
+
 namespace {
 
 struct CWord {
@@ -48,6 +50,14 @@ std::vector<CWord> SplitWords(std::string_view line) {
     words.push_back({line.substr(start, i - start), start});
   }
   return words;
+}
+
+// The names of a table's rows for a message: "a, b, c".
+template <typename Row, size_t count, typename NameOf>
+std::string Listed(const Row (&rows)[count], NameOf nameOf) {
+  std::string names;
+  for (const Row& row : rows) names += (names.empty() ? "" : ", ") + std::string(nameOf(row));
+  return names;
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -193,31 +203,18 @@ keParseResult CLineParser::Set() {
   keParseResult failure = keParseError;
   if (m_words.size() < 2) return Fail("too few words for 'set'");
   const CWord& field = m_words[1];
-  struct CFieldName {
-    std::string_view name;
-    keScriptCommand kind;
-    bool numeric;
-  };
-  static constexpr CFieldName kFields[] = {
-      {"strength", keScriptSetStrength, true},   {"contract", keScriptSetContract, true},
-      {"feathering", keScriptSetFeathering, true}, {"smoothing", keScriptSetSmoothing, true},
-      {"fillholes", keScriptSetFillHoles, false}, {"textured", keScriptSetTextured, false},
-  };
-  const CFieldName* found = nullptr;
-  for (const CFieldName& candidate : kFields) {
-    if (candidate.name == field.text) found = &candidate;
-  }
+  const CMatteParameter* found = FindScriptParameter(field.text);
   if (!found) {
-    return Fail("unknown field " + Quote(field.text) +
-                    " (strength, contract, feathering, smoothing, fillholes, textured)",
-                &field);
+    const std::string words =
+        Listed(kMatteParameters, [](const CMatteParameter& row) { return row.scriptWord; });
+    return Fail("unknown field " + Quote(field.text) + " (" + words + ")", &field);
   }
   if (!Exactly(3, failure)) return failure;
-  m_command.kind = found->kind;
-  if (found->numeric ? !FieldValue(m_words[2], failure) : !OnOff(m_words[2], failure)) {
-    return failure;
-  }
-  return keParseCommand;
+  m_command.kind = keScriptSet;
+  m_command.slot = found->slot;
+  const bool read = found->control == keControlField ? FieldValue(m_words[2], failure)
+                                                     : OnOff(m_words[2], failure);
+  return read ? keParseCommand : failure;
 }
 
 // How the words after a command word are read.
@@ -239,7 +236,7 @@ struct CCommandWord {
 
 // Every command word, in the order an unknown word's message lists them.
 constexpr CCommandWord kCommandWords[] = {
-    {"set", keScriptSetStrength, keFormSet},  // the kind comes from the field
+    {"set", keScriptSet, keFormSet},
     {"brush", keScriptBrush, keFormField},
     {"brush-smooth", keScriptBrushSmooth, keFormOnOff},
     {"background", keScriptBackground, keFormPoints},
@@ -265,10 +262,8 @@ keParseResult CLineParser::Parse() {
     if (candidate.name == word) command = &candidate;
   }
   if (!command) {
-    std::string names;
-    for (const CCommandWord& candidate : kCommandWords) {
-      names += (names.empty() ? "" : ", ") + std::string(candidate.name);
-    }
+    const std::string names =
+        Listed(kCommandWords, [](const CCommandWord& candidate) { return candidate.name; });
     return Fail("unknown command " + Quote(word) + " (" + names + ")", &m_words[0]);
   }
 

@@ -12,12 +12,7 @@
 #include <vector>
 
 enum keScriptCommand : int {
-  keScriptSetStrength,
-  keScriptSetContract,
-  keScriptSetFeathering,
-  keScriptSetSmoothing,
-  keScriptSetFillHoles,
-  keScriptSetTextured,
+  keScriptSet,  // a parameter of the filter
   keScriptBrush,
   keScriptBrushSmooth,
   keScriptBackground,
@@ -56,6 +51,8 @@ int ResolveScriptCoordinate(int value, bool percent, int extent);
 struct CScriptCommand {
   keScriptCommand kind = keScriptOk;
   int line = 0;
+  // set: the slot of the parameter.
+  int slot = -1;
   // The field value as typed (set ..., brush) or the preset name.
   std::string text;
   int textColumn = 0;  // where `text` starts on the line, for messages

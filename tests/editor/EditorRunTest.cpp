@@ -139,11 +139,11 @@ TEST_F(EditorRunTest, OkIsOnlyTakenOnceAResultIsShown) {
   EXPECT_EQ(AlphaAt(holder, 100, 250), 255);
 }
 
-TEST_F(EditorRunTest, DefaultPutsTheFourNumbersBackAndLeavesTheRest) {
+TEST_F(EditorRunTest, DefaultPutsTheNumbersBackAndLeavesTheRest) {
   Run([this](CEditorDialog& editor) {
     ASSERT_FALSE(PanelEnabled(IDC_DEFAULT));
     Click(PanelButton(IDC_FILL_HOLES));
-    ASSERT_TRUE(Session().FillHoles());
+    ASSERT_TRUE(Session().IsChecked(keSlotFillHoles));
     ClickTool(ID_TOOL_MANUAL);
     Type(keFieldBrushSize, "\b20");
     Type(keFieldStrength, "\b55");
@@ -158,19 +158,17 @@ TEST_F(EditorRunTest, DefaultPutsTheFourNumbersBackAndLeavesTheRest) {
     ASSERT_EQ(Slot(filter, keSlotSmoothing), 4);
 
     Click(PanelButton(IDC_DEFAULT));
-    EXPECT_EQ(Panel().Field(keFieldStrength)->Text(), "30");
-    EXPECT_EQ(Panel().Field(keFieldContract)->Text(), "0");
-    EXPECT_EQ(Panel().Field(keFieldFeathering)->Text(), "1");
-    EXPECT_EQ(Panel().Field(keFieldSmoothing)->Text(), "0");
-    EXPECT_EQ(Slot(filter, keSlotStrength), 30);
-    EXPECT_EQ(Slot(filter, keSlotContract), 0);
-    EXPECT_EQ(Slot(filter, keSlotFeather), 1);
-    EXPECT_EQ(Slot(filter, keSlotSmoothing), 0);
+    for (int f = 0; f < kParameterFieldCount; ++f) {
+      const CMatteParameter& shown = *FieldParameter(f);
+      EXPECT_EQ(Panel().Field(static_cast<keField>(f))->Text(), QString::number(shown.defaultValue))
+          << shown.key;
+      EXPECT_EQ(Slot(filter, shown.slot), shown.defaultValue) << shown.key;
+    }
     EXPECT_FALSE(PanelEnabled(IDC_DEFAULT));
     EXPECT_TRUE(Panel().Field(keFieldStrength)->isAncestorOf(QApplication::focusWidget()));
     // Not the check boxes, not the brush.
     EXPECT_TRUE(PanelButton(IDC_FILL_HOLES)->isChecked());
-    EXPECT_TRUE(Session().FillHoles());
+    EXPECT_TRUE(Session().IsChecked(keSlotFillHoles));
     EXPECT_EQ(Panel().Field(keFieldBrushSize)->Text(), "20");
     EXPECT_EQ(Session().BrushSize(), 20);
     editor.reject();

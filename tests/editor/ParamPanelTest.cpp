@@ -9,6 +9,10 @@
 #include <QTest>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
 
 #include "../editormodel/TestImages.h"
 #include "editor/EditNum.h"
@@ -16,6 +20,7 @@
 #include "engine/MatteFilter.h"
 #include "framework/dialogs/QtApplicationScope.h"
 #include "framework/dialogs/QtMessageWindow.h"
+#include "platform/DialogTemplate.h"
 
 namespace {
 
@@ -60,6 +65,33 @@ class ParamPanelTest : public ::testing::Test {
   CParamPanel panel;
 };
 
+// The labels reach the panel through its template: each parameter's control
+// must be there, of its kind, under the label the parameter is declared with.
+TEST(ParamPanelTemplate, EveryParameterHasItsControlUnderItsLabel) {
+  CDialogTemplate dialog;
+  ASSERT_TRUE(LoadDialogTemplate(kPanelTemplateId, dialog));
+  const std::vector<CDialogControl>& controls = dialog.controls;
+  std::set<int> ids;
+  for (const CMatteParameter& row : kMatteParameters) {
+    const int id = ParameterControlId(row.slot);
+    EXPECT_TRUE(ids.insert(id).second) << row.key << " shares control " << id;
+    const auto control = std::find_if(controls.begin(), controls.end(),
+                                      [id](const CDialogControl& c) { return c.id == id; });
+    ASSERT_NE(control, controls.end()) << row.key;
+    if (row.control == keControlCheckBox) {
+      EXPECT_EQ(control->kind, keControlKind::CheckBox) << row.key;
+      EXPECT_EQ(control->text, row.label);
+      continue;
+    }
+    EXPECT_EQ(control->kind, keControlKind::Edit) << row.key;
+    // A field's label is the text just before it; trailing blanks are layout.
+    ASSERT_NE(control, controls.begin()) << row.key;
+    const CDialogControl& label = *(control - 1);
+    EXPECT_EQ(label.kind, keControlKind::Static) << row.key;
+    EXPECT_EQ(label.text.substr(0, label.text.find_last_not_of(' ') + 1), row.label);
+  }
+}
+
 TEST_F(ParamPanelTest, OpensAtTheDefaultsWithEverythingButTheFieldsDisabled) {
   EXPECT_EQ(panel.Field(keFieldStrength)->Text(), "30");
   EXPECT_EQ(panel.Field(keFieldContract)->Text(), "0");
@@ -84,7 +116,8 @@ TEST_F(ParamPanelTest, TypingAwayFromTheDefaultsEnablesDefaultWhichPutsThemBack)
   EXPECT_EQ(session.Field(keFieldFeathering).Text(), "7");
   EXPECT_TRUE(Enabled(IDC_DEFAULT));
   QTest::mouseClick(static_cast<QPushButton*>(Item(IDC_DEFAULT)), Qt::LeftButton);
-  EXPECT_EQ(panel.Field(keFieldFeathering)->Text(), "1");
+  EXPECT_EQ(panel.Field(keFieldFeathering)->Text(),
+            QString::number(FindMatteParameter(keSlotFeather)->defaultValue));
   EXPECT_FALSE(Enabled(IDC_DEFAULT));
 }
 
@@ -98,12 +131,13 @@ TEST_F(ParamPanelTest, ATypedValueAboveTheLimitIsShownClampedOnLeaving) {
 
 TEST_F(ParamPanelTest, ArrowsWheelAndSliderReachTheSessionAsTypingDoes) {
   CEditNum* strength = panel.Field(keFieldStrength);
+  const int initial = FindMatteParameter(keSlotStrength)->defaultValue;
   Type(keFieldStrength, "");
   QTest::keyClick(strength->InnerEdit(), Qt::Key_Up);
-  EXPECT_EQ(session.Field(keFieldStrength).Text(), "31");
+  EXPECT_EQ(session.Field(keFieldStrength).Text(), std::to_string(initial + 1));
   EXPECT_TRUE(Enabled(IDC_DEFAULT));
   QTest::keyClick(strength->InnerEdit(), Qt::Key_Down);
-  EXPECT_EQ(session.Field(keFieldStrength).Text(), "30");
+  EXPECT_EQ(session.Field(keFieldStrength).Text(), std::to_string(initial));
   EXPECT_FALSE(Enabled(IDC_DEFAULT));
 
   // Two notches up on Contract, then three down stop at its minimum.
@@ -152,10 +186,10 @@ TEST_F(ParamPanelTest, ApplyRunsAndTheFinishedRunEnablesTheLists) {
 
 TEST_F(ParamPanelTest, TexturedBackgroundClickReachesTheSession) {
   QTest::mouseClick(static_cast<QCheckBox*>(Item(IDC_TEXTURED)), Qt::LeftButton);
-  EXPECT_TRUE(session.Textured());
+  EXPECT_TRUE(session.IsChecked(keSlotTextured));
   EXPECT_EQ(session.Document().CombineMode(), 0);
   QTest::mouseClick(static_cast<QCheckBox*>(Item(IDC_TEXTURED)), Qt::LeftButton);
-  EXPECT_FALSE(session.Textured());
+  EXPECT_FALSE(session.IsChecked(keSlotTextured));
   EXPECT_EQ(session.Document().CombineMode(), 1);
 }
 

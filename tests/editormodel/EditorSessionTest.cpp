@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "TestImages.h"
@@ -89,8 +90,8 @@ TEST_F(EditorSession, OpeningShowsTheDefaultsAndStoresThemWhateverTheStoreHeld) 
   EXPECT_EQ(session.Field(keFieldSmoothing).Text(), "0");
   EXPECT_EQ(session.Field(keFieldBrushSize).Text(), "50");
   EXPECT_EQ(session.BrushSize(), 50);
-  EXPECT_FALSE(session.FillHoles());
-  EXPECT_FALSE(session.Textured());
+  EXPECT_FALSE(session.IsChecked(keSlotFillHoles));
+  EXPECT_FALSE(session.IsChecked(keSlotTextured));
   EXPECT_FALSE(session.SmoothBrush());
   EXPECT_EQ(Slot(filter, keSlotStrength), 30);
   EXPECT_EQ(Slot(filter, keSlotSmoothing), 0);
@@ -183,9 +184,9 @@ TEST_F(EditorSession, StrokesSetTheCombinationModeAndTexturedClicksToo) {
   EXPECT_EQ(doc.CombineMode(), 1);
   Stroke(false, {{1, 1}});
   EXPECT_EQ(doc.CombineMode(), 0);
-  session.ClickTextured();  // now checked
+  session.ClickCheckBox(keSlotTextured);  // now checked
   EXPECT_EQ(doc.CombineMode(), 0);
-  session.ClickTextured();  // now clear
+  session.ClickCheckBox(keSlotTextured);  // now clear
   EXPECT_EQ(doc.CombineMode(), 1);
 }
 
@@ -380,8 +381,35 @@ TEST_F(EditorSession, DefaultIsEnabledWhileAFieldDiffersFromItsDefault) {
   EXPECT_TRUE(session.IsDefaultEnabled());
   ASSERT_TRUE(session.PressDefault());
   EXPECT_FALSE(session.IsDefaultEnabled());
-  EXPECT_EQ(session.Field(keFieldSmoothing).Text(), "0");
+  EXPECT_EQ(session.Field(keFieldSmoothing).Text(),
+            std::to_string(FindMatteParameter(keSlotSmoothing)->defaultValue));
   EXPECT_EQ(session.Field(keFieldBrushSize).Text(), "7");
+}
+
+TEST_F(EditorSession, DefaultPutsEveryNumberBackInItsFieldAndSlotAndLeavesTheBoxes) {
+  Stroke(false, {{10, 5}});
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.control == keControlCheckBox) {
+      session.ClickCheckBox(row.slot);
+    } else {
+      ASSERT_NE(row.maximum, row.defaultValue) << row.key;
+      session.TypeIntoField(static_cast<keField>(ParameterField(row.slot)),
+                            std::to_string(row.maximum));
+    }
+  }
+  ASSERT_TRUE(session.PressApply());
+  WaitForRun();
+  ASSERT_TRUE(session.PressDefault());
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.control == keControlCheckBox) {
+      EXPECT_NE(session.IsChecked(row.slot), row.defaultValue != 0) << row.key;
+      EXPECT_NE(Slot(filter, row.slot), row.defaultValue) << row.key;
+    } else {
+      const CNumericField& field = session.Field(static_cast<keField>(ParameterField(row.slot)));
+      EXPECT_EQ(field.Text(), std::to_string(row.defaultValue)) << row.key;
+      EXPECT_EQ(Slot(filter, row.slot), row.defaultValue) << row.key;
+    }
+  }
 }
 
 TEST_F(EditorSession, ApplyStoresTheClampedFieldsIntoTheSlots) {
@@ -390,8 +418,8 @@ TEST_F(EditorSession, ApplyStoresTheClampedFieldsIntoTheSlots) {
   session.TypeIntoField(keFieldFeathering, "1e2");
   session.TypeIntoField(keFieldContract, "-4");
   session.TypeIntoField(keFieldSmoothing, "99e-1");
-  session.ClickFillHoles();
-  session.ClickTextured();
+  session.ClickCheckBox(keSlotFillHoles);
+  session.ClickCheckBox(keSlotTextured);
   ASSERT_TRUE(session.PressApply());
   EXPECT_EQ(Slot(filter, keSlotStrength), 100);
   EXPECT_EQ(Slot(filter, keSlotFeather), 50);

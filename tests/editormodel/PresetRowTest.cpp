@@ -138,7 +138,7 @@ TEST_F(PresetRow, ChoosingAPresetLoadsItIntoTheSetAndRunsWithIt) {
   // The panel's fields keep what they showed.
   EXPECT_EQ(session.Field(keFieldStrength).Text(), "45");
   EXPECT_EQ(session.Field(keFieldFeathering).Text(), "1");
-  EXPECT_FALSE(session.FillHoles());
+  EXPECT_FALSE(session.IsChecked(keSlotFillHoles));
 }
 
 TEST_F(PresetRow, ChoosingDefaultResetsTheSetAndForgetsTheCurrentPreset) {

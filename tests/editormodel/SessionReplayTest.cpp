@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <sstream>
+#include <string>
 #include <vector>
 
 #include "TestImages.h"
@@ -162,6 +163,32 @@ TEST_F(SessionReplay, TexturedAndFillHolesBoxesAreClickedOnlyWhenTheyDiffer) {
   filter.m_paramSet.FindParam(keSlotFillHoles)->GetInt(fillHoles);
   EXPECT_EQ(textured, 1);
   EXPECT_EQ(fillHoles, 1);
+}
+
+// Each parameter gets a value of its own, so that a word reaching another
+// parameter's field or box shows.
+TEST_F(SessionReplay, EverySetWordReachesItsOwnParameter) {
+  std::string script;
+  std::vector<int> wanted(kMatteParameterCount);
+  for (const CMatteParameter& row : kMatteParameters) {
+    std::string value;
+    if (row.control == keControlCheckBox) {
+      wanted[row.slot] = row.defaultValue != 0 ? 0 : 1;
+      value = wanted[row.slot] ? "on" : "off";
+    } else {
+      wanted[row.slot] = row.maximum - row.slot;
+      ASSERT_NE(wanted[row.slot], row.defaultValue) << row.key;
+      value = std::to_string(wanted[row.slot]);
+    }
+    script += std::string("set ") + row.scriptWord + " " + value + "\n";
+  }
+  const CReplayOutcome outcome = Replay(script + "background 10,5\napply\nok\n");
+  ASSERT_TRUE(outcome.Ok()) << outcome.message;
+  for (const CMatteParameter& row : kMatteParameters) {
+    int value = -1;
+    filter.m_paramSet.FindParam(row.slot)->GetInt(value);
+    EXPECT_EQ(value, wanted[row.slot]) << row.scriptWord;
+  }
 }
 
 TEST_F(SessionReplay, ReadsAScriptFile) {

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <string>
 
+#include "engine/MatteParameters.h"
+
 namespace {
 
 struct CParsed {
@@ -35,9 +37,7 @@ TEST(SessionScript, ReadsEveryCommand) {
     const char* line;
     keScriptCommand kind;
   } cases[] = {
-      {"set strength 40", keScriptSetStrength},   {"set contract 3", keScriptSetContract},
-      {"set feathering 2", keScriptSetFeathering}, {"set smoothing 9", keScriptSetSmoothing},
-      {"set fillholes on", keScriptSetFillHoles},  {"set textured off", keScriptSetTextured},
+      {"set strength 40", keScriptSet},            {"set textured off", keScriptSet},
       {"brush 20", keScriptBrush},                 {"brush-smooth on", keScriptBrushSmooth},
       {"background 1,2", keScriptBackground},      {"object 1,2 3,4", keScriptObject},
       {"erase 0,0", keScriptErase},                {"recover 5,5", keScriptRecover},
@@ -53,6 +53,42 @@ TEST(SessionScript, ReadsEveryCommand) {
     EXPECT_EQ(parsed.command.kind, c.kind) << c.line;
     EXPECT_EQ(parsed.command.line, 7);
   }
+}
+
+TEST(SessionScript, SetNamesTheParameterAndTakesWhatItsControlTakes) {
+  const struct {
+    const char* line;
+    int slot;
+    const char* text;
+    bool on;
+  } cases[] = {
+      {"set strength 40", keSlotStrength, "40", false},
+      {"set contract 3", keSlotContract, "3", false},
+      {"set feathering 2", keSlotFeather, "2", false},
+      {"set smoothing 9", keSlotSmoothing, "9", false},
+      {"set fillholes on", keSlotFillHoles, "", true},
+      {"set textured off", keSlotTextured, "", false},
+  };
+  for (const auto& c : cases) {
+    const CParsed parsed = Parse(c.line);
+    ASSERT_EQ(parsed.result, keParseCommand) << c.line << ": " << parsed.error.message;
+    EXPECT_EQ(parsed.command.kind, keScriptSet) << c.line;
+    EXPECT_EQ(parsed.command.slot, c.slot) << c.line;
+    EXPECT_EQ(parsed.command.text, c.text) << c.line;
+    EXPECT_EQ(parsed.command.on, c.on) << c.line;
+  }
+  // A field takes no on/off, a check box no number.
+  ExpectMalformed("set smoothing on", 15);
+  ExpectMalformed("set textured 1", 14);
+}
+
+TEST(SessionScript, AnUnknownFieldListsTheValidOnes) {
+  const CParsed parsed = Parse("set tolerance 5");
+  ASSERT_EQ(parsed.result, keParseError);
+  EXPECT_EQ(parsed.error.column, 5);
+  EXPECT_EQ(parsed.error.message,
+            "unknown field 'tolerance' (strength, contract, feathering, smoothing, fillholes, "
+            "textured)");
 }
 
 TEST(SessionScript, PointsMayBeNegativeAndKeepTheirOrder) {
@@ -231,7 +267,7 @@ TEST(SessionScriptReader, ByteOrderMarkAndCrLfAreIgnored) {
   CScriptCommand command;
   CScriptError error;
   ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadCommand) << error.message;
-  EXPECT_EQ(command.kind, keScriptSetStrength);
+  EXPECT_EQ(command.kind, keScriptSet);
   EXPECT_EQ(command.text, "40");
   EXPECT_EQ(command.line, 1);
   ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadCommand);

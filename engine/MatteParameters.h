@@ -1,0 +1,65 @@
+// The filter's parameters, declared once: slot and key in the parameter
+// set, word in session scripts, label and control on the editor's panel,
+// limits and default. The filter, the editor and the script reader all read
+// this table, so a new parameter is a row here plus its control on the
+// panel.
+#pragma once
+
+#include <iterator>
+#include <string_view>
+
+class CParamSet;
+
+// Parameter slots.
+enum : int {
+  keSlotStrength = 0,   // "Tolerance"
+  keSlotSmoothing = 1,  // "SMOOTH"
+  keSlotFeather = 2,    // "FEZER"
+  keSlotContract = 3,   // "CONTRACT"
+  keSlotFillHoles = 4,  // "FILLHOLES"
+  keSlotTextured = 5,   // "TEXTUREDBACK"
+};
+
+// How the panel shows a parameter, and so what kind of value it holds.
+enum keParamControl : int {
+  keControlField,     // an integer parameter in a numeric field
+  keControlCheckBox,  // a boolean parameter: 0 clear, 1 checked
+};
+
+struct CMatteParameter {
+  int slot;
+  const char* key;         // registry value and preset line
+  const char* scriptWord;  // `set <word> <value>`
+  const char* label;       // on the panel
+  keParamControl control;
+  int minimum;
+  int maximum;
+  int defaultValue;
+};
+
+// In the order the panel creates its numeric fields and scripts list their
+// words; the slots fix the order of the set.
+inline constexpr CMatteParameter kMatteParameters[] = {
+    {keSlotStrength, "Tolerance", "strength", "Strength", keControlField, 0, 100, 30},
+    {keSlotContract, "CONTRACT", "contract", "Contract", keControlField, 0, 100, 0},
+    {keSlotFeather, "FEZER", "feathering", "Feathering", keControlField, 0, 50, 1},
+    {keSlotSmoothing, "SMOOTH", "smoothing", "Boundary Smoothing", keControlField, 0, 9, 0},
+    {keSlotFillHoles, "FILLHOLES", "fillholes", "Fill Holes", keControlCheckBox, 0, 1, 0},
+    {keSlotTextured, "TEXTUREDBACK", "textured", "Textured Background", keControlCheckBox, 0, 1, 0},
+};
+
+inline constexpr int kMatteParameterCount = static_cast<int>(std::size(kMatteParameters));
+
+// The row of a slot; null for a slot no parameter has.
+constexpr const CMatteParameter* FindMatteParameter(int slot) {
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.slot == slot) return &row;
+  }
+  return nullptr;
+}
+
+// The row whose script word is exactly `word`; null for none.
+const CMatteParameter* FindScriptParameter(std::string_view word);
+
+// Every parameter into the set, each holding its default.
+void DefineMatteParameters(CParamSet& set);
