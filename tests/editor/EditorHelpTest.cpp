@@ -99,16 +99,21 @@ TEST_F(EditorHelpTest, AnOpenerStillRunningOutlivesTheWindow) {
   const std::string done = config.Folder() + "/done";
   FakeOpener("sleep 1\ntouch '" + done + "'");
   CBoxRecorder boxes;
+  bool openerGone = false;
   {
     const CPathOverride path(Bin());
     Run([&](CEditorDialog& editor) {
       editor.SetHelpPage(QString::fromStdString(page));
       Click(EditorButton(IDC_HELP));
+      const QList<QProcess*> openers = editor.findChildren<QProcess*>();
+      ASSERT_EQ(openers.size(), 1);
+      QObject::connect(openers[0], &QObject::destroyed, [&] { openerGone = true; });
       Click(EditorButton(IDCANCEL));
     });
   }
   EXPECT_FALSE(std::filesystem::exists(done));
   EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(done); }, 10000));
-  Settle();
+  // It ends and goes of itself, however long the machine takes to tell.
+  EXPECT_TRUE(WaitUntil([&] { return openerGone; }, 10000));
   EXPECT_TRUE(boxes.texts.empty());
 }
