@@ -4,6 +4,7 @@
 
 #include "engine/Bands.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 bool CombineIntersects(const CCombineInputs& in) {
   if (in.backgroundMarks) {
@@ -18,17 +19,15 @@ void CombineWithPrevious(CCoreImage& matte, CCoreImage& prevMatte, const CCombin
   const bool intersect = CombineIntersects(in);
   const int width = matte.Width();
   ForEachRowInBands(matte.Height(), matte.HasRowCache() || prevMatte.HasRowCache(), [&](int y) {
-    uint8_t* cur = nullptr;
-    uint8_t* prev = nullptr;
-    matte.GetRow(y, cur);
-    prevMatte.GetRow(y, prev);
+    const CRowLease curRow(matte, y);
+    const CRowLease prevRow(prevMatte, y);
+    uint8_t* cur = curRow.Data();
+    const uint8_t* prev = prevRow.Data();
     for (int x = 0; x < width; ++x) {
       const bool c = cur[x] >= 250;
       const bool p = prev[x] >= 250;
       const bool keep = !anyMarks ? c : intersect ? (c && p) : (c || p);
       cur[x] = keep ? 255 : 0;
     }
-    prevMatte.ReleaseRow(y);
-    matte.ReleaseRow(y);
   });
 }
