@@ -25,6 +25,7 @@
 #include "editor/ToolView.h"
 #include "engine/MatteFilter.h"
 #include "framework/dialogs/QtApplicationScope.h"
+#include "imagecore/RowLease.h"
 
 class CEditorWindowTest : public ::testing::Test {
  protected:
@@ -183,10 +184,8 @@ class CEditorWindowTest : public ::testing::Test {
 inline std::vector<uint8_t> PixelsOf(CCoreImage& image) {
   std::vector<uint8_t> pixels;
   for (int y = 0; y < image.Height(); ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    pixels.insert(pixels.end(), row, row + 4 * image.Width());
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    pixels.insert(pixels.end(), row.Data(), row.Data() + 4 * image.Width());
   }
   return pixels;
 }
