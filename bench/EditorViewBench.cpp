@@ -12,6 +12,7 @@
 #include "SyntheticScene.h"
 #include "editor/model/ViewRenderer.h"
 #include "imagecore/CoreStartup.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -38,15 +39,14 @@ CCoreImage* MakePicture(bool everyPixelBlends) {
   const double radius = kSide * 0.3;
   constexpr double kFeather = 48;
   for (int y = 0; y < kSide; ++y) {
-    uint8_t* row = nullptr;
-    Check(image->GetRow(y, row));
+    const CRowLease lease(*image, y);
+    uint8_t* row = lease.Data();
     for (int x = 0; x < kSide; ++x) {
       const double d = std::hypot(x + 0.5 - centre, y + 0.5 - centre);
       const double cover = std::clamp((radius - d) / kFeather + 0.5, 0.0, 1.0);
       row[4 * x + 3] = everyPixelBlends ? static_cast<uint8_t>(1 + (x * 7 + y * 3) % 254)
                                         : static_cast<uint8_t>(std::lround(cover * 255));
     }
-    image->ReleaseRow(y);
   }
   return image;
 }

@@ -17,6 +17,7 @@
 #include "SyntheticScene.h"
 #include "editor/ImageView.h"
 #include "imagecore/CoreStartup.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -37,15 +38,13 @@ CCoreImage& Picture() {
     const double radius = kSide * 0.3;
     constexpr double kFeather = 48;
     for (int y = 0; y < kSide; ++y) {
-      uint8_t* row = nullptr;
-      CoreResult result = image->GetRow(y, row);
-      if (ExamineResult(result) != 0) std::abort();
+      const CRowLease lease(*image, y);
+      uint8_t* row = lease.Data();
       for (int x = 0; x < kSide; ++x) {
         const double d = std::hypot(x + 0.5 - centre, y + 0.5 - centre);
         row[4 * x + 3] =
             static_cast<uint8_t>(std::lround(std::clamp((radius - d) / kFeather + 0.5, 0.0, 1.0) * 255));
       }
-      image->ReleaseRow(y);
     }
     return image;
   }();

@@ -15,6 +15,7 @@
 #include <sys/mman.h>
 
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 // Every heap allocation of the program is counted, so row access can show
 // that it allocates nothing without a view and once with one.
@@ -64,10 +65,9 @@ CCoreImage& SourceImage() {
     auto* made = new CCoreImage;
     Check(made->CreateBGRA(kSide, kSide));
     for (int y = 0; y < kSide; ++y) {
-      uint8_t* row = nullptr;
-      Check(made->GetRow(y, row));
+      const CRowLease lease(*made, y);
+      uint8_t* row = lease.Data();
       for (int x = 0; x < kSide * 4; ++x) row[x] = static_cast<uint8_t>((x * 7 + y * 13) ^ (x >> 5));
-      made->ReleaseRow(y);
     }
     return made;
   }();
@@ -133,10 +133,8 @@ BENCHMARK(BM_CopyFromIntoEmpty)->Unit(benchmark::kMillisecond)->UseRealTime();
 void RowPass(CCoreImage& image) {
   uint64_t sum = 0;
   for (int y = 0; y < image.Height(); ++y) {
-    uint8_t* row = nullptr;
-    Check(image.GetRow(y, row));
-    sum += row[y & 63];
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    sum += row.Data()[y & 63];
   }
   benchmark::DoNotOptimize(sum);
 }

@@ -8,6 +8,7 @@
 
 #include "engine/MatteDocument.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 inline void MakeSyntheticScene(CCoreImage& image, int size) {
   image.CreateBGRA(size, size);
@@ -23,8 +24,8 @@ inline void MakeSyntheticScene(CCoreImage& image, int size) {
   const double radius = size * 0.3;
   const double pi = 3.14159265358979323846;
   for (int y = 0; y < size; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
+    const CRowLease lease(image, y);
+    uint8_t* row = lease.Data();
     for (int x = 0; x < size; ++x) {
       // Cloth-like background: a woven pattern and grain that move all
       // channels together, a little colour grain, and a gentle gradient.
@@ -50,7 +51,6 @@ inline void MakeSyntheticScene(CCoreImage& image, int size) {
       row[4 * x + 2] = clamp(cover * objR + (1 - cover) * bgR);
       row[4 * x + 3] = 255;
     }
-    image.ReleaseRow(y);
   }
 }
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "SyntheticScene.h"
+#include "imagecore/RowLease.h"
 #include "tools/kelvane/PictureFile.h"
 
 int main(int argc, char** argv) {
@@ -49,8 +50,8 @@ int main(int argc, char** argv) {
   MakeSyntheticScene(image, size);
   std::vector<uint8_t> pixels(static_cast<size_t>(size) * size * channels);
   for (int y = 0; y < size; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
+    const CRowLease lease(image, y);
+    const uint8_t* row = lease.Data();
     uint8_t* out = pixels.data() + static_cast<size_t>(y) * size * channels;
     for (int x = 0; x < size; ++x, out += channels) {
       out[0] = row[4 * x + 2];
@@ -58,7 +59,6 @@ int main(int argc, char** argv) {
       out[2] = row[4 * x];
       if (channels == 4) out[3] = row[4 * x + 3];
     }
-    image.ReleaseRow(y);
   }
   CPicture picture;
   picture.width = picture.height = size;

@@ -9,6 +9,7 @@
 #include "imagecore/CoreResult.h"
 #include "imagecore/LayerBlend.h"
 #include "imagecore/PngResource.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -65,10 +66,9 @@ void CPresetImageButton::paintEvent(QPaintEvent*) {
       const int bottom = (height - m_picture.Height()) / 2;
       if (BlendPicture(core, m_picture, BlendMode(), BlendOpacity(), left, bottom)) {
         for (int y = 0; y < height; ++y) {
-          uint8_t* row = nullptr;
-          if (!core.GetRow(y, row).IsNull()) continue;
-          std::memcpy(face.scanLine(height - 1 - y), row, static_cast<size_t>(face.width()) * 4);
-          core.ReleaseRow(y);
+          const CRowLease row(core, y);
+          std::memcpy(face.scanLine(height - 1 - y), row.Data(),
+                      static_cast<size_t>(face.width()) * 4);
         }
       }
     }

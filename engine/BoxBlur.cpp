@@ -109,12 +109,11 @@ constexpr int kMinBandRows = 64;
 // Output rows [first, last) of the filter; all C interleaved channels are
 // filtered at once, so each row of the vertical sums is one contiguous
 // array. The image holds the unfiltered copy on entry and is overwritten row
-// by row, through `band` when other bands run beside this one. The sums
-// start afresh at `first`: being exact integers, they come out the same as
-// sums run down from the top.
+// by row through `band`. The sums start afresh at `first`: being exact
+// integers, they come out the same as sums run down from the top.
 template <int C>
 bool MeanFilterRows(CCoreImage& image, int n, bool premultiplied, int first, int last,
-                    CBandOutput* band, CProgressScale* progress) {
+                    CBandOutput& band, CProgressScale* progress) {
   const int width = image.Width();
   const int height = image.Height();
   const int r = n / 2;
@@ -141,25 +140,15 @@ bool MeanFilterRows(CCoreImage& image, int n, bool premultiplied, int first, int
     }
     PrefixSums<C>(prefix.data(), columns.data(), extended);
 
-    uint8_t* dst = nullptr;
-    if (band) {
-      dst = band->Begin(y);
-    } else {
-      ThrowOnFailure(image.GetRow(y, dst));
-    }
-    Means(prefix.data(), static_cast<size_t>(n) * C, dst, stride, reciprocal);
-    if (premultiplied) {
+    band.WriteRow(y, [&](uint8_t* dst) {
+      Means(prefix.data(), static_cast<size_t>(n) * C, dst, stride, reciprocal);
+      if (!premultiplied) return;
       if (C == 4) {
         UnpremultiplyBGRARow(dst, dst, width);
       } else {
         UnpremultiplyGreyARow(dst, width);
       }
-    }
-    if (band) {
-      band->End(y);
-    } else {
-      image.ReleaseRow(y);
-    }
+    });
 
     if (progress && progress->Step(y) != 0) return false;
 
@@ -180,11 +169,14 @@ bool MeanFilter(CCoreImage& image, int n, bool premultiplied, CProgressScale* pr
   const int r = n / 2;
   const int bands =
       progress || image.HasRowCache() ? 1 : BandCount(height, kMinBandRows, 2 * r + 1);
-  if (bands == 1) return MeanFilterRows<C>(image, n, premultiplied, 0, height, nullptr, progress);
+  if (bands == 1) {
+    CBandOutput whole(image, 0, height, r);
+    return MeanFilterRows<C>(image, n, premultiplied, 0, height, whole, progress);
+  }
   std::vector<std::unique_ptr<CBandOutput>> outputs(static_cast<size_t>(bands));
   RunBands(height, bands, [&](int band, int first, int last) {
     outputs[static_cast<size_t>(band)] = std::make_unique<CBandOutput>(image, first, last, r);
-    MeanFilterRows<C>(image, n, premultiplied, first, last, outputs[static_cast<size_t>(band)].get(),
+    MeanFilterRows<C>(image, n, premultiplied, first, last, *outputs[static_cast<size_t>(band)],
                       nullptr);
   });
   for (const std::unique_ptr<CBandOutput>& output : outputs) output->Flush();

@@ -18,6 +18,7 @@
 #include "engine/Marks.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
+#include "imagecore/RowLease.h"
 #include "platform/VirtualMemory.h"
 
 // Pixels are handled as 32-bit words whose low byte is channel 0.
@@ -100,10 +101,8 @@ CScratch<T> ReadRows(CCoreImage& image, size_t pad = 0) {
   const size_t width = static_cast<size_t>(image.Width());
   CScratch<T> flat(width * image.Height(), pad);
   for (int y = 0; y < image.Height(); ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    std::memcpy(flat.Data() + width * y, row, width * sizeof(T));
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    std::memcpy(flat.Data() + width * y, row.Data(), width * sizeof(T));
   }
   return flat;
 }
@@ -706,10 +705,8 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
     }
   }
   for (int y = 0; y < height; ++y) {
-    uint8_t* row = nullptr;
-    texture.GetRow(y, row);
-    InsertTexture(source.Data() + static_cast<size_t>(y) * width, row, width);
-    texture.ReleaseRow(y);
+    const CRowLease row(texture, y);
+    InsertTexture(source.Data() + static_cast<size_t>(y) * width, row.Data(), width);
   }
   CScratch<uint32_t> painted(pixels, kPad);
   std::memcpy(painted.Data(), source.Data(), pixels * sizeof(uint32_t));
@@ -764,9 +761,7 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
   for (int y = 0; y < height; ++y) {
     const uint8_t* d = decision.Data() + static_cast<size_t>(y) * width;
     if (!AnyTouched(d, width)) continue;
-    uint8_t* row = nullptr;
-    target.GetRow(y, row);
-    ApplyDecisions(row, source.Data() + static_cast<size_t>(y) * width, d, width);
-    target.ReleaseRow(y);
+    const CRowLease row(target, y);
+    ApplyDecisions(row.Data(), source.Data() + static_cast<size_t>(y) * width, d, width);
   }
 }

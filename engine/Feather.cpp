@@ -10,20 +10,24 @@
 #include "engine/Bands.h"
 #include "engine/BoxBlur.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
 void Check(CoreResult result) { ThrowIfFailed(ExamineResult(result)); }
 
-// Every row of the images, in order, with GetRow and ReleaseRow paired.
+// Every row of the image, in order.
 template <class Fn>
-void ForEachRow(CCoreImage& a, Fn fn) {
-  for (int y = 0; y < a.Height(); ++y) {
-    uint8_t* row = nullptr;
-    Check(a.GetRow(y, row));
-    fn(row);
-    a.ReleaseRow(y);
+void ForEachRow(CCoreImage& image, Fn fn) {
+  for (int y = 0; y < image.Height(); ++y) {
+    const CRowLease row(image, y);
+    fn(row.Data());
   }
+}
+
+// The hard matte of a row: alpha at or above the threshold is inside.
+void HardMatteRow(const uint8_t* bgra, uint8_t* grey, int count, int threshold) {
+  for (int x = 0; x < count; ++x) grey[x] = bgra[4 * x + 3] >= threshold ? 255 : 0;
 }
 
 // The factor grows four times faster than the departure of the wide blur
@@ -92,13 +96,9 @@ void FeatherPlain(CCoreImage& image, int width) {
   CCoreImage wide;
   Check(wide.CreateGrey(imageWidth, imageHeight));
   for (int y = 0; y < imageHeight; ++y) {
-    uint8_t* bgra = nullptr;
-    uint8_t* grey = nullptr;
-    Check(image.GetRow(y, bgra));
-    Check(wide.GetRow(y, grey));
-    for (int x = 0; x < imageWidth; ++x) grey[x] = bgra[4 * x + 3] >= threshold ? 255 : 0;
-    wide.ReleaseRow(y);
-    image.ReleaseRow(y);
+    const CRowLease bgra(image, y);
+    const CRowLease grey(wide, y);
+    HardMatteRow(bgra.Data(), grey.Data(), imageWidth, threshold);
   }
   int window = 3 * width;
   if (window % 2 == 0) ++window;
@@ -115,16 +115,10 @@ void FeatherPlain(CCoreImage& image, int width) {
 
   const int inside = threshold / 2;
   for (int y = 0; y < imageHeight; ++y) {
-    uint8_t* px = nullptr;
-    uint8_t* wideRow = nullptr;
-    uint8_t* spreadRow = nullptr;
-    Check(image.GetRow(y, px));
-    Check(wide.GetRow(y, wideRow));
-    Check(spread.GetRow(y, spreadRow));
-    MixRow(px, wideRow, spreadRow, imageWidth, threshold, inside, factors);
-    spread.ReleaseRow(y);
-    wide.ReleaseRow(y);
-    image.ReleaseRow(y);
+    const CRowLease px(image, y);
+    const CRowLease wideRow(wide, y);
+    const CRowLease spreadRow(spread, y);
+    MixRow(px.Data(), wideRow.Data(), spreadRow.Data(), imageWidth, threshold, inside, factors);
   }
 }
 
@@ -132,30 +126,6 @@ namespace {
 
 // Square tiles of the image, each either left alone or worked on whole.
 constexpr int kTile = 64;
-
-// The rows of a BGRA image without a view, fetched once; they stay valid
-// until released, and fetching them is safe from any thread.
-class CHeldRows {
- public:
-  explicit CHeldRows(CCoreImage& image) : m_image(image) {
-    m_rows.reserve(static_cast<size_t>(image.Height()));
-    for (int y = 0; y < image.Height(); ++y) {
-      uint8_t* row = nullptr;
-      Check(image.GetRow(y, row));
-      m_rows.push_back(row);
-    }
-  }
-  ~CHeldRows() {
-    for (int y = 0; y < static_cast<int>(m_rows.size()); ++y) m_image.ReleaseRow(y);
-  }
-  CHeldRows(const CHeldRows&) = delete;
-  CHeldRows& operator=(const CHeldRows&) = delete;
-  uint8_t* operator[](int y) const { return m_rows[static_cast<size_t>(y)]; }
-
- private:
-  CCoreImage& m_image;
-  std::vector<uint8_t*> m_rows;
-};
 
 // A run of neighbouring tiles of one tile row that must be worked on, and
 // the spread image over it once it is made.
@@ -182,20 +152,19 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
     Check(feathered.CopyFrom(image));
     FeatherPlain(feathered, width);
     for (int y = 0; y < feathered.Height(); ++y) {
-      uint8_t* row = nullptr;
-      Check(feathered.GetRow(y, row));
-      sink(y, 0, feathered.Width(), row);
-      feathered.ReleaseRow(y);
+      const CRowLease row(feathered, y);
+      sink(y, 0, feathered.Width(), row.Data());
     }
     return;
   }
   const int imageWidth = image.Width();
   const int imageHeight = image.Height();
-  const CHeldRows rows(image);
+  // Fetched once: an image without a view gives its rows to any thread.
+  const CRowLease rows = CRowLease::AllRows(image);
 
   int peak = 0;
   for (int y = 0; y < imageHeight && peak < 255; ++y) {
-    const uint8_t* bgra = rows[y];
+    const uint8_t* bgra = rows.Row(y);
     for (int x = 0; x < imageWidth; ++x) peak = std::max<int>(peak, bgra[4 * x + 3]);
   }
   const int threshold = peak == 255 ? 200 : std::max(peak / 2, 1);
@@ -204,16 +173,13 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
   CCoreImage wide;
   Check(wide.CreateGrey(imageWidth, imageHeight));
   for (int y = 0; y < imageHeight; ++y) {
-    const uint8_t* bgra = rows[y];
-    uint8_t* grey = nullptr;
-    Check(wide.GetRow(y, grey));
-    for (int x = 0; x < imageWidth; ++x) grey[x] = bgra[4 * x + 3] >= threshold ? 255 : 0;
-    wide.ReleaseRow(y);
+    const CRowLease grey(wide, y);
+    HardMatteRow(rows.Row(y), grey.Data(), imageWidth, threshold);
   }
   int window = 3 * width;
   if (window % 2 == 0) ++window;
   Check(BoxBlur(nullptr, wide, wide, window));
-  const CHeldRows wideRows(wide);
+  const CRowLease wideRows = CRowLease::AllRows(wide);
 
   // Per tile: whether any pixel has alpha, and whether every pixel is given
   // back by the opaque rule or could be by the transparent one.
@@ -224,8 +190,8 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
   std::vector<uint8_t> allLow(anyAlpha.size(), 1);
   RunBands(tilesY, BandCount(tilesY, 2), [&](int, int firstTile, int lastTile) {
     for (int y = firstTile * kTile; y < std::min(lastTile * kTile, imageHeight); ++y) {
-      const uint8_t* bgra = rows[y];
-      const uint8_t* w = wideRows[y];
+      const uint8_t* bgra = rows.Row(y);
+      const uint8_t* w = wideRows.Row(y);
       const size_t tileRow = static_cast<size_t>(y / kTile) * tilesX;
       for (int tx = 0; tx < tilesX; ++tx) {
         const int x1 = std::min((tx + 1) * kTile, imageWidth);
@@ -286,10 +252,8 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
       crop.Reset();
       Check(crop.CreateBGRA(right - left, bottom - top));
       for (int y = top; y < bottom; ++y) {
-        uint8_t* to = nullptr;
-        Check(crop.GetRow(y - top, to));
-        std::memcpy(to, rows[y] + 4 * left, static_cast<size_t>(right - left) * 4);
-        crop.ReleaseRow(y - top);
+        const CRowLease to(crop, y - top);
+        std::memcpy(to.Data(), rows.Row(y) + 4 * left, static_cast<size_t>(right - left) * 4);
       }
       for (int pass = 0; pass < width; ++pass) {
         int three = 3;
@@ -298,11 +262,9 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
       const size_t runRow = static_cast<size_t>(run.right - run.left) * 4;
       run.spread.resize(runRow * static_cast<size_t>(run.bottom - run.top));
       for (int y = run.top; y < run.bottom; ++y) {
-        uint8_t* from = nullptr;
-        Check(crop.GetRow(y - top, from));
+        const CRowLease from(crop, y - top);
         std::memcpy(run.spread.data() + runRow * static_cast<size_t>(y - run.top),
-                    from + 4 * (run.left - left), runRow);
-        crop.ReleaseRow(y - top);
+                    from.Data() + 4 * (run.left - left), runRow);
       }
     }
   });
@@ -317,8 +279,9 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
       mixed.resize(runRow);
       for (int y = run.top; y < run.bottom; ++y) {
         const uint8_t* spreadRow = run.spread.data() + runRow * static_cast<size_t>(y - run.top);
-        std::memcpy(mixed.data(), rows[y] + 4 * run.left, runRow);
-        MixRow(mixed.data(), wideRows[y] + run.left, spreadRow, count, threshold, inside, factors);
+        std::memcpy(mixed.data(), rows.Row(y) + 4 * run.left, runRow);
+        MixRow(mixed.data(), wideRows.Row(y) + run.left, spreadRow, count, threshold, inside,
+               factors);
         sink(y, run.left, run.right, mixed.data());
       }
     }
@@ -329,9 +292,7 @@ void Feather(CCoreImage& image, int width) {
   // Each run's pixels are read before they are mixed and nothing else reads
   // them afterwards, so they can go straight back.
   Feather(image, width, [&image](int y, int left, int right, const uint8_t* bgra) {
-    uint8_t* row = nullptr;
-    Check(image.GetRow(y, left, right - left, row));
-    std::memcpy(row, bgra, static_cast<size_t>(right - left) * 4);
-    image.ReleaseRow(y);
+    const CRowLease row(image, y, left, right - left);
+    std::memcpy(row.Data(), bgra, static_cast<size_t>(right - left) * 4);
   });
 }

@@ -5,31 +5,26 @@
 #include "engine/Bands.h"
 #include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
-// Calls fn(row of a, row of b) for every row, keeping GetRow/ReleaseRow
-// paired; rows go in bands side by side, each row on its own.
+// Calls fn(row of a, row of b) for every row; rows go in bands side by side,
+// each row on its own.
 template <class Fn>
 void ForEachRowPair(CCoreImage& a, CCoreImage& b, Fn fn) {
   ForEachRowInBands(a.Height(), a.HasRowCache() || b.HasRowCache(), [&](int y) {
-    uint8_t* rowA = nullptr;
-    uint8_t* rowB = nullptr;
-    a.GetRow(y, rowA);
-    b.GetRow(y, rowB);
-    fn(rowA, rowB);
-    b.ReleaseRow(y);
-    a.ReleaseRow(y);
+    const CRowLease rowA(a, y);
+    const CRowLease rowB(b, y);
+    fn(rowA.Data(), rowB.Data());
   });
 }
 
 template <class Fn>
 void ForEachRow(CCoreImage& image, Fn fn) {
   ForEachRowInBands(image.Height(), image.HasRowCache(), [&](int y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    fn(row);
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    fn(row.Data());
   });
 }
 
@@ -54,11 +49,10 @@ CPlane AlphaPlane(CCoreImage& image) {
   const int width = image.Width();
   CPlane matte(width, image.Height(), 1);
   ForEachRowInBands(image.Height(), image.HasRowCache(), [&](int y) {
-    uint8_t* bgra = nullptr;
-    image.GetRow(y, bgra);
+    const CRowLease row(image, y);
+    const uint8_t* bgra = row.Data();
     uint8_t* grey = matte.Row(y);
     for (int x = 0; x < width; ++x) grey[x] = bgra[4 * x + 3];
-    image.ReleaseRow(y);
   });
   return matte;
 }
@@ -66,11 +60,10 @@ CPlane AlphaPlane(CCoreImage& image) {
 void InsertAlpha(const CPlane& matte, CCoreImage& image) {
   const int width = image.Width();
   ForEachRowInBands(image.Height(), image.HasRowCache(), [&](int y) {
-    uint8_t* bgra = nullptr;
-    image.GetRow(y, bgra);
+    const CRowLease row(image, y);
+    uint8_t* bgra = row.Data();
     const uint8_t* grey = matte.Row(y);
     for (int x = 0; x < width; ++x) bgra[4 * x + 3] = grey[x];
-    image.ReleaseRow(y);
   });
 }
 

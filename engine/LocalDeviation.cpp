@@ -12,6 +12,7 @@
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/ProgressScale.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -171,28 +172,20 @@ class CDeviationFilter {
     const int bands = progress || m_image.HasRowCache()
                           ? 1
                           : BandCount(m_height, kMinBandRows, 2 * m_r + 1);
-    if (bands == 1) return RunIntegers(0, m_height, nullptr, progress);
+    if (bands == 1) {
+      CBandOutput whole(m_image, 0, m_height, m_r);
+      return RunIntegers(0, m_height, whole, progress);
+    }
     std::vector<std::unique_ptr<CBandOutput>> outputs(static_cast<size_t>(bands));
     RunBands(m_height, bands, [&](int band, int first, int last) {
       outputs[static_cast<size_t>(band)] = std::make_unique<CBandOutput>(m_image, first, last, m_r);
-      RunIntegers(first, last, outputs[static_cast<size_t>(band)].get(), nullptr);
+      RunIntegers(first, last, *outputs[static_cast<size_t>(band)], nullptr);
     });
     for (const std::unique_ptr<CBandOutput>& output : outputs) output->Flush();
     return true;
   }
 
  private:
-  uint8_t* BeginOutputRow(int y) {
-    uint8_t* dst = nullptr;
-    ThrowOnFailure(m_image.GetRow(y, dst));
-    return dst;
-  }
-
-  void EndOutputRow(int y, uint8_t* dst) {
-    if (m_premultiplied) UnpremultiplyGreyARow(dst, m_width);
-    m_image.ReleaseRow(y);
-  }
-
   // Window rows entering and leaving on the way from output row y to y + 1.
   const uint8_t* Entering(int y) {
     m_rows.LoadThrough(std::min(y + m_r + 1, m_height - 1));
@@ -200,8 +193,8 @@ class CDeviationFilter {
   }
   const uint8_t* Leaving(int y) const { return m_rows.Row(Reflect(y - m_r, m_height)); }
 
-  // Output rows [first, last), through `band` when other bands run beside.
-  bool RunIntegers(int first, int last, CBandOutput* band, CProgressScale* progress) {
+  // Output rows [first, last), written through `band`.
+  bool RunIntegers(int first, int last, CBandOutput& band, CProgressScale* progress) {
     const int n = m_n;
     const int r = m_r;
     const int width = m_width;
@@ -242,14 +235,10 @@ class CDeviationFilter {
       RootIndices(sumPrefix.data(), squarePrefix.data(), static_cast<size_t>(n) * C, nn,
                   reciprocal4, index.data(), stride);
 
-      uint8_t* dst = band ? band->Begin(y) : BeginOutputRow(y);
-      for (size_t i = 0; i < stride; ++i) dst[i] = rounded[index[i]];
-      if (m_premultiplied) UnpremultiplyGreyARow(dst, m_width);
-      if (band) {
-        band->End(y);
-      } else {
-        m_image.ReleaseRow(y);
-      }
+      band.WriteRow(y, [&](uint8_t* dst) {
+        for (size_t i = 0; i < stride; ++i) dst[i] = rounded[index[i]];
+        if (m_premultiplied) UnpremultiplyGreyARow(dst, m_width);
+      });
 
       if (progress && progress->Step(y) != 0) return false;
       if (y + 1 < last) {
@@ -298,9 +287,26 @@ class CDeviationFilter {
     }
   }
 
+  // Output row y from the column sums of the double run.
+  void WriteDeviations(int y, const std::vector<double>& columnValues,
+                       const std::vector<double>& columnSquares) {
+    const CRowLease row(m_image, y);
+    uint8_t* dst = row.Data();
+    for (size_t i = 0; i < columnValues.size(); ++i) {
+      const double mean = columnValues[i] / m_n;
+      const double meanSquare = columnSquares[i] / m_n;
+      const double variance = meanSquare - mean * mean;
+      double byte = 0.0;
+      if (variance >= 0.0) {
+        byte = std::min(std::trunc(std::max(std::sqrt(variance), 0.001) + 0.5), 255.0);
+      }
+      dst[i] = static_cast<uint8_t>(byte);
+    }
+    if (m_premultiplied) UnpremultiplyGreyARow(dst, m_width);
+  }
+
   // The running double sums exactly as defined.
   bool RunDoubles(CProgressScale* progress) {
-    const int n = m_n;
     const int r = m_r;
     const size_t cells = static_cast<size_t>(m_width) * C;
     m_line.assign(static_cast<size_t>(m_width + 2 * r) * C, 0);
@@ -327,19 +333,7 @@ class CDeviationFilter {
     for (int k = -r; k <= r; ++k) add(m_rows.Row(Reflect(k, m_height)));
 
     for (int y = 0; y < m_height; ++y) {
-      uint8_t* dst = BeginOutputRow(y);
-      for (size_t i = 0; i < cells; ++i) {
-        const double mean = columnValues[i] / n;
-        const double meanSquare = columnSquares[i] / n;
-        const double variance = meanSquare - mean * mean;
-        double byte = 0.0;
-        if (variance >= 0.0) {
-          byte = std::min(std::trunc(std::max(std::sqrt(variance), 0.001) + 0.5), 255.0);
-        }
-        dst[i] = static_cast<uint8_t>(byte);
-      }
-      EndOutputRow(y, dst);
-
+      WriteDeviations(y, columnValues, columnSquares);
       if (progress && progress->Step(y) != 0) return false;
       if (y + 1 < m_height) {
         const uint8_t* entering = Entering(y);

@@ -5,6 +5,7 @@
 
 #include "engine/ImageChannels.h"
 #include "engine/Marks.h"
+#include "imagecore/RowLease.h"
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
@@ -68,12 +69,7 @@ void CMatteDocument::MarkPoint(bool object, int x, int y) {
   x = std::clamp(x, 0, m_marks->Width() - 1);
   y = std::clamp(y, 0, m_marks->Height() - 1);
   const uint8_t mark = object ? keMarkObject : keMarkBackground;
-  for (CCoreImage* image : {&*m_marks, &*m_allMarks}) {
-    uint8_t* pixel = nullptr;
-    image->GetRow(y, x, 1, pixel);
-    *pixel = mark;
-    image->ReleaseRow(y);
-  }
+  for (CCoreImage* image : {&*m_marks, &*m_allMarks}) *CRowLease(*image, y, x, 1).Data() = mark;
   (object ? m_objPoints : m_bgPoints).push_back({x, y});
 }
 

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <utility>
-#include <vector>
 
 #include "engine/Bands.h"
 #include "engine/BoxBlur.h"
@@ -21,6 +20,7 @@
 #include "engine/StepCounter.h"
 #include "engine/TextureMap.h"
 #include "imagecore/ProgressScale.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -53,10 +53,10 @@ CMarkKinds KeepObjectMarks(CCoreImage& marks, CCoreImage& work) {
   CMarkKinds kinds;
   const int width = work.Width();
   for (int y = 0; y < work.Height(); ++y) {
-    uint8_t* mark = nullptr;
-    uint8_t* pixel = nullptr;
-    marks.GetRow(y, mark);
-    work.GetRow(y, pixel);
+    const CRowLease markRow(marks, y);
+    const CRowLease workRow(work, y);
+    const uint8_t* mark = markRow.Data();
+    uint8_t* pixel = workRow.Data();
     for (int x = 0; x < width; ++x) {
       if (mark[x] == keMarkObject) {
         pixel[4 * x + 3] = 255;
@@ -65,8 +65,6 @@ CMarkKinds KeepObjectMarks(CCoreImage& marks, CCoreImage& work) {
         kinds.background = true;
       }
     }
-    work.ReleaseRow(y);
-    marks.ReleaseRow(y);
   }
   return kinds;
 }
@@ -212,41 +210,12 @@ void ComposeResult(CCoreImage& source, CCoreImage& work, CCoreImage& result) {
   const int width = result.Width();
   const bool oneBand = source.HasRowCache() || work.HasRowCache() || result.HasRowCache();
   ForEachRowInBands(result.Height(), oneBand, [&](int y) {
-    uint8_t* src = nullptr;
-    uint8_t* wrk = nullptr;
-    uint8_t* out = nullptr;
-    source.GetRow(y, src);
-    work.GetRow(y, wrk);
-    result.GetRow(y, out);
-    ComposePixels(src, wrk, out, width);
-    result.ReleaseRow(y);
-    work.ReleaseRow(y);
-    source.ReleaseRow(y);
+    const CRowLease src(source, y);
+    const CRowLease wrk(work, y);
+    const CRowLease out(result, y);
+    ComposePixels(src.Data(), wrk.Data(), out.Data(), width);
   });
 }
-
-// Every row of an image fetched at once, so that threads can use them; all
-// are released with the object.
-class CAllRows {
- public:
-  explicit CAllRows(CCoreImage& image)
-      : m_image(image), m_rows(static_cast<size_t>(image.Height())) {
-    for (int y = 0; y < image.Height(); ++y) {
-      CoreResult got = image.GetRow(y, m_rows[static_cast<size_t>(y)]);
-      ThrowIfFailed(ExamineResult(got));
-    }
-  }
-  ~CAllRows() {
-    for (int y = 0; y < m_image.Height(); ++y) m_image.ReleaseRow(y);
-  }
-  CAllRows(const CAllRows&) = delete;
-  CAllRows& operator=(const CAllRows&) = delete;
-  uint8_t* operator[](int y) const { return m_rows[static_cast<size_t>(y)]; }
-
- private:
-  CCoreImage& m_image;
-  std::vector<uint8_t*> m_rows;
-};
 
 // The result is composed from the feathered work, while the document keeps
 // the work as it is. Feathering changes pixels near the matte's edge only,
@@ -255,10 +224,12 @@ void ComposeFeathered(CCoreImage& source, CCoreImage& work, int featherWidth,
                       CCoreImage& result) {
   ComposeResult(source, work, result);
   if (featherWidth <= 0) return;
-  const CAllRows sourceRows(source);
-  const CAllRows resultRows(result);
+  // Every row at once, so that the feathering's threads can compose them.
+  const CRowLease sourceRows = CRowLease::AllRows(source);
+  const CRowLease resultRows = CRowLease::AllRows(result);
   Feather(work, featherWidth, [&](int y, int left, int right, const uint8_t* feathered) {
-    ComposePixels(sourceRows[y] + 4 * left, feathered, resultRows[y] + 4 * left, right - left);
+    ComposePixels(sourceRows.Row(y) + 4 * left, feathered, resultRows.Row(y) + 4 * left,
+                  right - left);
   });
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 CPlane::CPlane(int width, int height, int bytesPerPixel, uint8_t fill)
     : m_width(width), m_height(height), m_bytesPerPixel(bytesPerPixel),
@@ -11,19 +12,15 @@ CPlane::CPlane(int width, int height, int bytesPerPixel, uint8_t fill)
 CPlane ReadPlane(CCoreImage& image) {
   CPlane plane(image.Width(), image.Height(), FormatBitsPerPixel(image.ViewFormat()) / 8);
   for (int y = 0; y < plane.Height(); ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    std::memcpy(plane.Row(y), row, plane.Stride());
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    std::memcpy(plane.Row(y), row.Data(), plane.Stride());
   }
   return plane;
 }
 
 void WritePlane(const CPlane& plane, CCoreImage& image) {
   for (int y = 0; y < plane.Height(); ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    std::memcpy(row, plane.Row(y), plane.Stride());
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    std::memcpy(row.Data(), plane.Row(y), plane.Stride());
   }
 }

@@ -12,10 +12,7 @@
 
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
-#include "imagecore/CoreResult.h"
-
-// Raises a failed result as the core's exception.
-inline void ThrowOnFailure(CoreResult result) { ThrowIfFailed(ExamineResult(result)); }
+#include "imagecore/RowLease.h"
 
 class CSlidingRows {
  public:
@@ -37,8 +34,8 @@ class CSlidingRows {
   void LoadThrough(int row) {
     while (m_loaded < row) {
       ++m_loaded;
-      uint8_t* source = nullptr;
-      ThrowOnFailure(m_image.GetRow(m_loaded, source));
+      const CRowLease lease(m_image, m_loaded);
+      const uint8_t* source = lease.Data();
       uint8_t* slot = Slot(m_loaded);
       const int width = m_image.Width();
       if (m_premultiply && m_bytesPerPixel == 4) {
@@ -47,7 +44,6 @@ class CSlidingRows {
         std::memcpy(slot, source, m_stride);
         if (m_premultiply) PremultiplyGreyARow(slot, width);
       }
-      m_image.ReleaseRow(m_loaded);
     }
   }
 
@@ -68,7 +64,8 @@ class CSlidingRows {
 // The output rows of one band of a filter that writes its image in place
 // while other bands run. The first and last `reach` rows of the band, where
 // a neighbouring band lies, are still input to that neighbour: they are held
-// here and written by Flush once every band is done.
+// here and written by Flush once every band is done. A band of the whole
+// image holds nothing.
 class CBandOutput {
  public:
   CBandOutput(CCoreImage& image, int first, int last, int reach)
@@ -80,29 +77,35 @@ class CBandOutput {
         m_bottomHeld(last < image.Height() ? std::min(reach, last - first - m_topHeld) : 0),
         m_held(m_stride * static_cast<size_t>(m_topHeld + m_bottomHeld)) {}
 
-  uint8_t* Begin(int y) {
-    if (y < m_first + m_topHeld) return m_held.data() + m_stride * static_cast<size_t>(y - m_first);
-    if (y >= m_last - m_bottomHeld) {
-      return m_held.data() + m_stride * static_cast<size_t>(m_topHeld + y - (m_last - m_bottomHeld));
+  // write(row) fills output row y, in the image or in its held copy.
+  template <class Fn>
+  void WriteRow(int y, Fn&& write) {
+    if (uint8_t* held = HeldRow(y)) {
+      write(held);
+      return;
     }
-    uint8_t* row = nullptr;
-    ThrowOnFailure(m_image.GetRow(y, row));
-    return row;
-  }
-  void End(int y) {
-    if (y >= m_first + m_topHeld && y < m_last - m_bottomHeld) m_image.ReleaseRow(y);
+    const CRowLease row(m_image, y);
+    write(row.Data());
   }
   void Flush() {
     for (int y = m_first; y < m_last; ++y) {
-      if (y >= m_first + m_topHeld && y < m_last - m_bottomHeld) continue;
-      uint8_t* row = nullptr;
-      ThrowOnFailure(m_image.GetRow(y, row));
-      std::memcpy(row, Begin(y), m_stride);
-      m_image.ReleaseRow(y);
+      const uint8_t* held = HeldRow(y);
+      if (!held) continue;
+      const CRowLease row(m_image, y);
+      std::memcpy(row.Data(), held, m_stride);
     }
   }
 
  private:
+  // The copy kept for output row y; null for the rows written straight away.
+  uint8_t* HeldRow(int y) {
+    if (y < m_first + m_topHeld) return HeldSlot(y - m_first);
+    if (y >= m_last - m_bottomHeld) return HeldSlot(m_topHeld + y - (m_last - m_bottomHeld));
+    return nullptr;
+  }
+  // The top rows' copies come first, then the bottom rows'.
+  uint8_t* HeldSlot(int slot) { return m_held.data() + m_stride * static_cast<size_t>(slot); }
+
   CCoreImage& m_image;
   size_t m_stride;
   int m_first;

@@ -3,10 +3,10 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
-#include <utility>
 
 #include "engine/Bands.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -34,21 +34,15 @@ void TextureFromDeviation(CCoreImage& deviation, CCoreImage& texture) {
 
   const std::array<uint8_t, 256>& table = TextureTable();
   ForEachRowInBands(height, deviation.HasRowCache() || texture.HasRowCache(), [&](int y) {
-    uint8_t* bgr = nullptr;
-    uint8_t* grey = nullptr;
-    Check(deviation.GetRow(y, bgr));
-    CoreResult got = texture.GetRow(y, grey);
-    if (!got.IsNull()) {
-      deviation.ReleaseRow(y);
-      Check(std::move(got));
-    }
+    const CRowLease bgrRow(deviation, y);
+    const CRowLease greyRow(texture, y);
+    const uint8_t* bgr = bgrRow.Data();
+    uint8_t* grey = greyRow.Data();
     for (int x = 0; x < width; ++x) {
       const uint8_t* p = bgr + 3 * x;
       uint8_t m = p[0] > p[1] ? p[0] : p[1];
       if (p[2] > m) m = p[2];
       grey[x] = table[m];
     }
-    texture.ReleaseRow(y);
-    deviation.ReleaseRow(y);
   });
 }

@@ -9,6 +9,7 @@
 #include "framework/ParamSet.h"
 #include "imagecore/ColorRef.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 // The filter's values, slot by slot, to compare one reading with another.
 inline std::vector<int> ParameterValues(CParamSet& set) {
@@ -28,8 +29,8 @@ inline CCoreImage SkyAndRoof(int side, bool greenPatch) {
   const CColorRef sky(40, 90, 220, 255);
   image.CreateBGRA(side, side, &sky);
   for (int y = side / 2; y < side; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
+    const CRowLease lease(image, y);
+    uint8_t* row = lease.Data();
     for (int x = 0; x < side; ++x) {
       const bool patch = greenPatch && x > 60 && x < 80 && y > 60 && y < 80;
       row[4 * x] = patch ? 40 : 20;
@@ -37,7 +38,6 @@ inline CCoreImage SkyAndRoof(int side, bool greenPatch) {
       row[4 * x + 2] = patch ? 30 : 200;
       row[4 * x + 3] = 255;
     }
-    image.ReleaseRow(y);
   }
   return image;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/Bands.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -46,12 +47,6 @@ void ConvertRow(const uint8_t* from, uint8_t* to, int width, int planes) {
   }
 }
 
-// Raises the failure a row request met; examining first keeps the handle
-// from throwing a second time as it goes.
-void RaiseIfFailed(CoreResult& result) {
-  if (ExamineResult(result) != 0) result.Get()->Raise();
-}
-
 }  // namespace
 
 CImageHolder::CImageHolder() = default;
@@ -77,11 +72,8 @@ int CImageHolder::ReadHostRows(const void* source, int width, int height, int32_
   }
   const uint8_t* from = static_cast<const uint8_t*>(source);
   ForEachRowInBands(height, m_layer.HasRowCache(), [&](int y) {
-    uint8_t* row = nullptr;
-    CoreResult got = m_layer.GetRow(y, row);
-    RaiseIfFailed(got);
-    ConvertRow(from + static_cast<ptrdiff_t>(y) * rowBytes, row, width, planes);
-    m_layer.ReleaseRow(y);
+    const CRowLease row(m_layer, y);
+    ConvertRow(from + static_cast<ptrdiff_t>(y) * rowBytes, row.Data(), width, planes);
   });
   return 1;
 }
@@ -97,11 +89,8 @@ int CImageHolder::WriteHostRows(void* destination, int width, int height, int32_
   }
   uint8_t* to = static_cast<uint8_t*>(destination);
   ForEachRowInBands(height, m_layer.HasRowCache(), [&](int y) {
-    uint8_t* row = nullptr;
-    CoreResult got = m_layer.GetRow(y, row);
-    RaiseIfFailed(got);
-    ConvertRow(row, to + static_cast<ptrdiff_t>(y) * rowBytes, width, planes);
-    m_layer.ReleaseRow(y);
+    const CRowLease row(m_layer, y);
+    ConvertRow(row.Data(), to + static_cast<ptrdiff_t>(y) * rowBytes, width, planes);
   });
   return 1;
 }

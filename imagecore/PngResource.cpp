@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "Palettes.h"
+#include "RowLease.h"
 #include "platform/Bitmap.h"
 #include "platform/Resources.h"
 
@@ -14,11 +15,8 @@ namespace {
 // Copies `bytes` of buffer row i into image row i for every row.
 void CopyRows(CCoreImage& image, const uint8_t* buffer, size_t bufferStride, size_t bytes) {
   for (int i = 0; i < image.Height(); ++i) {
-    uint8_t* row = nullptr;
-    CoreResult result = image.GetRow(i, row);
-    ThrowIfFailed(ExamineResult(result));
-    std::memcpy(row, buffer + static_cast<size_t>(i) * bufferStride, bytes);
-    image.ReleaseRow(i);
+    const CRowLease row(image, i);
+    std::memcpy(row.Data(), buffer + static_cast<size_t>(i) * bufferStride, bytes);
   }
 }
 

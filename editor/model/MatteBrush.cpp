@@ -4,14 +4,15 @@
 #include <cmath>
 
 #include "engine/BoxBlur.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
 void FillMask(CCoreImage& mask, int size, const CBrushRegion& region, double offset,
               bool truncateHalves, int intOffset) {
   for (int i = 0; i < size; ++i) {
-    uint8_t* row = nullptr;
-    mask.GetRow(i, row);
+    const CRowLease lease(mask, i);
+    uint8_t* row = lease.Data();
     for (int j = 0; j < size; ++j) {
       int x = j - intOffset;
       int y = i - intOffset;
@@ -23,7 +24,6 @@ void FillMask(CCoreImage& mask, int size, const CBrushRegion& region, double off
       }
       row[j] = region.Contains(x, y) ? 0 : 255;
     }
-    mask.ReleaseRow(i);
   }
 }
 
@@ -90,15 +90,14 @@ void CMatteBrush::Erase(CCoreImage& target, int x0, int y0) const {
   for (int r = 0; r < d; ++r) {
     const int y = y0 + r;
     if (y < 0 || y >= target.Height()) continue;
-    uint8_t* row = nullptr;
-    target.GetRow(y, first, last - first, row);
+    const CRowLease lease(target, y, first, last - first);
+    uint8_t* row = lease.Data();
     const uint8_t* mask = m_soft.Row(d / 2 + r) + d / 2;
     for (int x = first; x < last; ++x) {
       uint8_t& alpha = row[4 * (x - first) + 3];
       const uint8_t m = mask[x - x0];
       if (m < alpha) alpha = m;
     }
-    target.ReleaseRow(y);
   }
 }
 
@@ -112,17 +111,15 @@ void CMatteBrush::Recover(CCoreImage& target, CCoreImage& source, int x0, int y0
   for (int r = 0; r < d; ++r) {
     const int y = y0 + r;
     if (y < 0 || y >= height) continue;
-    uint8_t* out = nullptr;
-    uint8_t* in = nullptr;
-    target.GetRow(y, first, last - first, out);
-    source.GetRow(y, first, last - first, in);
+    const CRowLease outRow(target, y, first, last - first);
+    const CRowLease inRow(source, y, first, last - first);
+    uint8_t* out = outRow.Data();
+    const uint8_t* in = inRow.Data();
     const uint8_t* mask = m_hard.Row(r);
     for (int x = first; x < last; ++x) {
       if (mask[x - x0] != 0) continue;
       std::copy_n(in + 4 * (x - first), 4, out + 4 * (x - first));
     }
-    source.ReleaseRow(y);
-    target.ReleaseRow(y);
   }
 }
 

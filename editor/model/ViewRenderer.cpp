@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "imagecore/BlendTables.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -167,43 +168,37 @@ CViewPaintArea ViewPaintArea(int imageWidth, int imageHeight, const CViewPaint& 
 
 namespace {
 
-// What both renderers do first: the plan and a buffer of the destination's
-// size. `ready` is false when there is nothing to draw or a step failed.
-CoreResult BeginPaint(CCoreImage& image, const CViewPaint& paint, CCoreImage& buffer,
-                      CPaintPlan& plan, bool& ready) {
-  ready = false;
-  CoreResult result = PreparePlan(image, paint, plan);
-  if (!result.IsNull() || plan.use == keSourceNone) return result;
-  const CoreRect& dest = plan.area.destination;
-  result = PrepareBuffer(buffer, dest.Width(), dest.Height());
-  ready = result.IsNull();
-  return result;
+// `width` destination pixels, each the source pixel at its column's offset
+// in the fetched span over the matte row `back`.
+void CompositeRow(uint8_t* out, const uint8_t* in, const uint32_t* column, const uint8_t* back,
+                  int width, const uint8_t* T) {
+  for (int k = 0; k < width; ++k) {
+    const uint8_t* s = in + column[k];
+    uint8_t* o = out + 3 * k;
+    const uint8_t* b = back + 3 * k;
+    const unsigned a = s[3];
+    if (a == 255) {
+      o[0] = s[0], o[1] = s[1], o[2] = s[2];
+    } else if (a == 0) {
+      o[0] = b[0], o[1] = b[1], o[2] = b[2];
+    } else {
+      o[0] = BlendChannelFast(s[0], a, b[0], T);
+      o[1] = BlendChannelFast(s[1], a, b[1], T);
+      o[2] = BlendChannelFast(s[2], a, b[2], T);
+    }
+  }
 }
 
-}  // namespace
-
-CoreResult RenderViewReference(CCoreImage& image, const CViewPaint& paint, CCoreImage& buffer,
-                               CViewPaintArea& area) {
-  area = {};
-  CPaintPlan plan;
-  bool ready = false;
-  CoreResult result = BeginPaint(image, paint, buffer, plan, ready);
-  if (!ready) return result;
+// Every pixel worked out on its own, straight from the rules.
+void PaintReferenceRows(const CPaintPlan& plan, const CViewPaint& paint, CCoreImage& buffer) {
   const CoreRect dest = plan.area.destination;
-
   const uint8_t* T = BlendTableT();
   for (int y = dest.top; y < dest.bottom; ++y) {
     const int j = y - paint.origin.y;
-    const int sourceRow = SourceIndex(j, plan.step, plan.height - 1);
-    uint8_t* in = nullptr;
-    result = plan.source->GetRow(sourceRow, in);
-    if (!result.IsNull()) return result;
-    uint8_t* out = nullptr;
-    result = buffer.GetRow(y - dest.top, out);
-    if (!result.IsNull()) {
-      plan.source->ReleaseRow(sourceRow);
-      return result;
-    }
+    const CRowLease inRow(*plan.source, SourceIndex(j, plan.step, plan.height - 1));
+    const CRowLease outRow(buffer, y - dest.top);
+    const uint8_t* in = inRow.Data();
+    uint8_t* out = outRow.Data();
     for (int x = dest.left; x < dest.right; ++x) {
       const int i = x - paint.origin.x;
       const uint8_t* s =
@@ -217,20 +212,12 @@ CoreResult RenderViewReference(CCoreImage& image, const CViewPaint& paint, CCore
       const uint8_t* b = cellB ? plan.matteB : plan.matteA;
       for (int c = 0; c < 3; ++c) o[c] = BlendChannel(s[c], s[3], b[c], T);
     }
-    buffer.ReleaseRow(y - dest.top);
-    plan.source->ReleaseRow(sourceRow);
   }
-  area = plan.area;
-  return CoreResult();
 }
 
-CoreResult RenderView(CCoreImage& image, const CViewPaint& paint, CCoreImage& buffer,
-                      CViewPaintArea& area) {
-  area = {};
-  CPaintPlan plan;
-  bool ready = false;
-  CoreResult result = BeginPaint(image, paint, buffer, plan, ready);
-  if (!ready) return result;
+// Column offsets and the matte rows worked out once; a source row shown
+// again in the same checker phase is copied from the row above.
+void PaintRows(const CPaintPlan& plan, const CViewPaint& paint, CCoreImage& buffer) {
   const CoreRect dest = plan.area.destination;
   const int width = dest.Width();
 
@@ -271,48 +258,63 @@ CoreResult RenderView(CCoreImage& image, const CViewPaint& paint, CCoreImage& bu
     const int sourceRow = SourceIndex(j, plan.step, plan.height - 1);
     // The checker phase only matters where there is a checkerboard to see.
     const int phase = composite && !solid ? (j / kCheckerCell) % 2 : 0;
-    uint8_t* out = nullptr;
-    result = buffer.GetRow(y - dest.top, out);
-    if (!result.IsNull()) return result;
+    const CRowLease outRow(buffer, y - dest.top);
+    uint8_t* out = outRow.Data();
+    // The buffer has no view, so a row it gave stays where it is once given back.
     if (sourceRow == previousRow && phase == previousPhase) {
       std::memcpy(out, previousOut, rowBytes);
-      buffer.ReleaseRow(y - dest.top);
       previousOut = out;
       continue;
     }
-    uint8_t* in = nullptr;
-    result = plan.source->GetRow(sourceRow, spanLeft, spanRight - spanLeft, in);
-    if (!result.IsNull()) {
-      buffer.ReleaseRow(y - dest.top);
-      return result;
-    }
+    const CRowLease inRow(*plan.source, sourceRow, spanLeft, spanRight - spanLeft);
+    const uint8_t* in = inRow.Data();
     const uint32_t* column = columns.data();
     if (!composite) {
       for (int k = 0; k < width; ++k) std::memcpy(out + 3 * k, in + column[k], 3);
     } else {
-      const uint8_t* back = matte[solid ? 0 : phase].data();
-      for (int k = 0; k < width; ++k) {
-        const uint8_t* s = in + column[k];
-        uint8_t* o = out + 3 * k;
-        const uint8_t* b = back + 3 * k;
-        const unsigned a = s[3];
-        if (a == 255) {
-          o[0] = s[0], o[1] = s[1], o[2] = s[2];
-        } else if (a == 0) {
-          o[0] = b[0], o[1] = b[1], o[2] = b[2];
-        } else {
-          o[0] = BlendChannelFast(s[0], a, b[0], T);
-          o[1] = BlendChannelFast(s[1], a, b[1], T);
-          o[2] = BlendChannelFast(s[2], a, b[2], T);
-        }
-      }
+      CompositeRow(out, in, column, matte[solid ? 0 : phase].data(), width, T);
     }
-    plan.source->ReleaseRow(sourceRow);
-    buffer.ReleaseRow(y - dest.top);
     previousOut = out;
     previousRow = sourceRow;
     previousPhase = phase;
   }
-  area = plan.area;
-  return CoreResult();
 }
+
+// What both renderers share: the plan, a buffer of the destination's size,
+// then paintRows(plan). The rows are leased, and a lease raises when its row
+// cannot be had: that failure comes back as the result, and `area` is set
+// only when the paint is complete.
+template <class Fn>
+CoreResult Paint(CCoreImage& image, const CViewPaint& paint, CCoreImage& buffer,
+                 CViewPaintArea& area, Fn paintRows) {
+  area = {};
+  CPaintPlan plan;
+  CoreResult result = PreparePlan(image, paint, plan);
+  if (!result.IsNull() || plan.use == keSourceNone) return result;
+  const CoreRect& dest = plan.area.destination;
+  result = PrepareBuffer(buffer, dest.Width(), dest.Height());
+  if (!result.IsNull()) return result;
+  try {
+    paintRows(plan);
+  } catch (const CJException& caught) {
+    ResultFromException(result, caught);
+    return result;
+  }
+  area = plan.area;
+  return result;
+}
+
+}  // namespace
+
+CoreResult RenderViewReference(CCoreImage& image, const CViewPaint& paint, CCoreImage& buffer,
+                               CViewPaintArea& area) {
+  return Paint(image, paint, buffer, area,
+               [&](const CPaintPlan& plan) { PaintReferenceRows(plan, paint, buffer); });
+}
+
+CoreResult RenderView(CCoreImage& image, const CViewPaint& paint, CCoreImage& buffer,
+                      CViewPaintArea& area) {
+  return Paint(image, paint, buffer, area,
+               [&](const CPaintPlan& plan) { PaintRows(plan, paint, buffer); });
+}
+

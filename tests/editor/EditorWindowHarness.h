@@ -25,6 +25,7 @@
 #include "editor/ToolView.h"
 #include "engine/MatteFilter.h"
 #include "framework/dialogs/QtApplicationScope.h"
+#include "imagecore/RowLease.h"
 
 class CEditorWindowTest : public ::testing::Test {
  protected:
@@ -186,10 +187,8 @@ inline std::vector<uint8_t> PixelsOf(const CCoreImage& shown) {
   CCoreImage image(shown);
   std::vector<uint8_t> pixels;
   for (int y = 0; y < image.Height(); ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    pixels.insert(pixels.end(), row, row + 4 * image.Width());
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    pixels.insert(pixels.end(), row.Data(), row.Data() + 4 * image.Width());
   }
   return pixels;
 }

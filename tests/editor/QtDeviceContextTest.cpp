@@ -9,6 +9,7 @@
 
 #include "editor/QtDeviceContext.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -18,10 +19,8 @@ CCoreImage MakeNoise(int width, int height, keFormat format, uint32_t seed) {
   std::mt19937 random(seed);
   const int bytes = image.BitsPerPixel() / 8;
   for (int y = 0; y < height; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    for (int i = 0; i < width * bytes; ++i) row[i] = static_cast<uint8_t>(random());
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    for (int i = 0; i < width * bytes; ++i) row.Data()[i] = static_cast<uint8_t>(random());
   }
   return image;
 }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "TestImages.h"
 #include "editor/model/BrushRegion.h"
 #include "editor/model/MatteBrush.h"
 #include "editor/model/ViewGeometry.h"
@@ -17,24 +18,6 @@ CCoreImage MakeBGRA(int width, int height, uint8_t alpha) {
   const CColorRef fill(10, 20, 30, alpha);
   image.CreateBGRA(width, height, &fill);
   return image;
-}
-
-uint8_t PixelByte(CCoreImage& image, int x, int y, int channel) {
-  uint8_t* row = nullptr;
-  image.GetRow(y, row);
-  const uint8_t value = row[4 * x + channel];
-  image.ReleaseRow(y);
-  return value;
-}
-
-void SetPixel(CCoreImage& image, int x, int y, uint8_t b, uint8_t g, uint8_t r, uint8_t a) {
-  uint8_t* row = nullptr;
-  image.GetRow(y, row);
-  row[4 * x] = b;
-  row[4 * x + 1] = g;
-  row[4 * x + 2] = r;
-  row[4 * x + 3] = a;
-  image.ReleaseRow(y);
 }
 
 }  // namespace
@@ -170,18 +153,18 @@ TEST(MatteBrush, EraseNeverRaisesAlpha) {
   brush.Setup(12, true);
   CCoreImage image = MakeBGRA(20, 20, 255);
   for (int y = 0; y < 20; ++y)
-    for (int x = 0; x < 20; ++x) SetPixel(image, x, y, 1, 2, 3, static_cast<uint8_t>(x * 12));
+    for (int x = 0; x < 20; ++x) SetPixel(image, x, y, 3, 2, 1, static_cast<uint8_t>(x * 12));
   brush.Erase(image, 4, 4);
   for (int y = 0; y < 20; ++y) {
     for (int x = 0; x < 20; ++x) {
       const uint8_t before = static_cast<uint8_t>(x * 12);
-      const uint8_t after = PixelByte(image, x, y, 3);
+      const uint8_t after = ByteAt(image, x, y, 3);
       EXPECT_LE(after, before);
       const bool inDab = x >= 4 && x < 16 && y >= 4 && y < 16;
       const uint8_t expected =
           inDab ? std::min(before, brush.SoftMaskAt(6 + x - 4, 6 + y - 4)) : before;
       EXPECT_EQ(after, expected) << x << "," << y;
-      EXPECT_EQ(PixelByte(image, x, y, 0), 1);  // colours untouched
+      EXPECT_EQ(ByteAt(image, x, y, 0), 1);  // colours untouched
     }
   }
 }
@@ -196,9 +179,9 @@ TEST(MatteBrush, DabsAtTheBorderTouchOnlyPixelsInside) {
   brush.Erase(image, -100, 2);
   // The first dab's disc covers (0, 0), the second's (5, 4); (5, 0) lies in
   // neither dab.
-  EXPECT_EQ(PixelByte(image, 0, 0, 3), 0);
-  EXPECT_EQ(PixelByte(image, 5, 4, 3), 0);
-  EXPECT_EQ(PixelByte(image, 5, 0, 3), 255);
+  EXPECT_EQ(ByteAt(image, 0, 0, 3), 0);
+  EXPECT_EQ(ByteAt(image, 5, 4, 3), 0);
+  EXPECT_EQ(ByteAt(image, 5, 0, 3), 255);
 }
 
 TEST(MatteBrush, RecoverCopiesTheSourcePixelsInsideTheHardDisc) {
@@ -207,14 +190,14 @@ TEST(MatteBrush, RecoverCopiesTheSourcePixelsInsideTheHardDisc) {
   CCoreImage source = MakeBGRA(10, 10, 255);
   for (int y = 0; y < 10; ++y)
     for (int x = 0; x < 10; ++x)
-      SetPixel(source, x, y, static_cast<uint8_t>(x), static_cast<uint8_t>(y), 7, 128);
+      SetPixel(source, x, y, 7, static_cast<uint8_t>(y), static_cast<uint8_t>(x), 128);
   CCoreImage target = MakeBGRA(10, 10, 0);
   brush.Recover(target, source, 2, 3);
   for (int y = 0; y < 10; ++y) {
     for (int x = 0; x < 10; ++x) {
       const bool inDisc = x >= 2 && x < 8 && y >= 3 && y < 9 && brush.HardMaskAt(x - 2, y - 3) == 0;
-      EXPECT_EQ(PixelByte(target, x, y, 3), inDisc ? 128 : 0) << x << "," << y;
-      EXPECT_EQ(PixelByte(target, x, y, 0), inDisc ? x : 30);  // blue of the fill
+      EXPECT_EQ(ByteAt(target, x, y, 3), inDisc ? 128 : 0) << x << "," << y;
+      EXPECT_EQ(ByteAt(target, x, y, 0), inDisc ? x : 30);  // blue of the fill
     }
   }
 }

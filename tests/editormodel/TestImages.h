@@ -9,6 +9,7 @@
 
 #include "imagecore/ColorRef.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 inline CCoreImage MakeImage(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
   CCoreImage image;
@@ -21,25 +22,20 @@ inline CCoreImage MakeImage(int width, int height, uint8_t r, uint8_t g, uint8_t
 // can be looked at.
 inline uint8_t ByteAt(const CCoreImage& shown, int x, int y, int channel) {
   CCoreImage image(shown);
-  uint8_t* row = nullptr;
-  image.GetRow(y, row);
   const int bytes = image.ViewBitsPerPixel() / 8;
-  const uint8_t value = row[bytes * x + channel];
-  image.ReleaseRow(y);
-  return value;
+  return CRowLease(image, y).Data()[bytes * x + channel];
 }
 
 inline uint8_t AlphaAt(const CCoreImage& image, int x, int y) { return ByteAt(image, x, y, 3); }
 inline uint8_t GreyAt(const CCoreImage& image, int x, int y) { return ByteAt(image, x, y, 0); }
 
 inline void SetPixel(CCoreImage& image, int x, int y, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
-  uint8_t* row = nullptr;
-  image.GetRow(y, row);
-  row[4 * x] = b;
-  row[4 * x + 1] = g;
-  row[4 * x + 2] = r;
-  row[4 * x + 3] = a;
-  image.ReleaseRow(y);
+  const CRowLease row(image, y);
+  uint8_t* pixel = row.Data() + 4 * x;
+  pixel[0] = b;
+  pixel[1] = g;
+  pixel[2] = r;
+  pixel[3] = a;
 }
 
 // Blue sky in the upper half, a red roof in the lower half.

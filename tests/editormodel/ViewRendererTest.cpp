@@ -8,6 +8,7 @@
 #include "editor/model/ViewRenderer.h"
 #include "imagecore/ColorRef.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -28,20 +29,15 @@ CCoreImage MakeFilled(keFormat format, int width, int height, const CColorRef& f
 }
 
 void SetBytes(CCoreImage& image, int x, int y, std::initializer_list<uint8_t> bytes) {
-  uint8_t* row = nullptr;
-  ASSERT_EQ(Code(image.GetRow(y, row)), 0u);
-  uint8_t* pixel = row + static_cast<size_t>(x) * (image.ViewBitsPerPixel() / 8);
+  const CRowLease row(image, y);
+  uint8_t* pixel = row.Data() + static_cast<size_t>(x) * (image.ViewBitsPerPixel() / 8);
   for (uint8_t b : bytes) *pixel++ = b;
-  image.ReleaseRow(y);
 }
 
 Bgr PixelAt(CCoreImage& buffer, int x, int y) {
-  uint8_t* row = nullptr;
-  EXPECT_EQ(Code(buffer.GetRow(y, row)), 0u);
-  if (!row) return {};
-  const Bgr pixel = {row[3 * x], row[3 * x + 1], row[3 * x + 2]};
-  buffer.ReleaseRow(y);
-  return pixel;
+  const CRowLease row(buffer, y);
+  const uint8_t* pixel = row.Data() + 3 * x;
+  return {pixel[0], pixel[1], pixel[2]};
 }
 
 // The colour painted at a point in scrolled coordinates.
@@ -67,10 +63,8 @@ CViewPaint WholeClient(double zoom, const CCoreImage& image, int clientWidth, in
 std::vector<uint8_t> AllBytes(CCoreImage& buffer) {
   std::vector<uint8_t> bytes;
   for (int y = 0; y < buffer.Height(); ++y) {
-    uint8_t* row = nullptr;
-    EXPECT_EQ(Code(buffer.GetRow(y, row)), 0u);
-    bytes.insert(bytes.end(), row, row + 3 * buffer.Width());
-    buffer.ReleaseRow(y);
+    const CRowLease row(buffer, y);
+    bytes.insert(bytes.end(), row.Data(), row.Data() + 3 * buffer.Width());
   }
   return bytes;
 }
@@ -80,8 +74,8 @@ std::vector<uint8_t> AllBytes(CCoreImage& buffer) {
 void FillRandom(CCoreImage& image, std::mt19937& random) {
   const int bytes = image.ViewBitsPerPixel() / 8;
   for (int y = 0; y < image.Height(); ++y) {
-    uint8_t* row = nullptr;
-    ASSERT_EQ(Code(image.GetRow(y, row)), 0u);
+    const CRowLease lease(image, y);
+    uint8_t* row = lease.Data();
     for (int x = 0; x < image.Width(); ++x) {
       for (int c = 0; c < bytes; ++c) row[x * bytes + c] = static_cast<uint8_t>(random());
       if (bytes == 4 || bytes == 2) {
@@ -91,7 +85,6 @@ void FillRandom(CCoreImage& image, std::mt19937& random) {
                                                  : static_cast<uint8_t>(random());
       }
     }
-    image.ReleaseRow(y);
   }
 }
 
@@ -299,4 +292,20 @@ TEST(ViewRenderer, EdgeColumnsAndRowsNeverReadPastTheImage) {
   EXPECT_EQ(PaintedAt(buffer, area, 52, 10), (Bgr{1, 2, 3}));
   EXPECT_EQ(PaintedAt(buffer, area, 10, 52), (Bgr{1, 2, 3}));
   EXPECT_EQ(PaintedAt(buffer, area, 51, 10), (Bgr{0, 0, 0}));
+}
+
+TEST(ViewRenderer, ARowThatCannotBeHadEndsThePaintWithItsFailureAndGivesBackTheRest) {
+  // A BGRA view of a colour image goes through a row cache, where a row held
+  // with another span cannot be had.
+  CCoreImage image = MakeFilled(keFormatBGR, 8, 8, CColorRef(1, 2, 3));
+  ASSERT_EQ(Code(image.SetViewFormat(keFormatBGRA, keAccessRead)), 0u);
+  const CRowLease held(image, 5, 0, 1);
+  CCoreImage buffer;
+  for (auto render : {RenderView, RenderViewReference}) {
+    CViewPaintArea area;
+    EXPECT_EQ(Code(render(image, WholeClient(1, image, 8, 8), buffer, area)), keErrInvalidArgument);
+    EXPECT_TRUE(area.IsEmpty());
+    // The rows painted before it are free again, for any span.
+    for (int y = 0; y < 5; ++y) EXPECT_NO_THROW(CRowLease(image, y, 0, 1)) << y;
+  }
 }

@@ -17,17 +17,6 @@
 
 namespace {
 
-void FillRandom(CCoreImage& image, std::mt19937& rng) {
-  std::uniform_int_distribution<int> value(0, 255);
-  const int bytes = FormatBitsPerPixel(image.ViewFormat()) / 8;
-  for (int y = 0; y < image.Height(); ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    for (int i = 0; i < bytes * image.Width(); ++i) row[i] = static_cast<uint8_t>(value(rng));
-    image.ReleaseRow(y);
-  }
-}
-
 // Everything the row stages leave, run with the given number of bands on
 // the same random images.
 std::vector<std::vector<uint8_t>> RowStages(int bands) {

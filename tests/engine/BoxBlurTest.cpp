@@ -71,17 +71,6 @@ std::vector<uint8_t> Channel(const std::vector<uint8_t>& bytes, int channels, in
   return plane;
 }
 
-void FillRandom(CCoreImage& image, std::mt19937& rng, int lowest = 0, int highest = 255) {
-  std::uniform_int_distribution<int> value(lowest, highest);
-  const int bytes = FormatBitsPerPixel(image.ViewFormat()) / 8;
-  for (int y = 0; y < image.Height(); ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    for (int i = 0; i < bytes * image.Width(); ++i) row[i] = static_cast<uint8_t>(value(rng));
-    image.ReleaseRow(y);
-  }
-}
-
 int NormalisedWindow(int window) {
   CCoreImage source;
   MakeGrey(source, 40, 40, 7);

@@ -12,6 +12,7 @@
 #include "engine/Marks.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -21,10 +22,8 @@ void FromBytes(CCoreImage& image, int width, int height, keFormat format,
   image.Create(width, height, format, nullptr, nullptr, 0);
   const int bpp = FormatBitsPerPixel(format) / 8;
   for (int y = 0; y < height; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    std::copy_n(bytes.begin() + static_cast<size_t>(y) * width * bpp, width * bpp, row);
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    std::copy_n(bytes.begin() + static_cast<size_t>(y) * width * bpp, width * bpp, row.Data());
   }
 }
 
@@ -168,15 +167,12 @@ class CReferenceClassifier {
     const int y = i / m_w;
     const int mark = m_marks[i];
     uint8_t colour[3];
-    uint8_t* p = nullptr;
-    m_source.GetRow(y, x, 1, p);
-    std::copy_n(p, 3, colour);
-    m_source.ReleaseRow(y);
-    m_target.GetRow(y, x, 1, p);
+    std::copy_n(CRowLease(m_source, y, x, 1).Data(), 3, colour);
+    const CRowLease target(m_target, y, x, 1);
+    uint8_t* p = target.Data();
     std::copy_n(colour, 3, p);
     if (state == 0 || state == 2) p[3] = mark == keMarkObject ? 255 : 0;
     if (state == 1) p[3] = mark == keMarkBackground ? 0 : 255;
-    m_target.ReleaseRow(y);
   }
 
   CCoreImage& m_source;

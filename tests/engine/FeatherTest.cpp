@@ -9,6 +9,7 @@
 #include "engine/Feather.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -169,8 +170,8 @@ void MakeScene(CCoreImage& image, int width, int height, uint8_t top, std::mt199
   const int squareRight = squareLeft + 200;
   const int squareBottom = squareTop + 190;
   for (int y = 0; y < height; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
+    const CRowLease lease(image, y);
+    uint8_t* row = lease.Data();
     for (int x = 0; x < width; ++x) {
       bool in = false;
       for (const CDisc& d : discs) in |= (x - d.x) * (x - d.x) + (y - d.y) * (y - d.y) < d.r * d.r;
@@ -183,7 +184,6 @@ void MakeScene(CCoreImage& image, int width, int height, uint8_t top, std::mt199
       if (3 * x < width && unit(rng) < 0.002) row[4 * x + 3] = static_cast<uint8_t>(byte(rng) % 7);
       if (3 * x < width && unit(rng) < 0.002) row[4 * x + 3] = static_cast<uint8_t>(byte(rng));
     }
-    image.ReleaseRow(y);
   }
 }
 

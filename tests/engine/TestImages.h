@@ -2,18 +2,18 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowLease.h"
 
 inline void MakeGrey(CCoreImage& image, int width, int height, uint8_t value) {
   image.CreateGrey(width, height);
   for (int y = 0; y < height; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    for (int x = 0; x < width; ++x) row[x] = value;
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    for (int x = 0; x < width; ++x) row.Data()[x] = value;
   }
 }
 
@@ -21,15 +21,14 @@ inline void MakeBGRA(CCoreImage& image, int width, int height, uint8_t b, uint8_
                      uint8_t a) {
   image.CreateBGRA(width, height);
   for (int y = 0; y < height; ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
+    const CRowLease lease(image, y);
+    uint8_t* row = lease.Data();
     for (int x = 0; x < width; ++x) {
       row[4 * x] = b;
       row[4 * x + 1] = g;
       row[4 * x + 2] = r;
       row[4 * x + 3] = a;
     }
-    image.ReleaseRow(y);
   }
 }
 
@@ -38,19 +37,14 @@ inline void MakeBGRA(CCoreImage& image, int width, int height, uint8_t b, uint8_
 inline uint8_t PixelByte(const CCoreImage& shown, int x, int y, int channel = 0) {
   CCoreImage image(shown);
   const int bytes = FormatBitsPerPixel(image.ViewFormat()) / 8;
-  uint8_t* row = nullptr;
-  image.GetRow(y, row);
-  const uint8_t value = row[bytes * x + channel];
-  image.ReleaseRow(y);
-  return value;
+  const CRowLease row(image, y);
+  return row.Data()[bytes * x + channel];
 }
 
 inline void SetPixelByte(CCoreImage& image, int x, int y, int channel, uint8_t value) {
   const int bytes = FormatBitsPerPixel(image.ViewFormat()) / 8;
-  uint8_t* row = nullptr;
-  image.GetRow(y, row);
-  row[bytes * x + channel] = value;
-  image.ReleaseRow(y);
+  const CRowLease row(image, y);
+  row.Data()[bytes * x + channel] = value;
 }
 
 inline uint8_t PixelByte(const CPlane& plane, int x, int y) { return plane.At(x, y); }
@@ -61,10 +55,19 @@ inline std::vector<uint8_t> AllBytes(const CCoreImage& shown) {
   const int bytes = FormatBitsPerPixel(image.ViewFormat()) / 8;
   std::vector<uint8_t> out;
   for (int y = 0; y < image.Height(); ++y) {
-    uint8_t* row = nullptr;
-    image.GetRow(y, row);
-    out.insert(out.end(), row, row + static_cast<size_t>(bytes) * image.Width());
-    image.ReleaseRow(y);
+    const CRowLease row(image, y);
+    out.insert(out.end(), row.Data(), row.Data() + static_cast<size_t>(bytes) * image.Width());
   }
   return out;
+}
+
+// Every byte of the image drawn from [lowest, highest], row by row.
+inline void FillRandom(CCoreImage& image, std::mt19937& rng, int lowest = 0, int highest = 255) {
+  std::uniform_int_distribution<int> value(lowest, highest);
+  const int bytes = FormatBitsPerPixel(image.ViewFormat()) / 8;
+  for (int y = 0; y < image.Height(); ++y) {
+    const CRowLease lease(image, y);
+    uint8_t* row = lease.Data();
+    for (int i = 0; i < bytes * image.Width(); ++i) row[i] = static_cast<uint8_t>(value(rng));
+  }
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imagecore/ColorRef.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -24,21 +25,10 @@ class CTestFilter : public CFilterBase {
   std::function<int(ProcessArgs&)> m_body;
 };
 
-uint8_t Pixel(CCoreImage& image, int channel) {
-  uint8_t* row = nullptr;
-  CoreResult got = image.GetRow(0, row);
-  EXPECT_TRUE(got.IsNull());
-  const uint8_t value = row[channel];
-  image.ReleaseRow(0);
-  return value;
-}
+uint8_t Pixel(CCoreImage& image, int channel) { return CRowLease(image, 0).Data()[channel]; }
 
 void SetPixel(CCoreImage& image, int channel, uint8_t value) {
-  uint8_t* row = nullptr;
-  CoreResult got = image.GetRow(0, row);
-  ASSERT_TRUE(got.IsNull());
-  row[channel] = value;
-  image.ReleaseRow(0);
+  CRowLease(image, 0).Data()[channel] = value;
 }
 
 // Pumps the window until a run's end has been handled.

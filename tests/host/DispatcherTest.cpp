@@ -11,6 +11,7 @@
 #include "host/Dispatcher.h"
 #include "host/MatteApp.h"
 #include "imagecore/CoreResult.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -316,13 +317,7 @@ class CCancellingApp : public CMatteApp {
  public:
   bool RunEditor() override {
     // Whatever the editor did to the layer, Cancel must not let it out.
-    CCoreImage* image = m_image.GetImage();
-    uint8_t* row = nullptr;
-    CoreResult got = image->GetRow(0, row);
-    if (ExamineResult(got) == 0) {
-      row[0] = 0;
-      image->ReleaseRow(0);
-    }
+    CRowLease(*m_image.GetImage(), 0).Data()[0] = 0;
     return false;
   }
 };

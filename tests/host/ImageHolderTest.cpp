@@ -3,17 +3,14 @@
 #include <vector>
 
 #include "host/ImageHolder.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
 std::vector<uint8_t> ImageRow(CCoreImage& image, int y) {
-  uint8_t* row = nullptr;
-  CoreResult got = image.GetRow(y, row);
-  EXPECT_EQ(ExamineResult(got), 0u);
+  const CRowLease row(image, y);
   const int bytes = image.Width() * FormatBitsPerPixel(image.StorageFormat()) / 8;
-  std::vector<uint8_t> copy(row, row + bytes);
-  image.ReleaseRow(y);
-  return copy;
+  return std::vector<uint8_t>(row.Data(), row.Data() + bytes);
 }
 
 TEST(ImageHolder, RgbaBecomesBgraAndComesBackAsItWas) {

@@ -7,6 +7,7 @@
 
 #include "imagecore/CoreImage.h"
 #include "imagecore/PngResource.h"
+#include "imagecore/RowLease.h"
 #include "platform/DialogTemplate.h"
 #include "platform/ResourceFormats.h"
 #include "platform/Resources.h"
@@ -82,16 +83,13 @@ TEST(ModuleResources, TheToolBarHasSevenDrawnButtonsEachWithItsToolTip) {
   // Every button's picture has something drawn over its transparent face.
   std::vector<int> drawn(7, 0);
   for (int y = 0; y < 15; ++y) {
-    uint8_t* row = nullptr;
-    result = bitmap.GetRow(y, row);
-    ASSERT_EQ(ExamineResult(result), 0u);
+    const CRowLease row(bitmap, y);
     for (int x = 0; x < bitmap.Width(); ++x) {
-      const uint8_t* p = row + 3 * x;
+      const uint8_t* p = row.Data() + 3 * x;
       const bool face = p[2] == toolBar.transparentRed && p[1] == toolBar.transparentGreen &&
                         p[0] == toolBar.transparentBlue;
       drawn[x / 16] += !face;
     }
-    bitmap.ReleaseRow(y);
   }
   for (int b = 0; b < 7; ++b) {
     EXPECT_GT(drawn[b], 20) << "button " << b;
@@ -128,11 +126,8 @@ TEST(ModuleResources, EachToolCursorPointsWithADrawnPixel) {
     ASSERT_TRUE(DecodePngPicture(cursor.png, image)) << id;
     ASSERT_EQ(image.ViewFormat(), keFormatBGRA);
     // Rows with alpha arrive bottom row first.
-    uint8_t* row = nullptr;
-    CoreResult result = image.GetRow(31 - cursor.hotspotY, row);
-    ASSERT_EQ(ExamineResult(result), 0u);
-    EXPECT_EQ(row[4 * cursor.hotspotX + 3], 255) << id;
-    image.ReleaseRow(31 - cursor.hotspotY);
+    const CRowLease row(image, 31 - cursor.hotspotY);
+    EXPECT_EQ(row.Data()[4 * cursor.hotspotX + 3], 255) << id;
   }
 }
 
