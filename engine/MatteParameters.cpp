@@ -11,10 +11,12 @@ namespace {
 // indexed by slot; every default lies within its limits, and a check box
 // holds 0 or 1.
 constexpr bool TableIsSound() {
-  for (int slot = 0; slot < kMatteParameterCount; ++slot) {
-    const CMatteParameter* row = FindMatteParameter(slot);
-    if (!row || row->minimum > row->defaultValue || row->defaultValue > row->maximum) return false;
-    if (row->control == keControlCheckBox && (row->minimum != 0 || row->maximum != 1)) return false;
+  bool seen[kMatteParameterCount] = {};
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.slot < 0 || row.slot >= kMatteParameterCount || seen[row.slot]) return false;
+    seen[row.slot] = true;
+    if (row.minimum > row.defaultValue || row.defaultValue > row.maximum) return false;
+    if (row.control == keControlCheckBox && (row.minimum != 0 || row.maximum != 1)) return false;
   }
   return true;
 }
