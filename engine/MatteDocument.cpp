@@ -22,7 +22,6 @@ void CMatteDocument::Open(const CCoreImage& original, CCoreImage* displayed) {
   TakePrevMatteFromWork();
   m_prevStrength = 0;
   m_combineMode = 0;
-  m_marks.reset();
   m_allMarks.reset();
   ClearMarks();
   m_applied = CAppliedMarks();

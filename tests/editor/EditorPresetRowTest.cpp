@@ -170,7 +170,7 @@ TEST_F(EditorPresetRowTest, ChoosingAPresetLoadsItAndRunsAtOnceAndDefaultGoesBac
     ASSERT_TRUE(
         WaitUntil([&] { return Session().RunsFinished() > before + 1 && !Session().IsBusy(); }));
     Settle();
-    EXPECT_EQ(Strength(), FindMatteParameter(keSlotStrength)->defaultValue);
+    EXPECT_EQ(Strength(), 30);
     EXPECT_TRUE(CPresetState::Process().m_path.empty());
     EXPECT_FALSE(ImageButton(IDC_PRESET_DELETE)->isEnabled());
     editor.done(IDCANCEL);
@@ -184,7 +184,7 @@ TEST_F(EditorPresetRowTest, AFileThatCannotBeReadIsReportedAndTheListFilledAgain
     ChooseEntry("Wide");
     EXPECT_EQ(boxes.texts, std::vector<std::string>{"Can't load the selected preset"});
     EXPECT_EQ(Entries(), QStringList{"Default"});
-    EXPECT_EQ(Strength(), FindMatteParameter(keSlotStrength)->defaultValue);
+    EXPECT_EQ(Strength(), 30);
     EXPECT_FALSE(Session().IsBusy());
     editor.done(IDCANCEL);
   });

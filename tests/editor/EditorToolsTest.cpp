@@ -35,8 +35,7 @@ TEST_F(EditorToolsTest, CtrlOverTheViewSwitchesTheToolWhileTheFocusIsInAField) {
     Ctrl(false);
     EXPECT_EQ(Session().Tool(), ID_TOOL_MARK_BACKGROUND);
     EXPECT_TRUE(ToolAction(ID_TOOL_MARK_BACKGROUND)->isChecked());
-    EXPECT_EQ(Panel().Field(keFieldStrength)->Text(),
-              QString::number(FindMatteParameter(keSlotStrength)->defaultValue));
+    EXPECT_EQ(Panel().Field(keFieldStrength)->Text(), "30");
 
     // From the object tool the switch goes the other way.
     ClickTool(ID_TOOL_MARK_OBJECT);
