@@ -14,8 +14,6 @@
 
 namespace {
 
-void Check(CoreResult result) { ThrowIfFailed(ExamineResult(result)); }
-
 // Every row of the image, in order.
 template <class Fn>
 void ForEachRow(CCoreImage& image, Fn fn) {
@@ -94,7 +92,7 @@ void FeatherPlain(CCoreImage& image, int width) {
   // The hard matte is not kept: it is read again from the alpha below, which
   // is still unchanged in the row being mixed.
   CCoreImage wide;
-  Check(wide.CreateGrey(imageWidth, imageHeight));
+  ThrowIfFailed(wide.CreateGrey(imageWidth, imageHeight));
   for (int y = 0; y < imageHeight; ++y) {
     const CRowLease bgra(image, y);
     const CRowLease grey(wide, y);
@@ -102,13 +100,13 @@ void FeatherPlain(CCoreImage& image, int width) {
   }
   int window = 3 * width;
   if (window % 2 == 0) ++window;
-  Check(BoxBlur(nullptr, wide, wide, window));
+  ThrowIfFailed(BoxBlur(nullptr, wide, wide, window));
 
   CCoreImage spread;
-  Check(spread.CopyFrom(image));
+  ThrowIfFailed(spread.CopyFrom(image));
   for (int pass = 0; pass < width; ++pass) {
     int three = 3;
-    Check(BoxBlur(nullptr, spread, spread, three));
+    ThrowIfFailed(BoxBlur(nullptr, spread, spread, three));
   }
 
   const std::array<double, 256> factors = FeatherFactors();
@@ -149,7 +147,7 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
   if (image.ViewFormat() != keFormatBGRA) ThrowIfFailed(keErrInvalidArgument);
   if (image.HasRowCache() || width < 1) {
     CCoreImage feathered;
-    Check(feathered.CopyFrom(image));
+    ThrowIfFailed(feathered.CopyFrom(image));
     FeatherPlain(feathered, width);
     for (int y = 0; y < feathered.Height(); ++y) {
       const CRowLease row(feathered, y);
@@ -171,14 +169,14 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
   const int inside = threshold / 2;
 
   CCoreImage wide;
-  Check(wide.CreateGrey(imageWidth, imageHeight));
+  ThrowIfFailed(wide.CreateGrey(imageWidth, imageHeight));
   for (int y = 0; y < imageHeight; ++y) {
     const CRowLease grey(wide, y);
     HardMatteRow(rows.Row(y), grey.Data(), imageWidth, threshold);
   }
   int window = 3 * width;
   if (window % 2 == 0) ++window;
-  Check(BoxBlur(nullptr, wide, wide, window));
+  ThrowIfFailed(BoxBlur(nullptr, wide, wide, window));
   const CRowLease wideRows = CRowLease::AllRows(wide);
 
   // Per tile: whether any pixel has alpha, and whether every pixel is given
@@ -250,14 +248,14 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
       const int right = std::min(run.right + width, imageWidth);
       const int bottom = std::min(run.bottom + width, imageHeight);
       crop.Reset();
-      Check(crop.CreateBGRA(right - left, bottom - top));
+      ThrowIfFailed(crop.CreateBGRA(right - left, bottom - top));
       for (int y = top; y < bottom; ++y) {
         const CRowLease to(crop, y - top);
         std::memcpy(to.Data(), rows.Row(y) + 4 * left, static_cast<size_t>(right - left) * 4);
       }
       for (int pass = 0; pass < width; ++pass) {
         int three = 3;
-        Check(BoxBlur(nullptr, crop, crop, three));
+        ThrowIfFailed(BoxBlur(nullptr, crop, crop, three));
       }
       const size_t runRow = static_cast<size_t>(run.right - run.left) * 4;
       run.spread.resize(runRow * static_cast<size_t>(run.bottom - run.top));

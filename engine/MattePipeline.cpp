@@ -74,13 +74,13 @@ void CleanMatte(CPlane& matte, const CPlane& marks, const CMarkKinds& kinds) {
   CoreResult cleaned = kinds.object && kinds.background
                                  ? KeepMarkedObjects(matte, marks, kKeptThreshold, nullptr)
                                  : RemoveSmallIslands(matte, kLargestSpeck, nullptr);
-  ThrowIfFailed(ExamineResult(cleaned));
+  ThrowIfFailed(std::move(cleaned));
 }
 
 void FillMatteHoles(CPlane& matte, const CPlane& allMarks) {
   Dilate3x3(matte);
   CoreResult filled = FillHoles(matte, allMarks, nullptr);
-  ThrowIfFailed(ExamineResult(filled));
+  ThrowIfFailed(std::move(filled));
   Erode3x3(matte);
 }
 

@@ -10,8 +10,6 @@
 
 namespace {
 
-void Check(CoreResult result) { ThrowIfFailed(ExamineResult(result)); }
-
 const std::array<uint8_t, 256>& TextureTable() {
   static const std::array<uint8_t, 256> table = [] {
     std::array<uint8_t, 256> t{};
@@ -29,7 +27,7 @@ void TextureFromDeviation(CCoreImage& deviation, CCoreImage& texture) {
   const int height = deviation.Height();
   if (!texture.HasStorage() || texture.Width() != width || texture.Height() != height ||
       texture.ViewFormat() != keFormatGrey) {
-    Check(texture.CreateGrey(width, height));
+    ThrowIfFailed(texture.CreateGrey(width, height));
   }
 
   const std::array<uint8_t, 256>& table = TextureTable();

@@ -491,7 +491,7 @@ CCoreImage& CCoreImage::AssignFrom(const CCoreImage& source) {
     }
     // The view is the source's own, so only a cache allocation can fail: that
     // failure travels as an exception, the way of unexamined results.
-    ThrowIfFailed(ExamineResult(result));
+    ThrowIfFailed(std::move(result));
   }
   m_tag = source.m_tag;
   return *this;

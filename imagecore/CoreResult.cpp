@@ -241,6 +241,8 @@ void ThrowIfFailed(uint32_t code) {
   if (code != 0) throw CJException(code);
 }
 
+void ThrowIfFailed(CoreResult result) { ThrowIfFailed(ExamineResult(result)); }
+
 void RegisterMessageModule(const char* name, MessageLookup lookup) {
   std::lock_guard<std::mutex> lock(g_modulesMutex);
   g_modules.push_back({name, lookup});

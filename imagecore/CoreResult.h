@@ -88,6 +88,9 @@ CoreResult MakeResult(uint32_t code);
 
 // Throws the code as a CJException unless it is 0.
 void ThrowIfFailed(uint32_t code);
+// Examines the result and throws its code unless it succeeded: how the
+// engine's stages turn the core's results into the core's exception.
+void ThrowIfFailed(CoreResult result);
 
 // Named string modules where message texts are looked up; the first whose
 // upper-cased name contains "COREERRORCODES" serves the core's messages.

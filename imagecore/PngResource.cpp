@@ -20,8 +20,6 @@ void CopyRows(CCoreImage& image, const uint8_t* buffer, size_t bufferStride, siz
   }
 }
 
-void Check(CoreResult result) { ThrowIfFailed(ExamineResult(result)); }
-
 // Colour (3 bytes) or grey (1 byte) planes first, then alpha, each through a
 // write view over the image's storage. Buffer row i is the decoder's i-th
 // row in storage order, which is bottom-up.
@@ -29,11 +27,11 @@ void ImportWithAlpha(CCoreImage& image, const std::vector<uint8_t>& decoded, int
                      bool colour) {
   const int channels = colour ? 4 : 2;
   if (colour) {
-    Check(image.CreateBGRA(width, height));
-    Check(image.SetChannelView(keChannelColour, keAccessWrite));
+    ThrowIfFailed(image.CreateBGRA(width, height));
+    ThrowIfFailed(image.SetChannelView(keChannelColour, keAccessWrite));
   } else {
-    Check(image.CreateGreyA(width, height));
-    Check(image.SetChannelView(4, keAccessWrite));
+    ThrowIfFailed(image.CreateGreyA(width, height));
+    ThrowIfFailed(image.SetChannelView(4, keAccessWrite));
   }
   const int colourBytes = channels - 1;
   std::vector<uint8_t> planes(static_cast<size_t>(width) * height * colourBytes);
@@ -44,9 +42,9 @@ void ImportWithAlpha(CCoreImage& image, const std::vector<uint8_t>& decoded, int
   }
   CopyRows(image, planes.data(), static_cast<size_t>(width) * colourBytes,
            static_cast<size_t>(width) * colourBytes);
-  Check(image.SetChannelView(3, keAccessWrite));
+  ThrowIfFailed(image.SetChannelView(3, keAccessWrite));
   CopyRows(image, alpha.data(), static_cast<size_t>(width), static_cast<size_t>(width));
-  Check(image.SetChannelView(keChannelNone, keAccessReadWrite));
+  ThrowIfFailed(image.SetChannelView(keChannelNone, keAccessReadWrite));
 }
 
 }  // namespace
@@ -110,7 +108,7 @@ bool DecodePngPicture(std::span<const uint8_t> png, CCoreImage& image) {
     png_image_free(&picture);
     return false;
   }
-  Check(image.FromPackedDib(dib.data(), keFormatNone));
+  ThrowIfFailed(image.FromPackedDib(dib.data(), keFormatNone));
   return true;
 }
 

@@ -37,4 +37,4 @@ CRowLease& CRowLease::operator=(CRowLease&& other) noexcept {
   return *this;
 }
 
-void CRowLease::RaiseFetchFailure(CoreResult& failed) { ThrowIfFailed(ExamineResult(failed)); }
+void CRowLease::RaiseFetchFailure(CoreResult& failed) { ThrowIfFailed(std::move(failed)); }

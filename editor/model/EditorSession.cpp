@@ -59,7 +59,7 @@ void OwnDisplayedStorage(CCoreImage& displayed, const CCoreImage& result) {
   if (!SharesStorage(displayed, result)) return;
   CCoreImage own;
   CoreResult copied = own.CopyFrom(displayed);
-  ThrowIfFailed(ExamineResult(copied));
+  ThrowIfFailed(std::move(copied));
   displayed.TakeFrom(own);
 }
 
@@ -504,7 +504,7 @@ void CEditorSession::RunNow() {
   m_filter.AbortRun();
   try {
     CoreResult started = m_filter.StartRun();
-    ThrowIfFailed(ExamineResult(started));
+    ThrowIfFailed(std::move(started));
   } catch (...) {
     // Nothing runs, so nothing would end the run: the panel goes back to
     // Apply before the failure goes on to the caller.
