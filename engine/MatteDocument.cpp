@@ -18,7 +18,7 @@ void CMatteDocument::Open(const CCoreImage& original, CCoreImage* displayed) {
   m_displayed = displayed;
   m_work.CopyFrom(m_original);
   BinarizeAlpha(m_work);
-  m_base.CopyFrom(m_work);
+  CommitBaseLocked();
   TakePrevMatteFromWork();
   m_prevStrength = 0;
   m_combineMode = 0;
@@ -36,7 +36,7 @@ void CMatteDocument::CreateMarks() {
   }
   if (!m_allMarks) {
     m_allMarks.emplace();
-    m_allMarks->CopyFrom(*m_marks);
+    ThrowIfFailed(m_allMarks->ShareFrom(*m_marks));
   }
 }
 
@@ -49,7 +49,14 @@ void CMatteDocument::ClearMarks() {
   m_applied.objPointCount = 0;
 }
 
-void CMatteDocument::TakePrevMatteFromWork() { m_prevMatte = AlphaPlane(m_work); }
+void CMatteDocument::TakePrevMatteFromWork() {
+  m_prevMatte = std::make_shared<const CPlane>(AlphaPlane(m_work));
+}
+
+// The base shares the work's storage until either is written.
+void CMatteDocument::CommitBaseLocked() { ThrowIfFailed(m_base.ShareFrom(m_work)); }
+
+void CMatteDocument::OwnWork() { ThrowIfFailed(m_work.OwnStorage()); }
 
 void CMatteDocument::BeginMarkStroke(bool object) {
   Guard lock(m_lock);
@@ -68,7 +75,10 @@ void CMatteDocument::MarkPoint(bool object, int x, int y) {
   x = std::clamp(x, 0, m_marks->Width() - 1);
   y = std::clamp(y, 0, m_marks->Height() - 1);
   const uint8_t mark = object ? keMarkObject : keMarkBackground;
-  for (CCoreImage* image : {&*m_marks, &*m_allMarks}) *CRowLease(*image, y, x, 1).Data() = mark;
+  for (CCoreImage* image : {&*m_marks, &*m_allMarks}) {
+    ThrowIfFailed(image->OwnStorage());
+    *CRowLease(*image, y, x, 1).Data() = mark;
+  }
   (object ? m_objPoints : m_bgPoints).push_back({x, y});
 }
 
@@ -85,21 +95,21 @@ void CMatteDocument::RecordObjectPoint(CMarkPoint point) {
 
 void CMatteDocument::CommitBase() {
   Guard lock(m_lock);
-  m_base.CopyFrom(m_work);
+  CommitBaseLocked();
 }
 
 void CMatteDocument::EndMarkStroke(bool object) {
   Guard lock(m_lock);
   CloseStroke(object);
   m_combineMode = object ? 1 : 0;
-  m_base.CopyFrom(m_work);
+  CommitBaseLocked();
 }
 
 void CMatteDocument::DeleteAllMarks() {
   Guard lock(m_lock);
   ClearMarks();
   m_prevStrength = 0;
-  m_base.CopyFrom(m_work);
+  CommitBaseLocked();
 }
 
 void CMatteDocument::Reset() {
@@ -110,7 +120,7 @@ void CMatteDocument::Reset() {
   if (m_displayed) m_displayed->CopyFrom(m_original);
   m_work.CopyFrom(m_original);
   MakeOpaque(m_work);
-  m_base.CopyFrom(m_work);
+  CommitBaseLocked();
   TakePrevMatteFromWork();
 }
 
@@ -121,13 +131,17 @@ void CMatteDocument::OnTexturedClicked(bool nowChecked) {
 
 void CMatteDocument::EditWork(const WorkEdit& edit) {
   Guard lock(m_lock);
+  OwnWork();
   edit(m_work, m_original, m_resultImage);
 }
 
 void CMatteDocument::EndManualStroke(bool recover) {
   Guard lock(m_lock);
-  if (recover) BinarizeAlpha(m_work);
-  m_base.CopyFrom(m_work);
+  if (recover) {
+    OwnWork();
+    BinarizeAlpha(m_work);
+  }
+  CommitBaseLocked();
   TakePrevMatteFromWork();
   if (m_displayed) m_resultImage.CopyFrom(*m_displayed);
 }
@@ -136,10 +150,10 @@ CRunInputs CMatteDocument::SnapshotForRun(const CRunParameters& params) const {
   Guard lock(m_lock);
   CRunInputs in;
   in.params = params;
-  in.base.CopyFrom(m_base);
-  if (m_marks) in.marks.emplace().CopyFrom(*m_marks);
+  ThrowIfFailed(in.base.ShareFrom(m_base));
+  if (m_marks) ThrowIfFailed(in.marks.emplace().ShareFrom(*m_marks));
   // Only Fill Holes reads the marks of all strokes.
-  if (m_allMarks && params.fillHoles) in.allMarks.emplace().CopyFrom(*m_allMarks);
+  if (m_allMarks && params.fillHoles) ThrowIfFailed(in.allMarks.emplace().ShareFrom(*m_allMarks));
   in.prevMatte = m_prevMatte;
   in.prevStrength = m_prevStrength;
   in.combineMode = m_combineMode;

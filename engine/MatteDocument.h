@@ -4,13 +4,15 @@
 // Threads: the editor's thread calls the operations and reads through the
 // accessors; a run's worker calls only SnapshotForRun and PublishRun. Every
 // operation takes the document's lock itself, so the worker never sees half
-// an operation, and a run works on its own copies of what the editor may
-// change meanwhile. The accessors are for the editor's thread: for what
+// an operation. A run's snapshot shares the document's images rather than
+// copying them: storage that is shared is never written (whoever writes
+// takes a copy of its own first), so each side keeps seeing its own state. The accessors are for the editor's thread: for what
 // only it changes, and for what a run publishes once that run has ended.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
@@ -31,6 +33,8 @@ inline constexpr CMarkPoint kStrokeEnd{-1, -1};
 class CMatteDocument {
  public:
   // (work, original, result): what a manual brush stroke changes and reads.
+  // The work is the document's own to write in place; the result may be
+  // shared and is replaced whole (CopyFrom), never written in place.
   using WorkEdit = std::function<void(CCoreImage& work, CCoreImage& original, CCoreImage& result)>;
 
   CMatteDocument();
@@ -75,8 +79,8 @@ class CMatteDocument {
 
   // ---- Runs (the worker) ------------------------------------------------
 
-  // The run's own copies of its inputs; the previous matte and the marks of
-  // all strokes only where the parameters need them.
+  // The run's inputs, sharing the document's storage; the previous matte
+  // and the marks of all strokes only where the parameters need them.
   CRunInputs SnapshotForRun(const CRunParameters& params) const;
   // What the run reached; a finished run's result is shared with `result`,
   // a run too small for the layer shows a copy of it.
@@ -98,7 +102,7 @@ class CMatteDocument {
   const CCoreImage& Base() const { return m_base; }
   const CCoreImage& Original() const { return m_original; }
   const CCoreImage& ResultImage() const { return m_resultImage; }
-  const CPlane* PrevMatte() const { return m_prevMatte ? &*m_prevMatte : nullptr; }
+  const CPlane* PrevMatte() const { return m_prevMatte.get(); }
   int PrevStrength() const { return m_prevStrength; }
   int CombineMode() const { return m_combineMode; }
   const CAppliedMarks& Applied() const { return m_applied; }
@@ -107,6 +111,9 @@ class CMatteDocument {
   void CreateMarks();
   void ClearMarks();
   void TakePrevMatteFromWork();
+  void CommitBaseLocked();
+  // Before the work is written in place.
+  void OwnWork();
 
   mutable std::recursive_mutex m_lock;
   std::optional<CCoreImage> m_marks;
@@ -115,7 +122,7 @@ class CMatteDocument {
   std::vector<CMarkPoint> m_objPoints;
   CCoreImage m_work;
   CCoreImage m_base;
-  std::optional<CPlane> m_prevMatte;
+  std::shared_ptr<const CPlane> m_prevMatte;
   int m_prevStrength = 0;
   int m_combineMode = 0;
   CCoreImage m_resultImage;

@@ -1,6 +1,7 @@
 #include "engine/MattePipeline.h"
 
 #include <cstdint>
+#include <memory>
 #include <utility>
 
 #include "engine/Bands.h"
@@ -92,7 +93,9 @@ void FillHolesOfBoth(CPlane& matte, CRunInputs& in, CRunOutputs& out, CStepCount
   FillMatteHoles(matte, allMarks);
   if (out.prevMatte) {
     steps.Next();
-    FillMatteHoles(*out.prevMatte, allMarks);
+    auto filled = std::make_shared<CPlane>(*out.prevMatte);
+    FillMatteHoles(*filled, allMarks);
+    out.prevMatte = std::move(filled);
   }
 }
 
@@ -166,7 +169,7 @@ CPlane MatteFromMarks(CRunInputs& in, CCoreImage& source, CRunOutputs& out,
   CleanMatte(matte, marksPlane, kinds);
   // An abort from here on leaves the cleaned matte in the work.
   InsertAlpha(matte, work);
-  out.prevMatte = matte;
+  out.prevMatte = std::make_shared<const CPlane>(matte);
   out.applied = CAppliedMarks{in.bgPointCount, in.objPointCount, p.textured, p.fillHoles};
   return matte;
 }
@@ -263,6 +266,8 @@ ERunEnd RunMattePipeline(CRunInputs& in, CCoreImage& source, CCoreImage& result,
     out.resultReady = true;
     return ERunEnd::kTooSmall;
   }
+  // The base is shared with the document; the stages write the work in place.
+  ThrowIfFailed(out.work.OwnStorage());
   CStepCounter steps(progress);
   try {
     CPlane matte;

@@ -2,6 +2,7 @@
 // takes, the stages in their order, and what it leaves behind.
 #pragma once
 
+#include <memory>
 #include <optional>
 
 #include "engine/Plane.h"
@@ -19,13 +20,15 @@ struct CRunParameters {
   bool textured = false;
 };
 
-// A run's own copies of what the editor may change while it works.
+// What a run starts from. The images share the document's storage, which
+// neither side writes while shared (CCoreImage::OwnStorage); the previous
+// matte is never written, only replaced.
 struct CRunInputs {
   CRunParameters params;
   CCoreImage base;                      // BGRA: the layer as runs start from it
   std::optional<CCoreImage> marks;      // the marks since the last Delete All Marks
   std::optional<CCoreImage> allMarks;   // every stroke's marks; Fill Holes only
-  std::optional<CPlane> prevMatte;      // the previous run's matte
+  std::shared_ptr<const CPlane> prevMatte;  // the previous run's matte
   int prevStrength = 0;
   int combineMode = 0;  // which kind of stroke was drawn last
   unsigned bgPointCount = 0;
@@ -45,7 +48,7 @@ struct CAppliedMarks {
 // strength once it had replaced them.
 struct CRunOutputs {
   CCoreImage work;
-  std::optional<CPlane> prevMatte;
+  std::shared_ptr<const CPlane> prevMatte;
   int prevStrength = 0;
   std::optional<CAppliedMarks> applied;
   bool resultReady = false;  // the result image holds the run's result

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "ColorRef.h"
@@ -13,6 +14,13 @@
 namespace {
 
 constexpr char kTag[] = "CoreImage";
+
+// Serialises mapping a strip and unmapping it; locks of a mapped strip only count.
+std::mutex& StripMappingMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
 constexpr int kStripRows = 128;
 constexpr size_t kBlockGranule = 65536;
 // Larger strips than this cannot be described by the int fields of a strip.
@@ -93,7 +101,11 @@ CImageStrip::~CImageStrip() {
 }
 
 uint8_t* CImageStrip::Lock() {
-  if (m_lockCount == 0) {
+  for (int count = m_lockCount.load(); count > 0;) {
+    if (m_lockCount.compare_exchange_weak(count, count + 1)) return m_firstRow;
+  }
+  std::lock_guard<std::mutex> mapping(StripMappingMutex());
+  if (m_lockCount.load() == 0) {
     auto* base =
         static_cast<uint8_t*>(m_blockLock.Lock(m_block, m_lockOffset, m_lockLength, kTag, __LINE__));
     if (!base) throw CJException(keErrNoStorage);
@@ -104,7 +116,11 @@ uint8_t* CImageStrip::Lock() {
 }
 
 void CImageStrip::Unlock() {
-  if (m_lockCount <= 0) return;
+  for (int count = m_lockCount.load(); count > 1;) {
+    if (m_lockCount.compare_exchange_weak(count, count - 1)) return;
+  }
+  std::lock_guard<std::mutex> mapping(StripMappingMutex());
+  if (m_lockCount.load() <= 0) return;
   if (--m_lockCount == 0) {
     m_blockLock.Unlock();
     m_firstRow = nullptr;
@@ -474,6 +490,22 @@ CoreResult CCoreImage::ShareFrom(const CCoreImage& source) {
   m_storageBpp = source.m_storageBpp;
   m_accessMode = keAccessReadWrite;
   m_channelCode = keChannelNone;
+  return CoreResult();
+}
+
+bool CCoreImage::SharesStorage() const { return m_strips && m_strips->m_refCount.load() > 1; }
+
+CoreResult CCoreImage::OwnStorage() {
+  if (!SharesStorage()) return CoreResult();
+  if (m_rowCache || m_viewFormat != m_storageFormat || m_channelCode != keChannelNone) {
+    return MakeResult(keErrInvalidArgument);
+  }
+  CCoreImage own;
+  CoreResult copied = own.CopyFrom(*this);
+  if (!copied.IsNull()) return copied;
+  const int tag = m_tag;
+  TakeFrom(own);
+  m_tag = tag;
   return CoreResult();
 }
 

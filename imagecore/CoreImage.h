@@ -87,6 +87,13 @@ class CCoreImage {
   CoreResult ShareFrom(const CCoreImage& source);
   // Shallow copy that also repeats the source's view and tag word.
   CCoreImage& AssignFrom(const CCoreImage& source);
+  // Whether another image (or a cursor) holds this image's storage too.
+  bool SharesStorage() const;
+  // Storage shared with others is never written: an image about to be
+  // written while shared first takes a copy of its pixels as storage of its
+  // own (an image with a view cannot: 101). Shared copies thus behave as
+  // values, and a snapshot costs a reference until someone writes.
+  CoreResult OwnStorage();
   // Takes over the source's storage; the source is left empty.
   void TakeFrom(CCoreImage& source);
   // Shares the source's storage for the rectangle (in the source's

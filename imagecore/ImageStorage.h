@@ -2,6 +2,7 @@
 // imaging core's own units; users of images need only CoreImage.h.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -21,7 +22,9 @@ struct CImageStrip {
   uint8_t* m_palette = nullptr;
   size_t m_lockOffset = 0;
   size_t m_lockLength = 0;
-  int m_lockCount = 0;
+  // Counted without a lock while the strip stays mapped (images sharing it
+  // may copy from it on two threads); mapping and unmapping are serialised.
+  std::atomic<int> m_lockCount{0};
 
   CImageStrip() = default;
   CImageStrip(const CImageStrip&) = delete;
@@ -33,24 +36,25 @@ struct CImageStrip {
   void Unlock();
 };
 
-// Shared, plainly counted: images sharing storage are used from one thread at
-// a time.
+// Shared by reference count. Images sharing storage may be read on several
+// threads at once; whoever writes makes the storage its own first
+// (CCoreImage::OwnStorage), so shared storage is never written.
 struct CStripArray {
-  int m_refCount = 1;
+  std::atomic<int> m_refCount{1};
   int m_count = 0;
   CImageStrip* m_items = nullptr;
   ~CStripArray() { delete[] m_items; }
 };
 
 struct CRowTable {
-  int m_refCount = 1;
+  std::atomic<int> m_refCount{1};
   int m_count = 0;
   uint8_t** m_rows = nullptr;
   ~CRowTable() { delete[] m_rows; }
 };
 
 struct CPaletteData {
-  int m_refCount = 1;
+  std::atomic<int> m_refCount{1};
   uint8_t m_entries[256 * 4] = {};
 };
 

@@ -28,7 +28,7 @@ class MatteDocumentTest : public ::testing::Test {
   void PublishStrength(int strength) {
     CRunOutputs outputs;
     outputs.work.CopyFrom(m_doc.Work());
-    outputs.prevMatte = *m_doc.PrevMatte();
+    outputs.prevMatte = std::make_shared<const CPlane>(*m_doc.PrevMatte());
     outputs.prevStrength = strength;
     CCoreImage result;
     m_doc.PublishRun(ERunEnd::kAborted, outputs, result);
@@ -138,4 +138,53 @@ TEST_F(MatteDocumentTest, EndOfARecoverStrokeMakesPartialAlphaOpaque) {
   EXPECT_EQ(PixelByte(m_doc.Work(), 5, 5, 3), 255);
   EXPECT_EQ(PixelByte(m_doc.Base(), 5, 5, 3), 255);
   EXPECT_EQ(AllBytes(m_doc.ResultImage()), AllBytes(m_displayed));
+}
+
+// A run's snapshot costs references only; whatever the editor does while the
+// run works, the snapshot keeps the state it was taken in.
+TEST_F(MatteDocumentTest, ASnapshotSharesStorageAndKeepsItsStateThroughEdits) {
+  m_doc.BeginMarkStroke(false);
+  m_doc.MarkPoint(false, 3, 2);
+  m_doc.EndMarkStroke(false);
+  CRunParameters params;
+  params.fillHoles = true;
+  CRunInputs in = m_doc.SnapshotForRun(params);
+  EXPECT_TRUE(in.base.SharesStorage());
+  ASSERT_TRUE(in.marks && in.allMarks);
+  EXPECT_TRUE(in.marks->SharesStorage());
+  EXPECT_EQ(in.prevMatte.get(), m_doc.PrevMatte());
+  const std::vector<uint8_t> base = AllBytes(in.base);
+  const std::vector<uint8_t> marks = AllBytes(*in.marks);
+  const std::vector<uint8_t> allMarks = AllBytes(*in.allMarks);
+  const CPlane prevMatte = *in.prevMatte;
+
+  m_doc.BeginMarkStroke(true);
+  m_doc.MarkPoint(true, 5, 4);
+  m_doc.EndMarkStroke(true);
+  SetWorkAlpha(6, 3, 0);
+  m_doc.EndManualStroke(false);
+  EXPECT_EQ(PixelByte(*m_doc.Marks(), 5, 4), keMarkObject);
+  EXPECT_EQ(PixelByte(m_doc.Base(), 6, 3, 3), 0);
+  EXPECT_EQ(PixelByte(*m_doc.PrevMatte(), 6, 3), 0);
+
+  EXPECT_EQ(AllBytes(in.base), base);
+  EXPECT_EQ(AllBytes(*in.marks), marks);
+  EXPECT_EQ(AllBytes(*in.allMarks), allMarks);
+  EXPECT_EQ(in.prevMatte->At(6, 3), prevMatte.At(6, 3));
+  EXPECT_EQ(prevMatte.At(6, 3), 255);
+
+  // Reset replaces everything the snapshot shares.
+  m_doc.Reset();
+  EXPECT_EQ(AllBytes(in.base), base);
+  EXPECT_EQ(AllBytes(*in.marks), marks);
+}
+
+// The base follows the work by sharing it, and the next edit of the work
+// leaves the base as it was committed.
+TEST_F(MatteDocumentTest, TheBaseKeepsTheCommittedWorkWhenTheWorkIsEdited) {
+  m_doc.CommitBase();
+  EXPECT_TRUE(m_doc.Base().SharesStorage());
+  SetWorkAlpha(4, 4, 0);
+  EXPECT_EQ(PixelByte(m_doc.Work(), 4, 4, 3), 0);
+  EXPECT_EQ(PixelByte(m_doc.Base(), 4, 4, 3), 255);
 }

@@ -67,7 +67,7 @@ class MattePipelineTest : public ::testing::Test {
     m_result.CopyFrom(m_source);
     m_inputs.base.CopyFrom(m_source);
     m_inputs.marks.emplace(MarksOnSky());
-    m_inputs.prevMatte = AlphaPlane(m_inputs.base);
+    m_inputs.prevMatte = std::make_shared<const CPlane>(AlphaPlane(m_inputs.base));
     m_inputs.params.strength = 30;
     m_inputs.params.featherWidth = 1;
     m_inputs.bgPointCount = 7;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "ImageTestUtil.h"
@@ -381,6 +383,73 @@ TEST(CoreImageCopy, CopyNeverWritesIntoStorageSharedWithOthers) {
   EXPECT_EQ(target.ViewFormat(), keFormatGrey);
   EXPECT_FALSE(target.HasRowCache());
   EXPECT_EQ(ReadRow(target, 9), ReadRow(source, 9));
+}
+
+TEST(CoreImageCopy, OwnStorageCopiesOnlyWhatIsShared) {
+  CCoreImage image;
+  ASSERT_EQ(Code(image.CreateGrey(40, 300)), 0u);
+  FillPattern(image, 1);
+  image.SetTag(7);
+  CStripInfo before;
+  ASSERT_TRUE(image.GetStripInfo(0, before));
+  EXPECT_FALSE(image.SharesStorage());
+  ASSERT_EQ(Code(image.OwnStorage()), 0u);  // alone: kept as it is
+  CStripInfo after;
+  ASSERT_TRUE(image.GetStripInfo(0, after));
+  EXPECT_EQ(after.blockAddress, before.blockAddress);
+
+  CCoreImage snapshot;
+  ASSERT_EQ(Code(snapshot.ShareFrom(image)), 0u);
+  EXPECT_TRUE(image.SharesStorage());
+  EXPECT_TRUE(snapshot.SharesStorage());
+  const std::vector<uint8_t> kept = ReadRow(snapshot, 200);
+  ASSERT_EQ(Code(image.OwnStorage()), 0u);
+  EXPECT_FALSE(image.SharesStorage());
+  EXPECT_FALSE(snapshot.SharesStorage());
+  EXPECT_EQ(image.Tag(), 7);
+  EXPECT_EQ(ReadRow(image, 200), kept);
+  FillPattern(image, 2);
+  EXPECT_EQ(ReadRow(snapshot, 200), kept);
+  EXPECT_NE(ReadRow(image, 200), kept);
+
+  // A view would be lost by the copy, so a shared image with one refuses.
+  CCoreImage viewed;
+  ASSERT_EQ(Code(viewed.ShareFrom(snapshot)), 0u);
+  ASSERT_EQ(Code(viewed.SetViewFormat(keFormatGreyA, keAccessRead)), 0u);
+  EXPECT_EQ(Code(viewed.OwnStorage()), 101u);
+}
+
+// Images sharing storage are read on two threads at once (a run's snapshot
+// and the editor taking its own copy): each copy is whole and the storage
+// survives both.
+TEST(CoreImageThreads, SharedStorageCanBeCopiedOnTwoThreadsAtOnce) {
+  CCoreImage image;
+  ASSERT_EQ(Code(image.CreateBGRA(64, 1000)), 0u);
+  FillPattern(image, 3);
+  CCoreImage left;
+  CCoreImage right;
+  ASSERT_EQ(Code(left.ShareFrom(image)), 0u);
+  ASSERT_EQ(Code(right.ShareFrom(image)), 0u);
+  CCoreImage leftCopy;
+  CCoreImage rightCopy;
+  std::thread other([&] {
+    for (int i = 0; i < 20; ++i) {
+      leftCopy.Reset();
+      Code(leftCopy.CopyFrom(left));
+    }
+  });
+  for (int i = 0; i < 20; ++i) {
+    rightCopy.Reset();
+    Code(rightCopy.CopyFrom(right));
+  }
+  other.join();
+  for (int y : {0, 500, 999}) {
+    EXPECT_EQ(ReadRow(leftCopy, y), ReadRow(image, y));
+    EXPECT_EQ(ReadRow(rightCopy, y), ReadRow(image, y));
+  }
+  left.Reset();
+  right.Reset();
+  EXPECT_FALSE(image.SharesStorage());
 }
 
 TEST(CoreImageCopy, CopyFromTakesTheSourceViewFormat) {
