@@ -122,7 +122,7 @@ void BM_LayerCopy(benchmark::State& state) {
   CCoreImage& layer = Layer();
   for (auto _ : state) {
     CCoreImage copy;
-    copy.CopyFrom(layer);
+    ThrowIfFailed(copy.CopyFrom(layer));
     benchmark::DoNotOptimize(copy.Width());
   }
 }

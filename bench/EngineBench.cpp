@@ -155,7 +155,7 @@ class CEditorState {
   explicit CEditorState(int side) : m_side(side) { MakeSyntheticScene(m_displayed, side); }
 
   void Open(const CRunConfig& config) {
-    m_layerCopy.CopyFrom(m_displayed);
+    ThrowIfFailed(m_layerCopy.CopyFrom(m_displayed));
     m_filter.m_source.AssignFrom(m_layerCopy);
     m_filter.m_view = &m_doc;
     m_doc.Open(m_layerCopy, &m_displayed);
@@ -170,7 +170,7 @@ class CEditorState {
     // then sets the combination mode, as in the editor.
     m_doc.OnTexturedClicked(config.textured);
     DrawSyntheticStrokes(m_doc, m_side);
-    m_filter.m_result.CopyFrom(m_filter.m_source);  // as starting a run does
+    ThrowIfFailed(m_filter.m_result.CopyFrom(m_filter.m_source));  // as starting a run does
   }
 
   // One Process call with every report let through.
@@ -281,11 +281,11 @@ CTailInputs& TailInputs(const CRunConfig& config) {
     editor.Open(config);
     editor.Run();
     inputs = std::make_unique<CTailInputs>();
-    inputs->work.CopyFrom(editor.Doc().Work());
+    ThrowIfFailed(inputs->work.CopyFrom(editor.Doc().Work()));
     const CPlane& matte = *editor.Doc().PrevMatte();
-    inputs->matte.CreateGrey(matte.Width(), matte.Height());
+    ThrowIfFailed(inputs->matte.CreateGrey(matte.Width(), matte.Height()));
     WritePlane(matte, inputs->matte);
-    inputs->marks.CopyFrom(*editor.Doc().Marks());
+    ThrowIfFailed(inputs->marks.CopyFrom(*editor.Doc().Marks()));
   }
   return *inputs;
 }
@@ -297,7 +297,7 @@ void BM_Feather(benchmark::State& state, const CRunConfig* config) {
   CCoreImage work;
   for (auto _ : state) {
     state.PauseTiming();
-    work.CopyFrom(inputs.work);
+    ThrowIfFailed(work.CopyFrom(inputs.work));
     state.ResumeTiming();
     Feather(work, config->feather);
   }
@@ -308,10 +308,10 @@ void BM_CleanUp(benchmark::State& state, const CRunConfig* config) {
   CCoreImage matte;
   for (auto _ : state) {
     state.PauseTiming();
-    matte.CopyFrom(inputs.matte);
+    ThrowIfFailed(matte.CopyFrom(inputs.matte));
     state.ResumeTiming();
     RemoveMarkedBackground(matte, inputs.marks, 100);
-    KeepMarkedObjects(matte, inputs.marks, 1, nullptr);
+    ThrowIfFailed(KeepMarkedObjects(matte, inputs.marks, 1, nullptr));
   }
 }
 
@@ -320,10 +320,10 @@ void BM_SmoothingBlur(benchmark::State& state, const CRunConfig* config) {
   CCoreImage matte;
   for (auto _ : state) {
     state.PauseTiming();
-    matte.CopyFrom(inputs.matte);
+    ThrowIfFailed(matte.CopyFrom(inputs.matte));
     state.ResumeTiming();
     int window = SmoothingWindow(config->smoothing);
-    BoxBlur(nullptr, matte, matte, window);
+    ThrowIfFailed(BoxBlur(nullptr, matte, matte, window));
   }
 }
 
@@ -332,7 +332,7 @@ void BM_Contract(benchmark::State& state, const CRunConfig* config) {
   CCoreImage matte;
   for (auto _ : state) {
     state.PauseTiming();
-    matte.CopyFrom(inputs.matte);
+    ThrowIfFailed(matte.CopyFrom(inputs.matte));
     state.ResumeTiming();
     CPlane plane = ReadPlane(matte);
     for (int i = 0; i < config->contract; ++i) Erode3x3(plane);

@@ -11,7 +11,7 @@
 #include "imagecore/RowLease.h"
 
 inline void MakeSyntheticScene(CCoreImage& image, int size) {
-  image.CreateBGRA(size, size);
+  ThrowIfFailed(image.CreateBGRA(size, size));
   uint32_t seed = 12345;
   auto noise = [&seed](int amplitude) {
     seed = seed * 1664525u + 1013904223u;

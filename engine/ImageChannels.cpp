@@ -32,7 +32,7 @@ void ForEachRow(CCoreImage& image, Fn fn) {
 
 void ExtractAlpha(CCoreImage& image, CCoreImage& matte) {
   const int width = image.Width();
-  matte.CreateGrey(width, image.Height());
+  ThrowIfFailed(matte.CreateGrey(width, image.Height()));
   ForEachRowPair(image, matte, [width](uint8_t* bgra, uint8_t* grey) {
     for (int x = 0; x < width; ++x) grey[x] = bgra[4 * x + 3];
   });

@@ -16,7 +16,7 @@ void CMatteDocument::Open(const CCoreImage& original, CCoreImage* displayed) {
   Guard lock(m_lock);
   m_original.AssignFrom(original);
   m_displayed = displayed;
-  m_work.CopyFrom(m_original);
+  ThrowIfFailed(m_work.CopyFrom(m_original));
   BinarizeAlpha(m_work);
   CommitBaseLocked();
   TakePrevMatteFromWork();
@@ -31,7 +31,7 @@ void CMatteDocument::Open(const CCoreImage& original, CCoreImage* displayed) {
 void CMatteDocument::CreateMarks() {
   if (!m_marks) {
     m_marks.emplace();
-    m_marks->CreateGrey(m_work.Width(), m_work.Height());
+    ThrowIfFailed(m_marks->CreateGrey(m_work.Width(), m_work.Height()));
     FillGrey(*m_marks, keMarkNone);
   }
   if (!m_allMarks) {
@@ -117,8 +117,8 @@ void CMatteDocument::Reset() {
   ClearMarks();
   m_allMarks.reset();
   m_prevStrength = 0;
-  if (m_displayed) m_displayed->CopyFrom(m_original);
-  m_work.CopyFrom(m_original);
+  if (m_displayed) ThrowIfFailed(m_displayed->CopyFrom(m_original));
+  ThrowIfFailed(m_work.CopyFrom(m_original));
   MakeOpaque(m_work);
   CommitBaseLocked();
   TakePrevMatteFromWork();
@@ -143,7 +143,7 @@ void CMatteDocument::EndManualStroke(bool recover) {
   }
   CommitBaseLocked();
   TakePrevMatteFromWork();
-  if (m_displayed) m_resultImage.CopyFrom(*m_displayed);
+  if (m_displayed) ThrowIfFailed(m_resultImage.CopyFrom(*m_displayed));
 }
 
 CRunInputs CMatteDocument::SnapshotForRun(const CRunParameters& params) const {
@@ -172,7 +172,7 @@ void CMatteDocument::PublishRun(ERunEnd end, CRunOutputs& out, CCoreImage& resul
   // Shared, not copied: the editor gives the displayed image storage of
   // its own before drawing on it.
   if (end == ERunEnd::kTooSmall) {
-    m_resultImage.CopyFrom(result);
+    ThrowIfFailed(m_resultImage.CopyFrom(result));
   } else {
     m_resultImage.AssignFrom(result);
   }
@@ -180,10 +180,10 @@ void CMatteDocument::PublishRun(ERunEnd end, CRunOutputs& out, CCoreImage& resul
 
 void CMatteDocument::CopyOriginalTo(CCoreImage& image) const {
   Guard lock(m_lock);
-  image.CopyFrom(m_original);
+  ThrowIfFailed(image.CopyFrom(m_original));
 }
 
 void CMatteDocument::CopyResultTo(CCoreImage& image) const {
   Guard lock(m_lock);
-  image.CopyFrom(m_resultImage);
+  ThrowIfFailed(image.CopyFrom(m_resultImage));
 }

@@ -103,14 +103,14 @@ void FillHolesOfBoth(CPlane& matte, CRunInputs& in, CRunOutputs& out, CStepCount
 CCoreImage TextureOf(CCoreImage& work, CStepCounter& steps) {
   CCoreImage colourView;
   colourView.AssignFrom(work);
-  colourView.SetChannelView(keChannelColour, keAccessRead);
+  ThrowIfFailed(colourView.SetChannelView(keChannelColour, keAccessRead));
   // LocalDeviation makes its destination a copy of the colours first.
   CCoreImage deviation;
   CCoreImage texture;
-  texture.CreateGrey(work.Width(), work.Height());
+  ThrowIfFailed(texture.CreateGrey(work.Width(), work.Height()));
   steps.Next();
   int window = kTextureWindow;
-  LocalDeviation(nullptr, colourView, deviation, window);
+  ThrowIfFailed(LocalDeviation(nullptr, colourView, deviation, window));
   TextureFromDeviation(deviation, texture);
   return texture;
 }
@@ -120,13 +120,13 @@ CCoreImage TextureOf(CCoreImage& work, CStepCounter& steps) {
 void ClassifyTextured(CCoreImage& work, CCoreImage& texture, CCoreImage& marks, int strength,
                       CCoreImage& source, CStepCounter& steps) {
   CCoreImage smoothColours;
-  smoothColours.CopyFrom(work);
+  ThrowIfFailed(smoothColours.CopyFrom(work));
   CCoreImage opaque;
-  opaque.CopyFrom(work);
+  ThrowIfFailed(opaque.CopyFrom(work));
   MakeOpaque(opaque);
   steps.Next();
   int window = kTexturedBlurWindow;
-  BoxBlur(nullptr, opaque, smoothColours, window);
+  ThrowIfFailed(BoxBlur(nullptr, opaque, smoothColours, window));
   CCoreImage workAlpha;
   ExtractAlpha(work, workAlpha);
   InsertAlpha(workAlpha, smoothColours);
@@ -182,9 +182,9 @@ void ThresholdSmoothed(CPlane& matte) {
 
 void SmoothBoundary(CPlane& matte, int window) {
   CCoreImage image;
-  image.CreateGrey(matte.Width(), matte.Height());
+  ThrowIfFailed(image.CreateGrey(matte.Width(), matte.Height()));
   WritePlane(matte, image);
-  BoxBlur(nullptr, image, image, window);
+  ThrowIfFailed(BoxBlur(nullptr, image, image, window));
   matte = ReadPlane(image);
   ThresholdSmoothed(matte);
 }

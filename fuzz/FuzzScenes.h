@@ -27,7 +27,7 @@ inline std::vector<int> ParameterValues(CParamSet& set) {
 inline CCoreImage SkyAndRoof(int side, bool greenPatch) {
   CCoreImage image;
   const CColorRef sky(40, 90, 220, 255);
-  image.CreateBGRA(side, side, &sky);
+  ThrowIfFailed(image.CreateBGRA(side, side, &sky));
   for (int y = side / 2; y < side; ++y) {
     const CRowLease lease(image, y);
     uint8_t* row = lease.Data();

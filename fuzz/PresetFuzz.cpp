@@ -61,16 +61,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(ParameterValues(set) == loaded, "a preset written and read back keeps every value");
 
   CCoreImage layer;
-  layer.CopyFrom(kPicture);
+  ThrowIfFailed(layer.CopyFrom(kPicture));
   CCoreImage displayed;
-  displayed.CopyFrom(kPicture);
+  ThrowIfFailed(displayed.CopyFrom(kPicture));
   CMatteDocument document;
   document.Open(layer, &displayed);
   MarkPicture(document);
   filter.m_view = &document;
   filter.m_source.AssignFrom(layer);
   CCoreImage result;
-  result.CopyFrom(layer);
+  ThrowIfFailed(result.CopyFrom(layer));
   CProgressScale progress;
   ProcessArgs args;
   args.source = &filter.m_source;

@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ResetPresetFolder(folder);
 
   CCoreImage holder;
-  holder.CopyFrom(kPicture);
+  ThrowIfFailed(holder.CopyFrom(kPicture));
   CPresetState state;
   CReplayOptions options;
   options.showPresets = true;

@@ -49,7 +49,7 @@ class CJException : public std::exception {
 
 // A handle to a result. Copying shares the result and arms it again, so the
 // new holder must examine it in turn; assignment releases what was held.
-class CoreResult {
+class [[nodiscard]] CoreResult {
  public:
   CoreResult() = default;
   CoreResult(const CoreResult& other);

@@ -109,7 +109,7 @@ void CEditorSession::Status(int kind) {
 
 void CEditorSession::Open(CMessageWindow& window) {
   m_window = &window;
-  m_layerCopy.CopyFrom(m_displayed);
+  ThrowIfFailed(m_layerCopy.CopyFrom(m_displayed));
   m_filter.SetNotifyWindow(&window);
   m_filter.m_source.AssignFrom(m_layerCopy);
   m_filter.m_view = &m_doc;
@@ -338,7 +338,7 @@ bool CEditorSession::ManualPress(const CViewGeometry& view, CClientPoint pointer
       m_brush->Erase(work, origin.x, origin.y);
       m_brush->Erase(m_displayed, origin.x, origin.y);
     }
-    result.CopyFrom(m_displayed);
+    ThrowIfFailed(result.CopyFrom(m_displayed));
   });
   return true;
 }

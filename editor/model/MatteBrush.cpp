@@ -43,13 +43,15 @@ void CMatteBrush::Setup(int diameter, bool smooth) {
     m_region = std::make_unique<CBrushRegion>(
         CBrushRegion::Ellipse(smooth ? static_cast<int>(std::trunc(0.8 * d)) : d));
   }
-  if (!m_softMask.HasStorage() || m_softMask.Width() != 2 * d) m_softMask.CreateGrey(2 * d, 2 * d);
-  if (!m_hardMask.HasStorage() || m_hardMask.Width() != d) m_hardMask.CreateGrey(d, d);
+  if (!m_softMask.HasStorage() || m_softMask.Width() != 2 * d) {
+    ThrowIfFailed(m_softMask.CreateGrey(2 * d, 2 * d));
+  }
+  if (!m_hardMask.HasStorage() || m_hardMask.Width() != d) ThrowIfFailed(m_hardMask.CreateGrey(d, d));
 
   if (smooth) {
     FillMask(m_softMask, 2 * d, *m_region, 0, false, static_cast<int>(std::trunc(0.6 * d)));
     int window = d / 3;
-    BoxBlur(nullptr, m_softMask, m_softMask, window);
+    ThrowIfFailed(BoxBlur(nullptr, m_softMask, m_softMask, window));
     m_region = std::make_unique<CBrushRegion>(CBrushRegion::Ellipse(d));
   } else {
     FillMask(m_softMask, 2 * d, *m_region, d / 2.0, true, 0);

@@ -15,7 +15,7 @@ namespace {
 
 CCoreImage MakeNoise(int width, int height, keFormat format, uint32_t seed) {
   CCoreImage image;
-  image.Create(width, height, format, nullptr, nullptr, 0);
+  ThrowIfFailed(image.Create(width, height, format, nullptr, nullptr, 0));
   std::mt19937 random(seed);
   const int bytes = image.BitsPerPixel() / 8;
   for (int y = 0; y < height; ++y) {

@@ -16,7 +16,7 @@ namespace {
 CCoreImage MakeBGRA(int width, int height, uint8_t alpha) {
   CCoreImage image;
   const CColorRef fill(10, 20, 30, alpha);
-  image.CreateBGRA(width, height, &fill);
+  ThrowIfFailed(image.CreateBGRA(width, height, &fill));
   return image;
 }
 

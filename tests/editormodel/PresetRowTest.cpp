@@ -244,7 +244,7 @@ TEST_F(PresetReplay, APresetRunGivesWhatApplyGivesWithTheSameValues) {
   CReplayOutcome outcome = Replay("background 10,5 60,5\npreset Wide\nok\n");
   ASSERT_TRUE(outcome.Ok()) << outcome.message;
   CCoreImage viaPreset;
-  viaPreset.CopyFrom(holder);
+  ThrowIfFailed(viaPreset.CopyFrom(holder));
   EXPECT_EQ(Slots(filter), (std::vector<int>{60, 0, 0, 0, 1, 0}));
 
   holder = MakeSkyAndRoof(80, 80);

@@ -14,7 +14,7 @@
 inline CCoreImage MakeImage(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
   CCoreImage image;
   const CColorRef fill(r, g, b, a);
-  image.CreateBGRA(width, height, &fill);
+  ThrowIfFailed(image.CreateBGRA(width, height, &fill));
   return image;
 }
 

@@ -19,7 +19,7 @@ namespace {
 // An image of the format holding the given bytes, row by row.
 void FromBytes(CCoreImage& image, int width, int height, keFormat format,
                const std::vector<uint8_t>& bytes) {
-  image.Create(width, height, format, nullptr, nullptr, 0);
+  ThrowIfFailed(image.Create(width, height, format, nullptr, nullptr, 0));
   const int bpp = FormatBitsPerPixel(format) / 8;
   for (int y = 0; y < height; ++y) {
     const CRowLease row(image, y);

@@ -13,7 +13,7 @@ class MatteDocumentTest : public ::testing::Test {
     MakeBGRA(m_layer, 8, 6, 10, 20, 30, 255);
     SetPixelByte(m_layer, 1, 1, 3, 7);  // partly transparent
     SetPixelByte(m_layer, 2, 1, 3, 0);  // transparent
-    m_displayed.CopyFrom(m_layer);
+    ThrowIfFailed(m_displayed.CopyFrom(m_layer));
     m_doc.Open(m_layer, &m_displayed);
   }
 
@@ -27,7 +27,7 @@ class MatteDocumentTest : public ::testing::Test {
   // As an aborted run that had replaced the previous strength would.
   void PublishStrength(int strength) {
     CRunOutputs outputs;
-    outputs.work.CopyFrom(m_doc.Work());
+    ThrowIfFailed(outputs.work.CopyFrom(m_doc.Work()));
     outputs.prevMatte = std::make_shared<const CPlane>(*m_doc.PrevMatte());
     outputs.prevStrength = strength;
     CCoreImage result;

@@ -64,8 +64,8 @@ class MattePipelineTest : public ::testing::Test {
     g_stopAt = 0;
     g_steps.clear();
     m_source = SkyWithSquare();
-    m_result.CopyFrom(m_source);
-    m_inputs.base.CopyFrom(m_source);
+    ThrowIfFailed(m_result.CopyFrom(m_source));
+    ThrowIfFailed(m_inputs.base.CopyFrom(m_source));
     m_inputs.marks.emplace(MarksOnSky());
     m_inputs.prevMatte = std::make_shared<const CPlane>(AlphaPlane(m_inputs.base));
     m_inputs.params.strength = 30;
@@ -145,9 +145,9 @@ TEST_F(MattePipelineTest, WithoutMarksOnlyTheTailRunsAndASmallLayerIsLeftAlone) 
   CRunInputs small;
   MakeBGRA(small.base, 63, 200, 1, 2, 3, 255);
   CCoreImage layer;
-  layer.CopyFrom(small.base);
+  ThrowIfFailed(layer.CopyFrom(small.base));
   CCoreImage result;
-  result.CopyFrom(layer);
+  ThrowIfFailed(result.CopyFrom(layer));
   CRunOutputs outputs;
   EXPECT_EQ(RunMattePipeline(small, layer, result, m_progress, outputs), ERunEnd::kTooSmall);
   EXPECT_TRUE(outputs.resultReady);

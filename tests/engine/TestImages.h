@@ -10,7 +10,7 @@
 #include "imagecore/RowLease.h"
 
 inline void MakeGrey(CCoreImage& image, int width, int height, uint8_t value) {
-  image.CreateGrey(width, height);
+  ThrowIfFailed(image.CreateGrey(width, height));
   for (int y = 0; y < height; ++y) {
     const CRowLease row(image, y);
     for (int x = 0; x < width; ++x) row.Data()[x] = value;
@@ -19,7 +19,7 @@ inline void MakeGrey(CCoreImage& image, int width, int height, uint8_t value) {
 
 inline void MakeBGRA(CCoreImage& image, int width, int height, uint8_t b, uint8_t g, uint8_t r,
                      uint8_t a) {
-  image.CreateBGRA(width, height);
+  ThrowIfFailed(image.CreateBGRA(width, height));
   for (int y = 0; y < height; ++y) {
     const CRowLease lease(image, y);
     uint8_t* row = lease.Data();

@@ -12,7 +12,7 @@ namespace {
 
 // One BGR pixel per (blue, green, red) triple, in a row.
 void MakeDeviationRow(CCoreImage& image, const std::vector<std::vector<uint8_t>>& pixels) {
-  image.CreateBGR(static_cast<int>(pixels.size()), 1);
+  ThrowIfFailed(image.CreateBGR(static_cast<int>(pixels.size()), 1));
   for (size_t x = 0; x < pixels.size(); ++x)
     for (int c = 0; c < 3; ++c) SetPixelByte(image, static_cast<int>(x), 0, c, pixels[x][c]);
 }
