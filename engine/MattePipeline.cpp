@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <utility>
 
-#include "engine/Bands.h"
 #include "engine/BoxBlur.h"
 #include "engine/ClassifyRegions.h"
 #include "engine/CombineWithPrevious.h"
@@ -20,6 +19,7 @@
 #include "engine/StepCounter.h"
 #include "engine/TextureMap.h"
 #include "imagecore/ProgressScale.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/Bands.h"
+#include "imagecore/RowBands.h"
 
 #include <sched.h>
 
