@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/Bands.h"
 #include "engine/BoxBlur.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "engine/Bands.h"
 #include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
 namespace {

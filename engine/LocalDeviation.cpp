@@ -7,11 +7,11 @@
 #include <memory>
 #include <vector>
 
-#include "engine/Bands.h"
 #include "engine/SlidingRows.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/ProgressScale.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
 namespace {

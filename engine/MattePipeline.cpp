@@ -4,7 +4,6 @@
 #include <memory>
 #include <utility>
 
-#include "engine/Bands.h"
 #include "engine/BoxBlur.h"
 #include "engine/ClassifyRegions.h"
 #include "engine/CombineWithPrevious.h"
@@ -21,6 +20,7 @@
 #include "engine/StepCounter.h"
 #include "engine/TextureMap.h"
 #include "imagecore/ProgressScale.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
 namespace {

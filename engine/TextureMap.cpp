@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "engine/Bands.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
 namespace {

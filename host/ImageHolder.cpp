@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "engine/Bands.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
 namespace {

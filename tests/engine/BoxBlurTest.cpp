@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "TestImages.h"
-#include "engine/Bands.h"
 #include "engine/BoxBlur.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
 #include "imagecore/ProgressScale.h"
+#include "imagecore/RowBands.h"
 
 namespace {
 

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "TestImages.h"
-#include "engine/Bands.h"
 #include "engine/Feather.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
 namespace {

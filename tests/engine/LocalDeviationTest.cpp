@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "TestImages.h"
-#include "engine/Bands.h"
 #include "engine/LocalDeviation.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
 #include "imagecore/ProgressScale.h"
+#include "imagecore/RowBands.h"
 
 namespace {
 

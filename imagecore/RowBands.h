@@ -13,6 +13,12 @@ int BandCount(int rows, int minRows, int shortestRows = 1);
 // task(band, first, last) for `bands` consecutive bands covering rows
 // [0, rows), band 0 on the calling thread. Returns once all have ended; the
 // first exception a band raised is raised again then.
+//
+// The other bands go to worker threads that are started on first need (at
+// most one per core but the caller's) and kept until the process, or the
+// module holding this code, ends. A band no worker is free to take runs on
+// the calling thread, so a task may call RunBands itself, and two threads
+// may call it at once.
 void RunBands(int rows, int bands, const std::function<void(int band, int first, int last)>& task);
 
 // Rows a band should have at least when each row is one quick pass.

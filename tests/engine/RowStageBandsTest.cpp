@@ -2,18 +2,16 @@
 // in one band or in several side by side.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdint>
 #include <random>
-#include <stdexcept>
 #include <vector>
 
 #include "TestImages.h"
-#include "engine/Bands.h"
 #include "engine/CombineWithPrevious.h"
 #include "engine/ImageChannels.h"
 #include "engine/TextureMap.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowBands.h"
 
 namespace {
 
@@ -62,31 +60,8 @@ std::vector<std::vector<uint8_t>> RowStages(int bands) {
 
 }  // namespace
 
-TEST(Bands, RowStagesGiveTheSameBytesInOneBandOrMany) {
+TEST(RowStageBands, RowStagesGiveTheSameBytesInOneBandOrMany) {
   const std::vector<std::vector<uint8_t>> one = RowStages(1);
   EXPECT_EQ(RowStages(3), one);
   EXPECT_EQ(RowStages(37), one);
-}
-
-TEST(Bands, BandsCoverEveryRowOnceAndAFailureReachesTheCaller) {
-  std::vector<std::atomic<int>> visits(101);
-  RunBands(101, 4, [&](int, int first, int last) {
-    for (int y = first; y < last; ++y) ++visits[static_cast<size_t>(y)];
-  });
-  for (const std::atomic<int>& count : visits) EXPECT_EQ(count.load(), 1);
-
-  EXPECT_THROW(RunBands(10, 3,
-                        [](int band, int, int) {
-                          if (band == 2) throw std::runtime_error("band 2");
-                        }),
-               std::runtime_error);
-}
-
-TEST(Bands, ForcedCountsKeepBandsLongEnough) {
-  SetBandsForTesting(8);
-  EXPECT_EQ(BandCount(100, 1000, 10), 8);
-  EXPECT_EQ(BandCount(30, 1000, 10), 3);
-  EXPECT_EQ(BandCount(5, 1000, 10), 1);
-  SetBandsForTesting(0);
-  EXPECT_EQ(BandCount(5, 1000), 1);
 }
