@@ -23,16 +23,16 @@ std::vector<std::vector<uint8_t>> RowStages(int bands) {
   const int width = 45;
   const int height = 37;
   CCoreImage bgra;
-  bgra.CreateBGRA(width, height);
+  ThrowIfFailed(bgra.CreateBGRA(width, height));
   FillRandom(bgra, rng);
   CCoreImage other;
-  other.CreateBGRA(width, height);
+  ThrowIfFailed(other.CreateBGRA(width, height));
   FillRandom(other, rng);
   CCoreImage grey;
-  grey.CreateGrey(width, height);
+  ThrowIfFailed(grey.CreateGrey(width, height));
   FillRandom(grey, rng);
   CCoreImage bgr;
-  bgr.CreateBGR(width, height);
+  ThrowIfFailed(bgr.CreateBGR(width, height));
   FillRandom(bgr, rng);
 
   std::vector<std::vector<uint8_t>> out;
