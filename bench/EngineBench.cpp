@@ -322,8 +322,7 @@ void BM_SmoothingBlur(benchmark::State& state, const CRunConfig* config) {
     state.PauseTiming();
     matte.CopyFrom(inputs.matte);
     state.ResumeTiming();
-    int window = SmoothingWindow(config->smoothing);
-    BoxBlur(nullptr, matte, matte, window);
+    BoxBlur(nullptr, matte, matte, SmoothingWindow(config->smoothing));
   }
 }
 

@@ -106,8 +106,7 @@ CCoreImage TextureOf(CCoreImage& work, CStepCounter& steps) {
   CCoreImage texture;
   texture.CreateGrey(work.Width(), work.Height());
   steps.Next();
-  int window = kTextureWindow;
-  LocalDeviation(nullptr, colourView, deviation, window);
+  LocalDeviation(nullptr, colourView, deviation, kTextureWindow);
   TextureFromDeviation(deviation, texture);
   return texture;
 }
@@ -122,8 +121,7 @@ void ClassifyTextured(CCoreImage& work, CCoreImage& texture, CCoreImage& marks, 
   opaque.CopyFrom(work);
   MakeOpaque(opaque);
   steps.Next();
-  int window = kTexturedBlurWindow;
-  BoxBlur(nullptr, opaque, smoothColours, window);
+  BoxBlur(nullptr, opaque, smoothColours, kTexturedBlurWindow);
   CCoreImage workAlpha;
   ExtractAlpha(work, workAlpha);
   InsertAlpha(workAlpha, smoothColours);
@@ -178,11 +176,7 @@ void ThresholdSmoothed(CPlane& matte) {
 }
 
 void SmoothBoundary(CPlane& matte, int window) {
-  CCoreImage image;
-  image.CreateGrey(matte.Width(), matte.Height());
-  WritePlane(matte, image);
-  BoxBlur(nullptr, image, image, window);
-  matte = ReadPlane(image);
+  ThrowIfFailed(BoxBlur(matte, window));
   ThresholdSmoothed(matte);
 }
 

@@ -48,8 +48,7 @@ void CMatteBrush::Setup(int diameter, bool smooth) {
 
   if (smooth) {
     FillMask(m_softMask, 2 * d, *m_region, 0, false, static_cast<int>(std::trunc(0.6 * d)));
-    int window = d / 3;
-    BoxBlur(nullptr, m_softMask, m_softMask, window);
+    BoxBlur(nullptr, m_softMask, m_softMask, d / 3);
     m_region = std::make_unique<CBrushRegion>(CBrushRegion::Ellipse(d));
   } else {
     FillMask(m_softMask, 2 * d, *m_region, d / 2.0, true, 0);

@@ -9,6 +9,7 @@
 #include "TestImages.h"
 #include "engine/Bands.h"
 #include "engine/BoxBlur.h"
+#include "engine/Plane.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
@@ -76,7 +77,7 @@ int NormalisedWindow(int window) {
   MakeGrey(source, 40, 40, 7);
   CCoreImage destination;
   EXPECT_EQ(Code(BoxBlur(nullptr, source, destination, window)), 0u);
-  return window;
+  return BoxBlurWindow(window);
 }
 
 }  // namespace
@@ -136,7 +137,7 @@ TEST(BoxBlurTest, ImageNoTallerThanHalfTheWindowIsOnlyCopied) {
   int window = 40;  // becomes 31: 31 / 2 = 15 >= 15
   CCoreImage out;
   ASSERT_EQ(Code(BoxBlur(nullptr, image, out, window)), 0u);
-  EXPECT_EQ(window, 31);
+  EXPECT_EQ(BoxBlurWindow(window), 31);
   EXPECT_EQ(AllBytes(out), AllBytes(image));
 
   // One row more and it is filtered.
@@ -393,4 +394,44 @@ TEST(BoxBlurTest, BandsSideBySideGiveTheBytesOfOneRun) {
       EXPECT_EQ(results[i], results[0]) << "format " << c.format << ", window " << c.window;
     }
   }
+}
+
+TEST(BoxBlurTest, PlaneFormGivesTheBytesOfTheImageForm) {
+  // Planes from one pixel up, some no larger than half the window (left as
+  // they are), windows made odd and kept within 3..31 alike, and band counts
+  // that put band edges within reach of the window.
+  std::mt19937 rng(43);
+  struct CCase {
+    int width, height, window;
+  };
+  const CCase cases[] = {{1, 1, 3},      {2, 9, 5},     {9, 2, 4},     {15, 60, 31},
+                         {60, 15, 40},   {16, 16, 31},  {3, 3, 3},     {37, 21, 3},
+                         {64, 48, 8},    {33, 70, 27},  {101, 57, 15}, {23, 300, 31},
+                         {257, 130, 11}, {40, 131, -2}, {130, 200, 21}};
+  for (int bands : {0, 1, 2, 3, 7}) {
+    SetBandsForTesting(bands);
+    for (const CCase& c : cases) {
+      CPlane plane(c.width, c.height, 1);
+      std::uniform_int_distribution<int> value(0, 255);
+      for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x) plane.At(x, y) = static_cast<uint8_t>(value(rng));
+      CCoreImage image;
+      image.CreateGrey(c.width, c.height);
+      WritePlane(plane, image);
+      CCoreImage expected;
+      ASSERT_EQ(Code(BoxBlur(nullptr, image, expected, c.window)), 0u);
+
+      ASSERT_EQ(Code(BoxBlur(plane, c.window)), 0u);
+      const std::vector<uint8_t> bytes(plane.Data(), plane.Data() + plane.Stride() * c.height);
+      EXPECT_EQ(bytes, AllBytes(expected))
+          << c.width << "x" << c.height << " window " << c.window << ", " << bands << " bands";
+    }
+  }
+  SetBandsForTesting(0);
+}
+
+TEST(BoxBlurTest, PlaneOfMoreThanOneBytePerPixelFailsWith101) {
+  CPlane plane(20, 20, 4, 9);
+  EXPECT_EQ(Code(BoxBlur(plane, 3)), 101u);
+  EXPECT_EQ(plane.At(5, 5), 9);
 }

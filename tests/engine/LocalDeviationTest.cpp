@@ -98,7 +98,7 @@ int NormalisedWindow(int window) {
   MakeGrey(source, 240, 240, 7);
   CCoreImage destination;
   EXPECT_EQ(Code(LocalDeviation(nullptr, source, destination, window)), 0u);
-  return window;
+  return LocalDeviationWindow(window);
 }
 
 }  // namespace
@@ -144,7 +144,7 @@ TEST(LocalDeviationTest, ImageNoTallerThanHalfTheWindowIsOnlyCopied) {
   int window = 41;  // 41 / 2 = 20 >= 20
   CCoreImage out;
   ASSERT_EQ(Code(LocalDeviation(nullptr, image, out, window)), 0u);
-  EXPECT_EQ(window, 41);
+  EXPECT_EQ(LocalDeviationWindow(window), 41);
   EXPECT_EQ(AllBytes(out), AllBytes(image));
 }
 
