@@ -181,11 +181,7 @@ void ThresholdSmoothed(CPlane& matte) {
 }
 
 void SmoothBoundary(CPlane& matte, int window) {
-  CCoreImage image;
-  ThrowIfFailed(image.CreateGrey(matte.Width(), matte.Height()));
-  WritePlane(matte, image);
-  ThrowIfFailed(BoxBlur(nullptr, image, image, window));
-  matte = ReadPlane(image);
+  ThrowIfFailed(BoxBlur(matte, window));
   ThresholdSmoothed(matte);
 }
 

@@ -1,7 +1,7 @@
-// The input rows a square-window filter needs while it writes its output
-// rows back into the same image: a ring of window + 1 row copies, read in
-// order, optionally premultiplied on the way in. Nothing of the image's size
-// is allocated, so a filter in place costs no second buffer.
+// The rows a square-window filter reads while it writes its output rows back
+// into the same image or plane: a ring of window + 1 row copies of the input,
+// and the held output rows of a band that neighbours other bands. Nothing of
+// the image's size is allocated, so a filter in place costs no second buffer.
 #pragma once
 
 #include <algorithm>
@@ -10,20 +10,63 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/Plane.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/RowLease.h"
 
+// The rows a window filter works on in place: an image's, through its row
+// protocol (so a view of it is honoured), or a plane's, straight from memory.
+class CWindowRows {
+ public:
+  explicit CWindowRows(CCoreImage& image)
+      : m_image(&image),
+        m_width(image.Width()),
+        m_height(image.Height()),
+        m_bytesPerPixel(FormatBitsPerPixel(image.ViewFormat()) / 8) {}
+  explicit CWindowRows(CPlane& plane)
+      : m_plane(&plane),
+        m_width(plane.Width()),
+        m_height(plane.Height()),
+        m_bytesPerPixel(plane.BytesPerPixel()) {}
+
+  int Width() const { return m_width; }
+  int Height() const { return m_height; }
+  int BytesPerPixel() const { return m_bytesPerPixel; }
+  size_t Stride() const { return static_cast<size_t>(m_width) * m_bytesPerPixel; }
+  // Rows that go through an image's view cache are not safe to share between
+  // threads.
+  bool OneThreadOnly() const { return m_image && m_image->HasRowCache(); }
+
+  // use(row) with row y's bytes, to read or overwrite.
+  template <class Fn>
+  void With(int y, Fn&& use) {
+    if (m_plane) {
+      use(m_plane->Row(y));
+      return;
+    }
+    const CRowLease row(*m_image, y);
+    use(row.Data());
+  }
+
+ private:
+  CCoreImage* m_image = nullptr;
+  CPlane* m_plane = nullptr;
+  int m_width;
+  int m_height;
+  int m_bytesPerPixel;
+};
+
+// The input rows, read in order, optionally premultiplied on the way in.
 class CSlidingRows {
  public:
   // premultiply: 4-byte pixels by the BGRA rule, 2-byte pixels by the GreyA
   // rule of the core's alpha conversion. Rows before firstRow are never
   // loaded (a band of rows further down starts there).
-  CSlidingRows(CCoreImage& image, int window, bool premultiply, int firstRow = 0)
-      : m_image(image),
+  CSlidingRows(CWindowRows& rows, int window, bool premultiply, int firstRow = 0)
+      : m_rows(rows),
         m_slots(window + 1),
-        m_bytesPerPixel(FormatBitsPerPixel(image.ViewFormat()) / 8),
-        m_stride(static_cast<size_t>(image.Width()) * m_bytesPerPixel),
+        m_stride(rows.Stride()),
         m_premultiply(premultiply),
         m_ring(m_stride * m_slots),
         m_loaded(firstRow - 1) {}
@@ -34,16 +77,16 @@ class CSlidingRows {
   void LoadThrough(int row) {
     while (m_loaded < row) {
       ++m_loaded;
-      const CRowLease lease(m_image, m_loaded);
-      const uint8_t* source = lease.Data();
       uint8_t* slot = Slot(m_loaded);
-      const int width = m_image.Width();
-      if (m_premultiply && m_bytesPerPixel == 4) {
-        PremultiplyBGRARow(slot, source, width);
-      } else {
-        std::memcpy(slot, source, m_stride);
-        if (m_premultiply) PremultiplyGreyARow(slot, width);
-      }
+      const int width = m_rows.Width();
+      m_rows.With(m_loaded, [&](const uint8_t* source) {
+        if (m_premultiply && m_rows.BytesPerPixel() == 4) {
+          PremultiplyBGRARow(slot, source, width);
+        } else {
+          std::memcpy(slot, source, m_stride);
+          if (m_premultiply) PremultiplyGreyARow(slot, width);
+        }
+      });
     }
   }
 
@@ -52,47 +95,44 @@ class CSlidingRows {
  private:
   uint8_t* Slot(int row) { return m_ring.data() + m_stride * (row % m_slots); }
 
-  CCoreImage& m_image;
+  CWindowRows& m_rows;
   int m_slots;
-  int m_bytesPerPixel;
   size_t m_stride;
   bool m_premultiply;
   std::vector<uint8_t> m_ring;
   int m_loaded;
 };
 
-// The output rows of one band of a filter that writes its image in place
+// The output rows of one band of a filter that writes its rows in place
 // while other bands run. The first and last `reach` rows of the band, where
 // a neighbouring band lies, are still input to that neighbour: they are held
 // here and written by Flush once every band is done. A band of the whole
 // image holds nothing.
 class CBandOutput {
  public:
-  CBandOutput(CCoreImage& image, int first, int last, int reach)
-      : m_image(image),
-        m_stride(static_cast<size_t>(image.Width()) * (FormatBitsPerPixel(image.ViewFormat()) / 8)),
+  CBandOutput(CWindowRows& rows, int first, int last, int reach)
+      : m_rows(rows),
+        m_stride(rows.Stride()),
         m_first(first),
         m_last(last),
         m_topHeld(first > 0 ? std::min(reach, last - first) : 0),
-        m_bottomHeld(last < image.Height() ? std::min(reach, last - first - m_topHeld) : 0),
+        m_bottomHeld(last < rows.Height() ? std::min(reach, last - first - m_topHeld) : 0),
         m_held(m_stride * static_cast<size_t>(m_topHeld + m_bottomHeld)) {}
 
-  // write(row) fills output row y, in the image or in its held copy.
+  // write(row) fills output row y, in place or in its held copy.
   template <class Fn>
   void WriteRow(int y, Fn&& write) {
     if (uint8_t* held = HeldRow(y)) {
       write(held);
       return;
     }
-    const CRowLease row(m_image, y);
-    write(row.Data());
+    m_rows.With(y, write);
   }
   void Flush() {
     for (int y = m_first; y < m_last; ++y) {
       const uint8_t* held = HeldRow(y);
       if (!held) continue;
-      const CRowLease row(m_image, y);
-      std::memcpy(row.Data(), held, m_stride);
+      m_rows.With(y, [&](uint8_t* row) { std::memcpy(row, held, m_stride); });
     }
   }
 
@@ -106,7 +146,7 @@ class CBandOutput {
   // The top rows' copies come first, then the bottom rows'.
   uint8_t* HeldSlot(int slot) { return m_held.data() + m_stride * static_cast<size_t>(slot); }
 
-  CCoreImage& m_image;
+  CWindowRows& m_rows;
   size_t m_stride;
   int m_first;
   int m_last;

@@ -8,6 +8,7 @@
 
 #include "TestImages.h"
 #include "engine/BoxBlur.h"
+#include "engine/Plane.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
@@ -116,7 +117,7 @@ TEST(BoxBlurTest, ConstantPlaneStaysConstant) {
   for (uint8_t v : AllBytes(out)) ASSERT_EQ(v, 173);
 
   CCoreImage colour;
-  colour.CreateBGR(20, 20);
+  ThrowIfFailed(colour.CreateBGR(20, 20));
   for (int y = 0; y < 20; ++y)
     for (int x = 0; x < 20; ++x) {
       SetPixelByte(colour, x, y, 0, 1);
@@ -131,7 +132,7 @@ TEST(BoxBlurTest, ConstantPlaneStaysConstant) {
 TEST(BoxBlurTest, ImageNoTallerThanHalfTheWindowIsOnlyCopied) {
   std::mt19937 rng(3);
   CCoreImage image;
-  image.CreateGrey(60, 15);
+  ThrowIfFailed(image.CreateGrey(60, 15));
   FillRandom(image, rng);
   int window = 40;  // becomes 31: 31 / 2 = 15 >= 15
   CCoreImage out;
@@ -141,7 +142,7 @@ TEST(BoxBlurTest, ImageNoTallerThanHalfTheWindowIsOnlyCopied) {
 
   // One row more and it is filtered.
   CCoreImage taller;
-  taller.CreateGrey(60, 16);
+  ThrowIfFailed(taller.CreateGrey(60, 16));
   FillRandom(taller, rng);
   ASSERT_EQ(Code(BoxBlur(nullptr, taller, out, window)), 0u);
   EXPECT_NE(AllBytes(out), AllBytes(taller));
@@ -156,7 +157,7 @@ TEST(BoxBlurTest, GreyMatchesRunningDoubleSumsOnRandomImages) {
                          {40, 31, 31}, {31, 40, 31}, {101, 57, 15}, {23, 2000, 31}};
   for (const CCase& c : cases) {
     CCoreImage image;
-    image.CreateGrey(c.width, c.height);
+    ThrowIfFailed(image.CreateGrey(c.width, c.height));
     FillRandom(image, rng);
     int window = c.window;
     CCoreImage out;
@@ -171,7 +172,7 @@ TEST(BoxBlurTest, NearTiesOnTwoLevelImagesMatchRunningDoubleSums) {
   std::mt19937 rng(5);
   for (int window : {3, 5, 7, 11, 21, 31}) {
     CCoreImage image;
-    image.CreateGrey(45, 90);
+    ThrowIfFailed(image.CreateGrey(45, 90));
     FillRandom(image, rng, 0, 1);
     int used = window;
     CCoreImage out;
@@ -183,7 +184,7 @@ TEST(BoxBlurTest, NearTiesOnTwoLevelImagesMatchRunningDoubleSums) {
 TEST(BoxBlurTest, EachColourChannelIsFilteredOnItsOwn) {
   std::mt19937 rng(21);
   CCoreImage image;
-  image.CreateBGR(37, 29);
+  ThrowIfFailed(image.CreateBGR(37, 29));
   FillRandom(image, rng);
   int window = 7;
   CCoreImage out;
@@ -201,7 +202,7 @@ TEST(BoxBlurTest, BGRAIsFilteredPremultipliedThenUnpremultiplied) {
   const int width = 26;
   const int height = 19;
   CCoreImage image;
-  image.CreateBGRA(width, height);
+  ThrowIfFailed(image.CreateBGRA(width, height));
   FillRandom(image, rng);
   // Some fully transparent and fully opaque pixels as well.
   for (int x = 0; x < width; x += 3) SetPixelByte(image, x, 4, 3, 0);
@@ -233,7 +234,7 @@ TEST(BoxBlurTest, BGRAIsFilteredPremultipliedThenUnpremultiplied) {
 TEST(BoxBlurTest, GreyAIsFilteredPremultipliedToo) {
   std::mt19937 rng(12);
   CCoreImage image;
-  image.CreateGreyA(21, 17);
+  ThrowIfFailed(image.CreateGreyA(21, 17));
   FillRandom(image, rng);
   for (int x = 0; x < 21; x += 2) SetPixelByte(image, x, 8, 1, 0);
   std::vector<uint8_t> premultiplied = AllBytes(image);
@@ -282,7 +283,7 @@ TEST(BoxBlurTest, TransparentPixelsLendNoColour) {
 TEST(BoxBlurTest, FilteringInPlaceGivesTheSameResult) {
   std::mt19937 rng(4);
   CCoreImage image;
-  image.CreateBGRA(30, 30);
+  ThrowIfFailed(image.CreateBGRA(30, 30));
   FillRandom(image, rng);
   int window = 9;
   CCoreImage separate;
@@ -294,7 +295,7 @@ TEST(BoxBlurTest, FilteringInPlaceGivesTheSameResult) {
 TEST(BoxBlurTest, ColourViewOfBGRAIsFilteredAsBGR) {
   std::mt19937 rng(6);
   CCoreImage image;
-  image.CreateBGRA(20, 14);
+  ThrowIfFailed(image.CreateBGRA(20, 14));
   FillRandom(image, rng);
   CCoreImage view;
   view.AssignFrom(image);
@@ -332,7 +333,7 @@ TEST(BoxBlurTest, ProgressIsPolledOncePerRowAndAbortStopsAfterThatRow) {
   CProgressScale::SetClockForTesting(FakeClock);
   std::mt19937 rng(9);
   CCoreImage image;
-  image.CreateBGRA(24, 13);
+  ThrowIfFailed(image.CreateBGRA(24, 13));
   FillRandom(image, rng);
 
   CProgressScale scale;
@@ -373,7 +374,7 @@ TEST(BoxBlurTest, BandsSideBySideGiveTheBytesOfOneRun) {
                          {keFormatBGRA, 16, 90, 9},  {keFormatGrey, 30, 64, 31}};
   for (const CCase& c : cases) {
     CCoreImage image;
-    image.Create(c.width, c.height, c.format, nullptr, nullptr, -1);
+    ThrowIfFailed(image.Create(c.width, c.height, c.format, nullptr, nullptr, -1));
     FillRandom(image, rng);
     std::vector<std::vector<uint8_t>> results;
     for (int bands : {1, 2, 3, 7}) {
@@ -383,7 +384,7 @@ TEST(BoxBlurTest, BandsSideBySideGiveTheBytesOfOneRun) {
       ASSERT_EQ(Code(BoxBlur(nullptr, image, out, window)), 0u);
       results.push_back(AllBytes(out));
       CCoreImage inPlace;
-      inPlace.CopyFrom(image);
+      ThrowIfFailed(inPlace.CopyFrom(image));
       window = c.window;
       ASSERT_EQ(Code(BoxBlur(nullptr, inPlace, inPlace, window)), 0u);
       EXPECT_EQ(AllBytes(inPlace), results.back()) << bands << " bands, in place";
@@ -393,4 +394,45 @@ TEST(BoxBlurTest, BandsSideBySideGiveTheBytesOfOneRun) {
       EXPECT_EQ(results[i], results[0]) << "format " << c.format << ", window " << c.window;
     }
   }
+}
+
+TEST(BoxBlurTest, PlaneFormGivesTheBytesOfTheImageForm) {
+  // Planes from one pixel up, some no larger than half the window (left as
+  // they are), windows made odd and kept within 3..31 alike, and band counts
+  // that put band edges within reach of the window.
+  std::mt19937 rng(43);
+  struct CCase {
+    int width, height, window;
+  };
+  const CCase cases[] = {{1, 1, 3},      {2, 9, 5},     {9, 2, 4},     {15, 60, 31},
+                         {60, 15, 40},   {16, 16, 31},  {3, 3, 3},     {37, 21, 3},
+                         {64, 48, 8},    {33, 70, 27},  {101, 57, 15}, {23, 300, 31},
+                         {257, 130, 11}, {40, 131, -2}, {130, 200, 21}};
+  for (int bands : {0, 1, 2, 3, 7}) {
+    SetBandsForTesting(bands);
+    for (const CCase& c : cases) {
+      CPlane plane(c.width, c.height, 1);
+      std::uniform_int_distribution<int> value(0, 255);
+      for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x) plane.At(x, y) = static_cast<uint8_t>(value(rng));
+      CCoreImage image;
+      ASSERT_EQ(Code(image.CreateGrey(c.width, c.height)), 0u);
+      WritePlane(plane, image);
+      CCoreImage expected;
+      int window = c.window;
+      ASSERT_EQ(Code(BoxBlur(nullptr, image, expected, window)), 0u);
+
+      ASSERT_EQ(Code(BoxBlur(plane, c.window)), 0u);
+      const std::vector<uint8_t> bytes(plane.Data(), plane.Data() + plane.Stride() * c.height);
+      EXPECT_EQ(bytes, AllBytes(expected))
+          << c.width << "x" << c.height << " window " << c.window << ", " << bands << " bands";
+    }
+  }
+  SetBandsForTesting(0);
+}
+
+TEST(BoxBlurTest, PlaneOfMoreThanOneBytePerPixelFailsWith101) {
+  CPlane plane(20, 20, 4, 9);
+  EXPECT_EQ(Code(BoxBlur(plane, 3)), 101u);
+  EXPECT_EQ(plane.At(5, 5), 9);
 }

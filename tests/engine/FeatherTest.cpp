@@ -153,7 +153,7 @@ namespace {
 void MakeScene(CCoreImage& image, int width, int height, uint8_t top, std::mt19937& rng) {
   std::uniform_int_distribution<int> byte(0, 255);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
-  image.CreateBGRA(width, height);
+  ThrowIfFailed(image.CreateBGRA(width, height));
   struct CDisc {
     double x, y, r;
   };
@@ -207,7 +207,7 @@ TEST(FeatherTest, TiledFeatherMatchesTheWholeImageReading) {
       CCoreImage image;
       MakeScene(image, c.width, c.height, c.top, rng);
       CCoreImage plain;
-      plain.CopyFrom(image);
+      ThrowIfFailed(plain.CopyFrom(image));
       Feather(image, c.feather);
       FeatherPlain(plain, c.feather);
       EXPECT_EQ(AllBytes(image), AllBytes(plain))

@@ -139,7 +139,7 @@ TEST(LocalDeviationTest, ConstantPlaneGivesZero) {
 TEST(LocalDeviationTest, ImageNoTallerThanHalfTheWindowIsOnlyCopied) {
   std::mt19937 rng(2);
   CCoreImage image;
-  image.CreateBGR(80, 20);
+  ThrowIfFailed(image.CreateBGR(80, 20));
   FillRandom(image, rng);
   int window = 41;  // 41 / 2 = 20 >= 20
   CCoreImage out;
@@ -169,7 +169,7 @@ TEST(LocalDeviationTest, MatchesRunningDoubleSumsOnRandomImages) {
                          {55, 150, 31, 0, 2}};
   for (const CCase& c : cases) {
     CCoreImage image;
-    image.CreateGrey(c.width, c.height);
+    ThrowIfFailed(image.CreateGrey(c.width, c.height));
     FillRandom(image, rng, c.lowest, c.highest);
     int window = c.window;
     CCoreImage out;
@@ -183,7 +183,7 @@ TEST(LocalDeviationTest, ColourViewOfBGRAGivesThreeDeviationPlanes) {
   // As the texture map uses it: the colour view of a BGRA image into BGR.
   std::mt19937 rng(23);
   CCoreImage image;
-  image.CreateBGRA(44, 31);
+  ThrowIfFailed(image.CreateBGRA(44, 31));
   FillRandom(image, rng);
   CCoreImage view;
   view.AssignFrom(image);
@@ -203,7 +203,7 @@ TEST(LocalDeviationTest, ColourViewOfBGRAGivesThreeDeviationPlanes) {
 TEST(LocalDeviationTest, BGRAFiltersColoursAndKeepsAlpha) {
   std::mt19937 rng(29);
   CCoreImage image;
-  image.CreateBGRA(33, 27);
+  ThrowIfFailed(image.CreateBGRA(33, 27));
   FillRandom(image, rng);
   const std::vector<uint8_t> in = AllBytes(image);
   int window = 5;
@@ -242,7 +242,7 @@ TEST(LocalDeviationTest, AbortAnswerStopsWith100) {
   CProgressScale::SetClockForTesting(FakeClock);
   std::mt19937 rng(31);
   CCoreImage image;
-  image.CreateBGR(16, 12);
+  ThrowIfFailed(image.CreateBGR(16, 12));
   FillRandom(image, rng);
   CProgressScale scale;
   scale.SetAbortCheck(StopAtThirdPoll);
@@ -270,7 +270,7 @@ TEST(LocalDeviationTest, BandsSideBySideGiveTheBytesOfOneRun) {
                          {keFormatBGRA, 25, 30, 3}, {keFormatGrey, 30, 70, 21}};
   for (const CCase& c : cases) {
     CCoreImage image;
-    image.Create(c.width, c.height, c.format, nullptr, nullptr, -1);
+    ThrowIfFailed(image.Create(c.width, c.height, c.format, nullptr, nullptr, -1));
     FillRandom(image, rng);
     std::vector<std::vector<uint8_t>> results;
     for (int bands : {1, 2, 3, 7}) {
