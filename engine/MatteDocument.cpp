@@ -22,27 +22,22 @@ void CMatteDocument::Open(const CCoreImage& original, CCoreImage* displayed) {
   TakePrevMatteFromWork();
   m_prevStrength = 0;
   m_combineMode = 0;
-  m_allMarks.reset();
+  m_allMarks.Drop();
   ClearMarks();
   m_applied = CAppliedMarks();
   m_resultImage.Reset();
 }
 
 void CMatteDocument::CreateMarks() {
-  if (!m_marks) {
-    m_marks.emplace();
-    ThrowIfFailed(m_marks->CreateGrey(m_work.Width(), m_work.Height()));
-    FillGrey(*m_marks, keMarkNone);
-  }
-  if (!m_allMarks) {
-    m_allMarks.emplace();
-    ThrowIfFailed(m_allMarks->ShareFrom(*m_marks));
-  }
+  // The marks of all strokes go only with the marks of this round, so when
+  // they are missing both start empty.
+  if (!m_marks.Exists()) m_marks.Create(m_work.Width(), m_work.Height());
+  if (!m_allMarks.Exists()) m_allMarks.Create(m_work.Width(), m_work.Height());
 }
 
 // The marks of this round go; those of all strokes stay for Fill Holes.
 void CMatteDocument::ClearMarks() {
-  m_marks.reset();
+  m_marks.Drop();
   m_bgPoints.clear();
   m_objPoints.clear();
   m_applied.bgPointCount = 0;
@@ -71,14 +66,12 @@ void CMatteDocument::EnsureMarks() {
 
 void CMatteDocument::MarkPoint(bool object, int x, int y) {
   Guard lock(m_lock);
-  if (!m_marks || !m_allMarks) return;
-  x = std::clamp(x, 0, m_marks->Width() - 1);
-  y = std::clamp(y, 0, m_marks->Height() - 1);
+  if (!m_marks.Exists() || !m_allMarks.Exists()) return;
+  x = std::clamp(x, 0, m_marks.Image()->Width() - 1);
+  y = std::clamp(y, 0, m_marks.Image()->Height() - 1);
   const uint8_t mark = object ? keMarkObject : keMarkBackground;
-  for (CCoreImage* image : {&*m_marks, &*m_allMarks}) {
-    ThrowIfFailed(image->OwnStorage());
-    *CRowLease(*image, y, x, 1).Data() = mark;
-  }
+  m_marks.Set(x, y, mark);
+  m_allMarks.Set(x, y, mark);
   (object ? m_objPoints : m_bgPoints).push_back({x, y});
 }
 
@@ -115,7 +108,7 @@ void CMatteDocument::DeleteAllMarks() {
 void CMatteDocument::Reset() {
   Guard lock(m_lock);
   ClearMarks();
-  m_allMarks.reset();
+  m_allMarks.Drop();
   m_prevStrength = 0;
   if (m_displayed) ThrowIfFailed(m_displayed->CopyFrom(m_original));
   ThrowIfFailed(m_work.CopyFrom(m_original));
@@ -151,9 +144,11 @@ CRunInputs CMatteDocument::SnapshotForRun(const CRunParameters& params) const {
   CRunInputs in;
   in.params = params;
   ThrowIfFailed(in.base.ShareFrom(m_base));
-  if (m_marks) ThrowIfFailed(in.marks.emplace().ShareFrom(*m_marks));
+  if (m_marks.Exists()) ThrowIfFailed(in.marks.emplace().ShareFrom(*m_marks.Image()));
   // Only Fill Holes reads the marks of all strokes.
-  if (m_allMarks && params.fillHoles) ThrowIfFailed(in.allMarks.emplace().ShareFrom(*m_allMarks));
+  if (m_allMarks.Exists() && params.fillHoles) {
+    ThrowIfFailed(in.allMarks.emplace().ShareFrom(*m_allMarks.Image()));
+  }
   in.prevMatte = m_prevMatte;
   in.prevStrength = m_prevStrength;
   in.combineMode = m_combineMode;
@@ -176,6 +171,53 @@ void CMatteDocument::PublishRun(ERunEnd end, CRunOutputs& out, CCoreImage& resul
   } else {
     m_resultImage.AssignFrom(result);
   }
+}
+
+namespace {
+
+// A share of the image's storage, or nothing when it has none.
+void ShareInto(CCoreImage& target, const CCoreImage& source) {
+  if (source.HasStorage()) {
+    ThrowIfFailed(target.ShareFrom(source));
+  } else {
+    target.Reset();
+  }
+}
+
+}  // namespace
+
+CDocumentState CMatteDocument::SaveState() const {
+  Guard lock(m_lock);
+  CDocumentState state;
+  state.marks = m_marks.Version();
+  state.allMarks = m_allMarks.Version();
+  state.bgPoints = m_bgPoints;
+  state.objPoints = m_objPoints;
+  ShareInto(state.work, m_work);
+  ShareInto(state.base, m_base);
+  state.prevMatte = m_prevMatte;
+  state.prevStrength = m_prevStrength;
+  state.combineMode = m_combineMode;
+  ShareInto(state.resultImage, m_resultImage);
+  if (m_displayed) ShareInto(state.displayed, *m_displayed);
+  state.applied = m_applied;
+  return state;
+}
+
+void CMatteDocument::RestoreState(const CDocumentState& state) {
+  Guard lock(m_lock);
+  m_marks.Restore(state.marks);
+  m_allMarks.Restore(state.allMarks);
+  m_bgPoints = state.bgPoints;
+  m_objPoints = state.objPoints;
+  ShareInto(m_work, state.work);
+  ShareInto(m_base, state.base);
+  m_prevMatte = state.prevMatte;
+  m_prevStrength = state.prevStrength;
+  m_combineMode = state.combineMode;
+  ShareInto(m_resultImage, state.resultImage);
+  if (m_displayed) ShareInto(*m_displayed, state.displayed);
+  m_applied = state.applied;
 }
 
 void CMatteDocument::CopyOriginalTo(CCoreImage& image) const {

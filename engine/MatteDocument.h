@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "engine/JournaledMarks.h"
 #include "engine/MattePipeline.h"
 #include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
@@ -29,6 +30,25 @@ struct CMarkPoint {
 
 // Closes a stroke in a point list.
 inline constexpr CMarkPoint kStrokeEnd{-1, -1};
+
+// Everything the document is at one moment, for going back to it. The
+// images share the document's storage (which neither side then writes in
+// place) and the marks are versions of their journal, so a state costs
+// little more than what changes after it.
+struct CDocumentState {
+  CJournaledMarks::CVersion marks;
+  CJournaledMarks::CVersion allMarks;
+  std::vector<CMarkPoint> bgPoints;
+  std::vector<CMarkPoint> objPoints;
+  CCoreImage work;
+  CCoreImage base;
+  std::shared_ptr<const CPlane> prevMatte;
+  int prevStrength = 0;
+  int combineMode = 0;
+  CCoreImage resultImage;
+  CCoreImage displayed;  // the image the view shows
+  CAppliedMarks applied;
+};
 
 class CMatteDocument {
  public:
@@ -86,18 +106,24 @@ class CMatteDocument {
   // a run too small for the layer shows a copy of it.
   void PublishRun(ERunEnd end, CRunOutputs& outputs, CCoreImage& result);
 
+  // ---- States (the editor's thread) --------------------------------------
+
+  CDocumentState SaveState() const;
+  // The document, and the displayed image, exactly as at SaveState.
+  void RestoreState(const CDocumentState& state);
+
   // ---- Reading (the editor's thread) -------------------------------------
 
   void CopyOriginalTo(CCoreImage& image) const;
   void CopyResultTo(CCoreImage& image) const;
-  bool HasMarks() const { return m_marks.has_value(); }
+  bool HasMarks() const { return m_marks.Exists(); }
   int Width() const { return m_work.Width(); }
   int Height() const { return m_work.Height(); }
   const std::vector<CMarkPoint>& Points(bool object) const {
     return object ? m_objPoints : m_bgPoints;
   }
-  const CCoreImage* Marks() const { return m_marks ? &*m_marks : nullptr; }
-  const CCoreImage* AllMarks() const { return m_allMarks ? &*m_allMarks : nullptr; }
+  const CCoreImage* Marks() const { return m_marks.Image(); }
+  const CCoreImage* AllMarks() const { return m_allMarks.Image(); }
   const CCoreImage& Work() const { return m_work; }
   const CCoreImage& Base() const { return m_base; }
   const CCoreImage& Original() const { return m_original; }
@@ -116,8 +142,8 @@ class CMatteDocument {
   void OwnWork();
 
   mutable std::recursive_mutex m_lock;
-  std::optional<CCoreImage> m_marks;
-  std::optional<CCoreImage> m_allMarks;
+  CJournaledMarks m_marks;
+  CJournaledMarks m_allMarks;
   std::vector<CMarkPoint> m_bgPoints;
   std::vector<CMarkPoint> m_objPoints;
   CCoreImage m_work;

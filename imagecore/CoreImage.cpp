@@ -493,6 +493,13 @@ CoreResult CCoreImage::ShareFrom(const CCoreImage& source) {
   return CoreResult();
 }
 
+size_t CCoreImage::StorageBytes() const {
+  if (!m_strips) return 0;
+  size_t bytes = 0;
+  for (int s = 0; s < m_strips->m_count; ++s) bytes += m_strips->m_items[s].m_lockLength;
+  return bytes;
+}
+
 bool CCoreImage::SharesStorage() const { return m_strips && m_strips->m_refCount.load() > 1; }
 
 CoreResult CCoreImage::OwnStorage() {

@@ -89,6 +89,10 @@ class CCoreImage {
   CCoreImage& AssignFrom(const CCoreImage& source);
   // Whether another image (or a cursor) holds this image's storage too.
   bool SharesStorage() const;
+  // The storage's identity (equal for images sharing it; null without
+  // storage) and the bytes its strips take, for accounting of what is kept.
+  const void* StorageId() const { return m_strips; }
+  size_t StorageBytes() const;
   // Storage shared with others is never written: an image about to be
   // written while shared first takes a copy of its pixels as storage of its
   // own (an image with a view cannot: 101). Shared copies thus behave as

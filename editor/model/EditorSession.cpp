@@ -45,24 +45,6 @@ constexpr const char* kMatteNames[kShowMatCount] = {
     "Red Matte", "Green Matte", "Blue Matte",  "Stand Matte",
 };
 
-bool SharesStorage(const CCoreImage& a, const CCoreImage& b) {
-  CStripInfo first;
-  CStripInfo second;
-  return a.GetStripInfo(0, first) && b.GetStripInfo(0, second) &&
-         first.blockAddress == second.blockAddress;
-}
-
-// The brush draws on the displayed image in place. Since a run ended it may
-// share storage with the result the document keeps, which must not change
-// with it: such storage is copied first.
-void OwnDisplayedStorage(CCoreImage& displayed, const CCoreImage& result) {
-  if (!SharesStorage(displayed, result)) return;
-  CCoreImage own;
-  CoreResult copied = own.CopyFrom(displayed);
-  ThrowIfFailed(std::move(copied));
-  displayed.TakeFrom(own);
-}
-
 }  // namespace
 
 const CMatteParameter* FieldParameter(int field) {
@@ -143,6 +125,8 @@ void CEditorSession::Open(CMessageWindow& window) {
   m_defaultEnabled = false;
   m_progress = 0;
   m_runsFinished = 0;
+  m_history.Clear();
+  m_runStart.reset();
   Status(keStatusInstructions);
 }
 
@@ -193,6 +177,7 @@ void CEditorSession::Sample(bool object, CMarkPoint pixel) {
 bool CEditorSession::MarkPress(const CViewGeometry& view, CClientPoint point) {
   if (!IsMarkingTool()) return false;
   const bool object = m_tool == ID_TOOL_MARK_OBJECT;
+  RecordStep();
   m_lastMarkPoint = point;
   ++m_pressCount;
   {
@@ -291,6 +276,7 @@ bool CEditorSession::IsResetEnabled() const { return !m_busy && m_modified != 0;
 
 bool CEditorSession::DeleteAllMarks() {
   if (!IsDeleteAllMarksEnabled()) return false;
+  RecordStep();
   m_releaseCount = 0;
   m_pressCount = 0;
   m_doc.DeleteAllMarks();
@@ -303,6 +289,7 @@ bool CEditorSession::DeleteAllMarks() {
 
 bool CEditorSession::Reset() {
   if (!IsResetEnabled()) return false;
+  RecordStep();
   m_modified = 0;
   m_releaseCount = 0;
   m_pressCount = 0;
@@ -319,6 +306,63 @@ bool CEditorSession::Reset() {
   return true;
 }
 
+// ---- Undo and redo ----------------------------------------------------------
+
+CEditorState CEditorSession::CurrentState() const {
+  CEditorState state;
+  state.document = m_doc.SaveState();
+  CEditorControls& c = state.controls;
+  c.display = m_display;
+  c.listsEnabled = m_listsEnabled;
+  // A run in progress has only put OK aside until it ends.
+  c.okEnabled = m_runStart ? m_runStart->controls.okEnabled : m_okEnabled;
+  c.applyEnabled = m_applyEnabled;
+  c.manualAllowed = m_manualAllowed;
+  c.modified = m_modified;
+  c.pressCount = m_pressCount;
+  c.releaseCount = m_releaseCount;
+  return state;
+}
+
+void CEditorSession::RememberRunStart() {
+  if (!m_runStart) m_runStart = CurrentState();
+}
+
+void CEditorSession::GoTo(const CEditorState& state) {
+  m_doc.RestoreState(state.document);
+  const CEditorControls& c = state.controls;
+  m_display = c.display;
+  m_listsEnabled = c.listsEnabled;
+  m_okEnabled = c.okEnabled;
+  m_applyEnabled = c.applyEnabled;
+  m_manualAllowed = c.manualAllowed;
+  m_modified = c.modified;
+  m_pressCount = c.pressCount;
+  m_releaseCount = c.releaseCount;
+  Repaint(true);
+  UpdateCommands();
+}
+
+bool CEditorSession::IsUndoEnabled() const {
+  return !m_busy && !IsStrokeInProgress() && m_history.CanUndo();
+}
+
+bool CEditorSession::IsRedoEnabled() const {
+  return !m_busy && !IsStrokeInProgress() && m_history.CanRedo();
+}
+
+bool CEditorSession::Undo() {
+  if (!IsUndoEnabled()) return false;
+  GoTo(m_history.Undo(CurrentState()));
+  return true;
+}
+
+bool CEditorSession::Redo() {
+  if (!IsRedoEnabled()) return false;
+  GoTo(m_history.Redo(CurrentState()));
+  return true;
+}
+
 // ---- Manual brush -----------------------------------------------------------
 
 void CEditorSession::SetBrushSize(int size) {
@@ -329,8 +373,11 @@ void CEditorSession::SetBrushSize(int size) {
 bool CEditorSession::ManualPress(const CViewGeometry& view, CClientPoint pointer, bool right) {
   if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return false;
   const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
+  RecordStep();
   m_doc.EditWork([&](CCoreImage& work, CCoreImage& original, CCoreImage& result) {
-    OwnDisplayedStorage(m_displayed, result);
+    // The brush draws on the displayed image in place; storage it shares
+    // with the document's result or with the history is copied first.
+    ThrowIfFailed(m_displayed.OwnStorage());
     if (right) {
       m_brush->Recover(work, original, origin.x, origin.y);
       m_brush->Recover(m_displayed, original, origin.x, origin.y);
@@ -347,8 +394,8 @@ void CEditorSession::ManualMove(const CViewGeometry& view, CClientPoint pointer,
                                 bool rightHeld) {
   if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return;
   const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
-  m_doc.EditWork([&](CCoreImage& work, CCoreImage& original, CCoreImage& result) {
-    OwnDisplayedStorage(m_displayed, result);
+  m_doc.EditWork([&](CCoreImage& work, CCoreImage& original, CCoreImage&) {
+    ThrowIfFailed(m_displayed.OwnStorage());
     if (leftHeld) {
       m_brush->Erase(m_displayed, origin.x, origin.y);
       m_brush->Erase(work, origin.x, origin.y);
@@ -448,6 +495,7 @@ bool CEditorSession::PressDefault() {
 
 bool CEditorSession::PressApply() {
   if (!m_applyEnabled) return false;
+  if (!m_filter.IsRunning()) RememberRunStart();
   m_busy = true;
   m_okEnabled = false;
   StoreFieldsIntoSlots();
@@ -467,6 +515,7 @@ void CEditorSession::RequestRun() {
   // Whoever starts a run, the view must not edit what the worker reads and
   // OK must not hand back a result that is about to change; the button
   // offers what pressing it does.
+  RememberRunStart();
   m_busy = true;
   m_okEnabled = false;
   RunNow();
@@ -546,15 +595,38 @@ void CEditorSession::ResetProgress() {
 void CEditorSession::OnRunDone(const CWindowMessage& message) {
   // The end of an earlier run must not take over a later run's result.
   if (!m_filter.IsCurrentRunMessage(message)) return;
+  std::optional<CEditorState> start = std::move(m_runStart);
+  m_runStart.reset();
+  // Strokes drawn while the run worked are steps of their own: the run's
+  // step goes back to the marks as they are now, and to what the run
+  // replaced as it was when the run started.
+  CEditorState before = CurrentState();
+  if (start) {
+    CDocumentState& doc = before.document;
+    const CDocumentState& old = start->document;
+    doc.work = old.work;
+    doc.prevMatte = old.prevMatte;
+    doc.prevStrength = old.prevStrength;
+    doc.resultImage = old.resultImage;
+    doc.displayed = old.displayed;
+    doc.applied = old.applied;
+    const CEditorControls marking = before.controls;
+    before.controls = start->controls;
+    before.controls.pressCount = marking.pressCount;
+    before.controls.releaseCount = marking.releaseCount;
+    before.controls.applyEnabled = marking.applyEnabled;
+  }
   m_displayed.Reset();
   m_displayed.TakeFrom(m_filter.m_result);
   Repaint(true);
   ResetProgress();
   OnProcessingFinished();
+  if (start) m_history.Record(std::move(before));
 }
 
 void CEditorSession::OnRunFailed(const CWindowMessage& message) {
   if (!m_filter.IsCurrentRunMessage(message)) return;
+  m_runStart.reset();
   ResetProgress();
   OnProcessingAborted();
 }

@@ -8,10 +8,12 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "editor/model/Commands.h"
+#include "editor/model/EditHistory.h"
 #include "editor/model/MatteBrush.h"
 #include "editor/model/NumericField.h"
 #include "editor/model/ViewGeometry.h"
@@ -141,6 +143,16 @@ class CEditorSession {
   bool IsDeleteAllMarksEnabled() const;
   bool IsResetEnabled() const;
 
+  // ---- Undo and redo -----------------------------------------------------
+
+  // Neither while a run or a stroke is in progress. False (nothing done)
+  // when disabled.
+  bool Undo();
+  bool Redo();
+  bool IsUndoEnabled() const;
+  bool IsRedoEnabled() const;
+  const CEditHistory& History() const { return m_history; }
+
   // ---- Manual brush ------------------------------------------------------
 
   // Button down with the manual tool; right is the recover button. False
@@ -234,6 +246,12 @@ class CEditorSession {
   void OnRunFailed(const CWindowMessage& message);
   void Repaint(bool erase);
   void Status(int kind);
+  CEditorState CurrentState() const;
+  // The state before a step the user begins now.
+  void RecordStep() { m_history.Record(CurrentState()); }
+  void GoTo(const CEditorState& state);
+  // A run is about to start: what it changes, as it is now.
+  void RememberRunStart();
 
   CMatteFilter& m_filter;
   CMatteDocument& m_doc;
@@ -269,4 +287,9 @@ class CEditorSession {
 
   int m_progress = 0;
   int m_runsFinished = 0;
+
+  CEditHistory m_history;
+  // The state when the run in progress started; it becomes a step when the
+  // run completes.
+  std::optional<CEditorState> m_runStart;
 };

@@ -214,6 +214,12 @@ std::optional<std::string> CReplay::Execute(const CScriptCommand& command) {
                "opened or was reset)";
       }
       return {};
+    case keScriptUndo:
+      if (!m_session.Undo()) return "'undo' refused: there is nothing to undo";
+      return {};
+    case keScriptRedo:
+      if (!m_session.Redo()) return "'redo' refused: there is nothing to redo";
+      return {};
     case keScriptDisplay:
       if (!m_session.ChooseDisplay(command.on ? keDisplayResult : keDisplayOriginal)) {
         return "'display' refused: the Display list is disabled (no result has been shown "

@@ -250,6 +250,8 @@ constexpr CCommandWord kCommandWords[] = {
     {"preset", keScriptPreset, keFormName},
     {"save-preset", keScriptSavePreset, keFormName},
     {"delete-preset", keScriptDeletePreset, keFormBare},
+    {"undo", keScriptUndo, keFormBare},
+    {"redo", keScriptRedo, keFormBare},
     {"ok", keScriptOk, keFormBare},
     {"cancel", keScriptCancel, keFormBare},
 };

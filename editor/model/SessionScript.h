@@ -26,6 +26,8 @@ enum keScriptCommand : int {
   keScriptPreset,
   keScriptSavePreset,
   keScriptDeletePreset,
+  keScriptUndo,
+  keScriptRedo,
   keScriptOk,
   keScriptCancel,
 };

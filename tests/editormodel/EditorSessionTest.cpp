@@ -506,3 +506,132 @@ TEST_F(EditorSession, ShowMatChoicesAndTheirColours) {
   EXPECT_EQ(none.a[0], 255);
   EXPECT_STREQ(ShowMatName(2), "Gray Matte");
 }
+
+// ---- Undo and redo ----------------------------------------------------------
+
+namespace {
+
+// What undo must bring back exactly: the document's images and marks, the
+// strokes drawn, what is shown, and which controls are enabled.
+struct CSeen {
+  std::vector<std::vector<uint8_t>> images;
+  std::vector<uint8_t> prevMatte;
+  std::vector<CMarkPoint> bgPoints;
+  std::vector<CMarkPoint> objPoints;
+  std::vector<int> values;
+  bool operator==(const CSeen&) const = default;
+};
+
+CSeen Seen(const CEditorSession& session, const CMatteDocument& doc, const CCoreImage& holder) {
+  CSeen seen;
+  const CCoreImage none;
+  for (const CCoreImage* image : {&doc.Work(), &doc.Base(), &doc.ResultImage(), &holder,
+                                  doc.Marks() ? doc.Marks() : &none,
+                                  doc.AllMarks() ? doc.AllMarks() : &none}) {
+    seen.images.push_back(BytesOf(*image));
+  }
+  if (const CPlane* prev = doc.PrevMatte()) {
+    seen.prevMatte.assign(prev->Data(), prev->Data() + prev->Stride() * prev->Height());
+  }
+  seen.bgPoints = doc.Points(false);
+  seen.objPoints = doc.Points(true);
+  seen.values = {doc.PrevStrength(),
+                 doc.CombineMode(),
+                 static_cast<int>(doc.Applied().bgPointCount),
+                 static_cast<int>(doc.Applied().objPointCount),
+                 session.DisplaySelection(),
+                 session.IsDisplayEnabled(),
+                 session.IsOkEnabled(),
+                 session.IsApplyEnabled(),
+                 session.IsResetEnabled(),
+                 session.IsDeleteAllMarksEnabled(),
+                 session.IsManualAllowed(),
+                 session.Modified()};
+  return seen;
+}
+
+}  // namespace
+
+TEST_F(EditorSession, EveryKindOfStepIsUndoneAndRedoneExactly) {
+  auto seen = [this] { return Seen(session, doc, holder); };
+  const std::vector<std::function<void()>> steps = {
+      [&] { Stroke(false, {{5, 5}, {40, 10}, {70, 20}}); },
+      [&] {
+        // Ctrl switching in the middle is part of the one stroke.
+        session.SelectTool(ID_TOOL_MARK_OBJECT);
+        session.MarkPress(View(), {40, 60});
+        session.MarkMove(View(), {45, 62});
+        session.CtrlDown(View());
+        session.MarkMove(View(), {50, 65});
+        session.CtrlUp(View());
+        session.MarkRelease();
+      },
+      [&] {
+        ASSERT_TRUE(session.PressApply());
+        WaitForRun();
+      },
+      [&] { ManualStroke(false, {{60, 60}, {70, 70}}); },
+      [&] { ManualStroke(true, {{65, 65}}); },
+      [&] { ASSERT_TRUE(session.DeleteAllMarks()); },
+      [&] { Stroke(false, {{10, 10}}); },
+      [&] {
+        ASSERT_TRUE(session.PressApply());
+        WaitForRun();
+      },
+      [&] { ASSERT_TRUE(session.Reset()); },
+  };
+  EXPECT_FALSE(session.IsUndoEnabled());
+  std::vector<CSeen> states = {seen()};
+  for (const auto& step : steps) {
+    step();
+    states.push_back(seen());
+    ASSERT_NE(states.back(), states[states.size() - 2]) << "step " << states.size() - 1;
+  }
+  for (size_t i = states.size() - 1; i > 0; --i) {
+    ASSERT_TRUE(session.Undo());
+    EXPECT_EQ(seen(), states[i - 1]) << "undoing step " << i;
+  }
+  EXPECT_FALSE(session.Undo());
+  for (size_t i = 1; i < states.size(); ++i) {
+    ASSERT_TRUE(session.Redo());
+    EXPECT_EQ(seen(), states[i]) << "redoing step " << i;
+  }
+  EXPECT_FALSE(session.Redo());
+}
+
+// A run combines with the previous one, so undoing a run must give the next
+// Apply the same previous matte and strength as before.
+TEST_F(EditorSession, ApplyAfterUndoGivesTheResultItGaveBefore) {
+  Stroke(false, {{5, 5}, {70, 10}});
+  ASSERT_TRUE(session.PressApply());
+  WaitForRun();
+  Stroke(false, {{40, 60}});  // the roof goes as well
+  session.TypeIntoField(keFieldStrength, "45");
+  ASSERT_TRUE(session.PressApply());
+  WaitForRun();
+  const std::vector<uint8_t> second = BytesOf(holder);
+  const std::vector<uint8_t> secondWork = BytesOf(doc.Work());
+
+  ASSERT_TRUE(session.Undo());
+  EXPECT_NE(BytesOf(holder), second);
+  ASSERT_TRUE(session.PressApply());
+  WaitForRun();
+  EXPECT_EQ(BytesOf(holder), second);
+  EXPECT_EQ(BytesOf(doc.Work()), secondWork);
+}
+
+TEST_F(EditorSession, ANewStepDropsTheStepsUndoneAndARunDisablesBoth) {
+  Stroke(false, {{5, 5}});
+  Stroke(false, {{9, 9}});
+  ASSERT_TRUE(session.Undo());
+  EXPECT_TRUE(session.IsRedoEnabled());
+  Stroke(true, {{40, 60}});
+  EXPECT_FALSE(session.IsRedoEnabled());
+  EXPECT_FALSE(session.Redo());
+
+  ASSERT_TRUE(session.PressApply());
+  EXPECT_FALSE(session.IsUndoEnabled());
+  EXPECT_FALSE(session.Undo());
+  WaitForRun();
+  EXPECT_TRUE(session.IsUndoEnabled());
+}

@@ -102,6 +102,9 @@ TEST_F(SessionReplay, CommandsOfDisabledControlsAreRefusedWithTheirLine) {
       {"preset Default\n", "s.txt:1: "},
       {"save-preset Sky\n", "s.txt:1: "},
       {"delete-preset\n", "s.txt:1: "},
+      {"undo\n", "s.txt:1: "},
+      {"object 1,1\nredo\n", "s.txt:2: "},
+      {"object 1,1\nundo\nobject 2,2\nredo\n", "s.txt:4: "},
   };
   for (const auto& c : cases) {
     CCoreImage image = MakeSkyAndRoof(80, 80);
@@ -235,4 +238,19 @@ TEST_F(SessionReplay, PercentPointsGiveTheSameResultAsThePixelsTheyStandFor) {
   EXPECT_EQ(percent[95 * 150 + 100], 255);     // roof kept
   EXPECT_EQ(percent[75 * 150 + 37], 0);        // erased on the roof
   EXPECT_TRUE(percent == pixels);
+}
+
+TEST_F(SessionReplay, UndoAndRedoReachTheResultOk) {
+  auto result = [](const std::string& script) {
+    CCoreImage image = MakeSkyAndRoof(80, 80);
+    CMatteFilter fresh;
+    std::istringstream input(script);
+    const CReplayOutcome outcome = ReplaySessionScript(input, "s.txt", fresh, image);
+    EXPECT_EQ(outcome.end, keReplayOk) << script << ": " << outcome.message;
+    return BytesOf(image);
+  };
+  const std::vector<uint8_t> applied = result("background 5,5\napply\nok\n");
+  EXPECT_EQ(result("background 5,5\napply\nerase 60,60\nundo\nok\n"), applied);
+  EXPECT_EQ(result("background 5,5\napply\nundo\nredo\nok\n"), applied);
+  EXPECT_NE(result("background 5,5\napply\nerase 60,60\nundo\nredo\nok\n"), applied);
 }

@@ -45,7 +45,8 @@ TEST(SessionScript, ReadsEveryCommand) {
       {"reset", keScriptReset},                    {"display result", keScriptDisplay},
       {"preset Sky", keScriptPreset},              {"save-preset Sky", keScriptSavePreset},
       {"delete-preset", keScriptDeletePreset},     {"ok", keScriptOk},
-      {"cancel", keScriptCancel},
+      {"cancel", keScriptCancel},                  {"undo", keScriptUndo},
+      {"redo", keScriptRedo},
   };
   for (const auto& c : cases) {
     const CParsed parsed = Parse(c.line);
@@ -207,7 +208,7 @@ TEST(SessionScript, AnUnknownCommandListsTheValidOnes) {
   EXPECT_EQ(parsed.error.message,
             "unknown command 'frobnicate' (set, brush, brush-smooth, background, object, erase, "
             "recover, apply, delete-marks, reset, display, preset, save-preset, delete-preset, "
-            "ok, cancel)");
+            "undo, redo, ok, cancel)");
   // Every word the message offers is one the reader knows.
   const std::string& message = parsed.error.message;
   const size_t open = message.find('(');

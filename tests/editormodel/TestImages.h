@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "imagecore/ColorRef.h"
 #include "imagecore/CoreImage.h"
@@ -24,6 +25,19 @@ inline uint8_t ByteAt(const CCoreImage& shown, int x, int y, int channel) {
   CCoreImage image(shown);
   const int bytes = image.ViewBitsPerPixel() / 8;
   return CRowLease(image, y).Data()[bytes * x + channel];
+}
+
+// Every byte of every row, in the image's view format (none without storage).
+inline std::vector<uint8_t> BytesOf(const CCoreImage& shown) {
+  std::vector<uint8_t> bytes;
+  if (!shown.HasStorage()) return bytes;
+  CCoreImage image(shown);
+  const size_t rowBytes = static_cast<size_t>(image.Width()) * (image.ViewBitsPerPixel() / 8);
+  for (int y = 0; y < image.Height(); ++y) {
+    const uint8_t* row = CRowLease(image, y).Data();
+    bytes.insert(bytes.end(), row, row + rowBytes);
+  }
+  return bytes;
 }
 
 inline uint8_t AlphaAt(const CCoreImage& image, int x, int y) { return ByteAt(image, x, y, 3); }
