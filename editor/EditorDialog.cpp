@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QSignalBlocker>
 #include <QStandardPaths>
 
@@ -50,6 +51,21 @@ constexpr int kLaidOutControls[] = {IDC_VIEW,        IDC_ZOOM_READOUT, IDC_PROGR
 
 // The name that finds the help openers among the window's children.
 const char* const kHelpProcessName = "kelvane-help-opener";
+
+// The window's keys for undo and redo.
+const std::pair<QKeySequence, int> kUndoKeys[] = {
+    {QKeySequence(Qt::CTRL | Qt::Key_Z), ID_UNDO},
+    {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), ID_REDO},
+    {QKeySequence(Qt::CTRL | Qt::Key_Y), ID_REDO},
+};
+
+bool IsUndoKey(const QKeyEvent* key) {
+  const QKeySequence typed(key->keyCombination());
+  for (const auto& [sequence, command] : kUndoKeys) {
+    if (typed == sequence) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -96,6 +112,7 @@ bool CEditorDialog::OnInitDialog() {
   if (m_editorView) m_editorView->SetSession(&m_session, this);
   if (!m_editorView || !CreateView(IDC_VIEW, m_editorView)) return true;
   if (!CreateToolBar(kEditorToolBarId, IDC_TOOLBAR_PLACE)) return true;
+  AddUndoKeys();
   m_sizeGrip = new QSizeGrip(this);
   m_sizeGrip->resize(m_sizeGrip->sizeHint());
 
@@ -184,6 +201,15 @@ void CEditorDialog::resizeEvent(QResizeEvent* event) {
 }
 
 bool CEditorDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::ShortcutOverride && IsUndoKey(static_cast<QKeyEvent*>(event))) {
+    // The panel's fields hold a number or two: the document's undo matters
+    // more than theirs, so their claim on the keys is not passed on.
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget && isAncestorOf(widget)) {
+      event->ignore();
+      return true;
+    }
+  }
   if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
     auto* key = static_cast<QKeyEvent*>(event);
     auto* widget = qobject_cast<QWidget*>(watched);
@@ -358,9 +384,28 @@ void CEditorDialog::OnUpdateCommands() {
 void CEditorDialog::Repaint(bool) {}
 
 void CEditorDialog::ShowStatus(int kind) {
+  m_statusKind = kind;
   const char* text = kind == keStatusInstructions ? kInstructionsText
                                                   : ToolStatusText(m_session.Tool());
   if (text) SetDlgItemText(IDC_STATUS, text);
+}
+
+void CEditorDialog::AddUndoKeys() {
+  for (const auto& [sequence, command] : kUndoKeys) {
+    auto* shortcut = new QShortcut(sequence, this);
+    connect(shortcut, &QShortcut::activated, this, [this, command = command] {
+      RouteCommand(command);
+      RequestUpdatePass();
+    });
+  }
+}
+
+void CEditorDialog::OnStatusTip(const QString& text) {
+  if (text.isEmpty()) {
+    ShowStatus(m_statusKind);
+  } else {
+    SetDlgItemText(IDC_STATUS, text);
+  }
 }
 
 void CEditorDialog::FocusStrength() { m_panel.FocusStrength(); }

@@ -98,6 +98,9 @@ class CEditorDialog : public CProcessDialog,
  private:
   void Repaint(bool erase) override;
   void ShowStatus(int kind) override;
+  void OnStatusTip(const QString& text) override;
+  // Ctrl+Z undoes; Ctrl+Shift+Z and Ctrl+Y redo.
+  void AddUndoKeys();
   void FocusStrength() override;
   void ProgressChanged(int percent) override;
   // The preset row: image buttons, the list and its choices.
@@ -118,6 +121,7 @@ class CEditorDialog : public CProcessDialog,
   IEditorView* m_editorView = nullptr;
   QSizeGrip* m_sizeGrip = nullptr;
   bool m_showPresets = true;
+  int m_statusKind = keStatusInstructions;  // what the status line shows apart from tips
   std::unique_ptr<CPresetRow> m_presetRow;
   std::string m_presetFolder;
   QString m_helpPage;

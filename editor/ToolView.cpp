@@ -95,6 +95,8 @@ void CToolView::UpdateViewCommand(int id, bool& enabled, bool& checked) {
   switch (id) {
     case ID_DELETE_ALL_MARKS: enabled = m_session->IsDeleteAllMarksEnabled(); break;
     case ID_RESET: enabled = m_session->IsResetEnabled(); break;
+    case ID_UNDO: enabled = m_session->IsUndoEnabled(); break;
+    case ID_REDO: enabled = m_session->IsRedoEnabled(); break;
     case ID_TOOL_ZOOM:
     case ID_TOOL_HAND:
     case ID_TOOL_MARK_BACKGROUND:
@@ -123,6 +125,12 @@ bool CToolView::OnCommand(int id) {
       break;
     case ID_RESET:
       m_session->Reset();
+      break;
+    case ID_UNDO:
+      m_session->Undo();
+      break;
+    case ID_REDO:
+      m_session->Redo();
       break;
     default:
       return false;

@@ -500,6 +500,8 @@ size_t CCoreImage::StorageBytes() const {
   return bytes;
 }
 
+int CCoreImage::StorageHolders() const { return m_strips ? m_strips->m_refCount.load() : 0; }
+
 bool CCoreImage::SharesStorage() const { return m_strips && m_strips->m_refCount.load() > 1; }
 
 CoreResult CCoreImage::OwnStorage() {

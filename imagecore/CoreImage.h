@@ -93,6 +93,8 @@ class CCoreImage {
   // storage) and the bytes its strips take, for accounting of what is kept.
   const void* StorageId() const { return m_strips; }
   size_t StorageBytes() const;
+  // How many images (and cursors) hold the storage; 0 without storage.
+  int StorageHolders() const;
   // Storage shared with others is never written: an image about to be
   // written while shared first takes a copy of its pixels as storage of its
   // own (an image with a view cannot: 101). Shared copies thus behave as

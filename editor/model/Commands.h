@@ -12,6 +12,8 @@ enum : int {
   ID_TOOL_MANUAL = 32780,
   ID_DELETE_ALL_MARKS = 32790,
   ID_RESET = 32791,
+  ID_UNDO = 32792,
+  ID_REDO = 32793,
 };
 
 // What the status line shows when the view asks for it.

@@ -125,7 +125,7 @@ void CEditorSession::Open(CMessageWindow& window) {
   m_defaultEnabled = false;
   m_progress = 0;
   m_runsFinished = 0;
-  m_history.Clear();
+  m_history.Open(m_layerCopy);
   m_runStart.reset();
   Status(keStatusInstructions);
 }
@@ -216,6 +216,7 @@ void CEditorSession::MarkRelease() {
   if (!IsMarkingTool()) return;
   ++m_releaseCount;
   m_doc.EndMarkStroke(m_tool == ID_TOOL_MARK_OBJECT);
+  m_history.Compact();
   UpdateCommands();
 }
 
@@ -280,6 +281,7 @@ bool CEditorSession::DeleteAllMarks() {
   m_releaseCount = 0;
   m_pressCount = 0;
   m_doc.DeleteAllMarks();
+  m_history.Compact();
   Status(keStatusInstructions);
   if (m_modified == 0) m_applyEnabled = false;
   Repaint(true);
@@ -295,6 +297,7 @@ bool CEditorSession::Reset() {
   m_pressCount = 0;
   m_manualAllowed = true;
   m_doc.Reset();
+  m_history.Compact();
   Repaint(true);
   m_display = keDisplayOriginal;
   m_listsEnabled = false;
@@ -354,12 +357,14 @@ bool CEditorSession::IsRedoEnabled() const {
 bool CEditorSession::Undo() {
   if (!IsUndoEnabled()) return false;
   GoTo(m_history.Undo(CurrentState()));
+  m_history.Compact();
   return true;
 }
 
 bool CEditorSession::Redo() {
   if (!IsRedoEnabled()) return false;
   GoTo(m_history.Redo(CurrentState()));
+  m_history.Compact();
   return true;
 }
 
@@ -410,6 +415,7 @@ void CEditorSession::ManualMove(const CViewGeometry& view, CClientPoint pointer,
 void CEditorSession::ManualRelease(bool right) {
   if (m_tool != ID_TOOL_MANUAL || m_busy) return;
   m_doc.EndManualStroke(right);
+  m_history.Compact();
   Repaint(false);
   if (!right) {
     // The erased image is what OK would hand back, so it is shown as the
@@ -597,6 +603,7 @@ void CEditorSession::OnRunDone(const CWindowMessage& message) {
   if (!m_filter.IsCurrentRunMessage(message)) return;
   std::optional<CEditorState> start = std::move(m_runStart);
   m_runStart.reset();
+  const bool hadStart = start.has_value();
   // Strokes drawn while the run worked are steps of their own: the run's
   // step goes back to the marks as they are now, and to what the run
   // replaced as it was when the run started.
@@ -615,13 +622,17 @@ void CEditorSession::OnRunDone(const CWindowMessage& message) {
     before.controls.pressCount = marking.pressCount;
     before.controls.releaseCount = marking.releaseCount;
     before.controls.applyEnabled = marking.applyEnabled;
+    start.reset();
   }
   m_displayed.Reset();
   m_displayed.TakeFrom(m_filter.m_result);
   Repaint(true);
   ResetProgress();
   OnProcessingFinished();
-  if (start) m_history.Record(std::move(before));
+  if (hadStart) {
+    m_history.Record(std::move(before));
+    m_history.Compact();  // what the run replaced is the history's alone now
+  }
 }
 
 void CEditorSession::OnRunFailed(const CWindowMessage& message) {

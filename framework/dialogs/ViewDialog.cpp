@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QPixmap>
+#include <QStatusTipEvent>
 #include <QToolBar>
 #include <QWheelEvent>
 #include <cmath>
@@ -142,9 +143,15 @@ bool CViewDialog::CreateToolBar(int toolBarId, int placeholderId) {
     }
     std::string tip;
     LoadString(command, tip);
+    // Two lines: the status text, then the tool tip.
+    const size_t lineBreak = tip.find('\n');
+    const std::string toolTip = lineBreak == std::string::npos ? tip : tip.substr(lineBreak + 1);
     QAction* action = m_toolBar->addAction(QIcon(QPixmap::fromImage(picture)),
-                                           QString::fromStdString(tip));
-    action->setToolTip(QString::fromStdString(tip));
+                                           QString::fromStdString(toolTip));
+    action->setToolTip(QString::fromStdString(toolTip));
+    if (lineBreak != std::string::npos) {
+      action->setStatusTip(QString::fromStdString(tip.substr(0, lineBreak)));
+    }
     action->setData(command);
     connect(action, &QAction::triggered, this, [this, command] { RouteCommand(command); });
     m_toolActions.emplace_back(command, action);
@@ -161,6 +168,14 @@ QString CViewDialog::ZoomPercent(double zoom) {
 
 void CViewDialog::OnZoomChanged(double newZoom, double) {
   setWindowTitle(m_title + " [" + ZoomPercent(newZoom) + "]");
+}
+
+bool CViewDialog::event(QEvent* event) {
+  if (event->type() == QEvent::StatusTip) {
+    OnStatusTip(static_cast<QStatusTipEvent*>(event)->tip());
+    return true;
+  }
+  return CDialog::event(event);
 }
 
 void CViewDialog::RouteCommand(int id) {

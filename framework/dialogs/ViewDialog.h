@@ -73,6 +73,10 @@ class CViewDialog : public CDialog, public IZoomListener {
  protected:
   bool OnInitDialog() override;
   virtual void OnUpdateCommands() {}
+  // The pointer came over a tool bar button with a status text (empty: it
+  // left it).
+  virtual void OnStatusTip(const QString& /*text*/) {}
+  bool event(QEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:

@@ -203,6 +203,30 @@ const std::vector<std::string> kReset = {
     ".....bbbbb......",
 };
 
+// An arrow going back the way it came, for undo; redo is its mirror image.
+const std::vector<std::string> kUndo = {
+    "................",
+    "................",
+    "....b...........",
+    "...bb...........",
+    "..bbbbbbbbbb....",
+    ".bbbbbbbbbbbbb..",
+    "..bbbbbbbbbbbbb.",
+    "...bb......bbbb.",
+    "....b.......bbb.",
+    "............bbb.",
+    "............bbb.",
+    "...........bbb..",
+    "........bbbbb...",
+    "........bbbb....",
+    "................",
+};
+
+std::vector<std::string> Mirrored(std::vector<std::string> grid) {
+  for (std::string& row : grid) std::reverse(row.begin(), row.end());
+  return grid;
+}
+
 // Preset row buttons, 16 x 16: save (a disk) and delete (a cross).
 const std::vector<std::string> kSavePreset = {
     "................",
@@ -436,6 +460,8 @@ int main(int argc, char** argv) {
         FromGrid(kDeleteMarks, "delete marks"),
         FromGrid(kBrush, "brush"),
         FromGrid(kReset, "reset"),
+        FromGrid(kUndo, "undo"),
+        FromGrid(Mirrored(kUndo), "redo"),
     };
     Picture toolBar = Blank(16 * static_cast<int>(buttons.size()), 15);
     for (size_t i = 0; i < buttons.size(); ++i) Paste(toolBar, buttons[i], 16 * static_cast<int>(i), 0);

@@ -1,6 +1,7 @@
 // The tool bar's commands and the Ctrl switch between the marking tools,
 // wherever the keyboard focus is.
 #include <QCursor>
+#include <QStatusTipEvent>
 
 #include "EditorWindowHarness.h"
 
@@ -153,6 +154,62 @@ TEST_F(EditorToolsTest, ResetGoesBackToTheLayerAndDisablesWhatNeedsAResult) {
     ClickTool(ID_RESET);
     EXPECT_EQ(AlphaAt(holder, 100, 200), 255);
     EXPECT_FALSE(ToolAction(ID_RESET)->isEnabled());
+    editor.reject();
+  });
+}
+
+TEST_F(EditorToolsTest, UndoAndRedoButtonsAndKeysStepThroughWhatWasDone) {
+  Run([this](CEditorDialog& editor) {
+    QAction* undo = ToolAction(ID_UNDO);
+    QAction* redo = ToolAction(ID_REDO);
+    ASSERT_TRUE(undo && redo);
+    EXPECT_EQ(undo->toolTip().toStdString(), "Undo (Ctrl+Z)");
+    EXPECT_EQ(redo->toolTip().toStdString(), "Redo (Ctrl+Shift+Z)");
+    EXPECT_FALSE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
+
+    MarkSky();
+    ApplyAndWait();
+    ASSERT_EQ(AlphaAt(holder, 100, 20), 0);
+    EXPECT_TRUE(undo->isEnabled());
+    EXPECT_FALSE(redo->isEnabled());
+
+    // The keys work with the focus in a panel field, which would otherwise
+    // keep Ctrl+Z for its own text.
+    QWidget* field = StrengthEdit();
+    field->setFocus();
+    Settle();
+    QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
+    Settle();
+    EXPECT_EQ(AlphaAt(holder, 100, 20), 255);  // the run is undone
+    EXPECT_TRUE(Session().Document().HasMarks());
+    EXPECT_TRUE(redo->isEnabled());
+    EXPECT_FALSE(OkEnabled());
+    QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+    Settle();
+    EXPECT_EQ(AlphaAt(holder, 100, 20), 0);
+    EXPECT_TRUE(OkEnabled());
+    QTest::keyClick(field, Qt::Key_Z, Qt::ControlModifier);
+    QTest::keyClick(field, Qt::Key_Y, Qt::ControlModifier);
+    Settle();
+    EXPECT_EQ(AlphaAt(holder, 100, 20), 0);
+
+    ClickTool(ID_UNDO);
+    ClickTool(ID_UNDO);
+    EXPECT_FALSE(Session().Document().HasMarks());
+    EXPECT_FALSE(undo->isEnabled());
+    EXPECT_TRUE(redo->isEnabled());
+    EXPECT_FALSE(PanelEnabled(IDC_APPLY));
+
+    // The status line tells what the button does while the pointer is on it.
+    QWidget* button = editor.ToolBar()->widgetForAction(redo);
+    QTest::mouseMove(button);
+    Settle();
+    EXPECT_EQ(editor.StatusText().toStdString(), "Redo what was undone last");
+    QStatusTipEvent left{QString()};
+    QApplication::sendEvent(button, &left);
+    Settle();
+    EXPECT_NE(editor.StatusText().toStdString(), "Redo what was undone last");
     editor.reject();
   });
 }

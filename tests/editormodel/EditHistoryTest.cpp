@@ -58,3 +58,37 @@ TEST(EditHistory, TheByteLimitDropsTheOldestSteps) {
   // The newest step is the current state's own storage when recorded.
   EXPECT_EQ(history.StepCount(), 3u);
 }
+
+// What only the history holds is kept compact against the layer, and comes
+// back byte for byte: alpha always, colours where they differ.
+TEST(EditHistory, PicturesOnlyTheHistoryHoldsAreKeptCompactAndComeBackExactly) {
+  CCoreImage layer = MakeImage(64, 64, 10, 20, 30, 255);
+  for (int i = 0; i < 64; ++i) SetPixel(layer, i, (i * 7) % 64, 200, static_cast<uint8_t>(i), 5, 255);
+  CEditHistory history;
+  history.Open(layer);
+
+  CEditorState edited;
+  ThrowIfFailed(edited.document.work.CopyFrom(layer));
+  SetPixel(edited.document.work, 3, 4, 10, 20, 30, 0);    // alpha only
+  SetPixel(edited.document.work, 9, 9, 99, 98, 97, 128);  // a colour of its own
+  ThrowIfFailed(edited.document.base.ShareFrom(edited.document.work));
+  CEditorState far;
+  far.document.resultImage = MakeImage(64, 64, 1, 2, 3, 255);  // every colour differs
+  const std::vector<uint8_t> work = BytesOf(edited.document.work);
+  const std::vector<uint8_t> result = BytesOf(far.document.resultImage);
+  const size_t full = edited.document.work.StorageBytes();
+
+  history.Record(std::move(far));
+  history.Record(std::move(edited));
+  history.Compact();
+  const CDocumentState nothing;
+  // The compact work (64 x 64 alpha and one colour) and the full result.
+  EXPECT_LT(history.Bytes(nothing), 2 * full);
+  EXPECT_GT(history.Bytes(nothing), full);
+
+  CEditorState back = history.Undo(CEditorState());
+  EXPECT_EQ(BytesOf(back.document.work), work);
+  EXPECT_EQ(back.document.base.StorageId(), back.document.work.StorageId());
+  back = history.Undo(std::move(back));
+  EXPECT_EQ(BytesOf(back.document.resultImage), result);
+}

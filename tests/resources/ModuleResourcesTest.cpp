@@ -59,10 +59,11 @@ TEST(ModuleResources, PlusAndMinusZoomWithoutModifiers) {
   EXPECT_EQ(TranslateAccelerator(table, U'-'), 32775);
 }
 
-TEST(ModuleResources, TheToolBarHasSevenDrawnButtonsEachWithItsToolTip) {
+TEST(ModuleResources, TheToolBarHasNineDrawnButtonsEachWithItsToolTip) {
   CToolBarResource toolBar;
   ASSERT_TRUE(LoadToolBar(128, toolBar));
-  EXPECT_EQ(toolBar.items, (std::vector<int>{32776, 32777, 32778, 32779, 32790, 32780, 0, 32791}));
+  EXPECT_EQ(toolBar.items, (std::vector<int>{32776, 32777, 32778, 32779, 32790, 32780, 0, 32791, 0,
+                                             32792, 32793}));
   EXPECT_EQ(toolBar.buttonWidth, 16);
   EXPECT_EQ(toolBar.buttonHeight, 15);
   EXPECT_EQ(toolBar.bitmapId, 128);
@@ -78,10 +79,10 @@ TEST(ModuleResources, TheToolBarHasSevenDrawnButtonsEachWithItsToolTip) {
   CoreResult result = bitmap.FromPackedDib(dib.data());
   ASSERT_EQ(ExamineResult(result), 0u);
   ASSERT_EQ(bitmap.StorageFormat(), keFormatBGR);
-  ASSERT_EQ(bitmap.Width(), 7 * 16);
+  ASSERT_EQ(bitmap.Width(), 9 * 16);
   ASSERT_EQ(bitmap.Height(), 15);
   // Every button's picture has something drawn over its transparent face.
-  std::vector<int> drawn(7, 0);
+  std::vector<int> drawn(9, 0);
   for (int y = 0; y < 15; ++y) {
     const CRowLease row(bitmap, y);
     for (int x = 0; x < bitmap.Width(); ++x) {
@@ -91,7 +92,7 @@ TEST(ModuleResources, TheToolBarHasSevenDrawnButtonsEachWithItsToolTip) {
       drawn[x / 16] += !face;
     }
   }
-  for (int b = 0; b < 7; ++b) {
+  for (int b = 0; b < 9; ++b) {
     EXPECT_GT(drawn[b], 20) << "button " << b;
     EXPECT_LT(drawn[b], 16 * 15 - 20) << "button " << b;
   }
