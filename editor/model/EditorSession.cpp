@@ -603,7 +603,9 @@ void CEditorSession::OnRunDone(const CWindowMessage& message) {
   if (!m_filter.IsCurrentRunMessage(message)) return;
   std::optional<CEditorState> start = std::move(m_runStart);
   m_runStart.reset();
-  const bool hadStart = start.has_value();
+  // A run refused as too small for the layer shows the layer unchanged:
+  // nothing to step back over.
+  const bool isStep = start.has_value() && m_filter.LastExitCode() != keProcessTooSmall;
   // Strokes drawn while the run worked are steps of their own: the run's
   // step goes back to the marks as they are now, and to what the run
   // replaced as it was when the run started.
@@ -629,7 +631,7 @@ void CEditorSession::OnRunDone(const CWindowMessage& message) {
   Repaint(true);
   ResetProgress();
   OnProcessingFinished();
-  if (hadStart) {
+  if (isStep) {
     m_history.Record(std::move(before));
     m_history.Compact();  // what the run replaced is the history's alone now
   }

@@ -153,6 +153,13 @@ TEST_F(SessionReplay, ARunOnATooSmallImageCompletesWithTheLayerUnchanged) {
   ASSERT_TRUE(outcome.Ok()) << outcome.message;
   EXPECT_EQ(AlphaAt(small, 5, 5), 255);
   EXPECT_EQ(ByteAt(small, 5, 5, 2), 40);  // red of the sky
+
+  // Refused as too small, the run is no step: undo goes back over the stroke.
+  CCoreImage again = MakeSkyAndRoof(32, 32);
+  std::istringstream undone("background 5,5\napply\nundo\nundo\n");
+  const CReplayOutcome refused = ReplaySessionScript(undone, "s.txt", filter, again);
+  EXPECT_EQ(refused.end, keReplayScriptError);
+  EXPECT_EQ(refused.message.rfind("s.txt:4: ", 0), 0u) << refused.message;
 }
 
 TEST_F(SessionReplay, TexturedAndFillHolesBoxesAreClickedOnlyWhenTheyDiffer) {
