@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "WindowReference.h"
 #include "engine/BoxBlur.h"
 #include "engine/Plane.h"
 #include "imagecore/AlphaConversion.h"
@@ -18,12 +19,6 @@
 namespace {
 
 uint32_t Code(CoreResult result) { return ExamineResult(result); }
-
-int Reflect(int i, int count) {
-  if (i < 0) return -i;
-  if (i >= count) return 2 * (count - 1) - i;
-  return i;
-}
 
 // The mean exactly as defined, on running double sums: per window row a
 // running horizontal sum over a reflected line, divided by n and accumulated
@@ -63,13 +58,6 @@ std::vector<uint8_t> PlainMean(const std::vector<uint8_t>& plane, int width, int
     }
   }
   return result;
-}
-
-// Channel c of an interleaved byte image with `channels` bytes a pixel.
-std::vector<uint8_t> Channel(const std::vector<uint8_t>& bytes, int channels, int c) {
-  std::vector<uint8_t> plane(bytes.size() / channels);
-  for (size_t i = 0; i < plane.size(); ++i) plane[i] = bytes[i * channels + c];
-  return plane;
 }
 
 int NormalisedWindow(int window) {

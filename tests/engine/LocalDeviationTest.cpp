@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TestImages.h"
+#include "WindowReference.h"
 #include "engine/LocalDeviation.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
@@ -16,12 +17,6 @@
 namespace {
 
 uint32_t Code(CoreResult result) { return ExamineResult(result); }
-
-int Reflect(int i, int count) {
-  if (i < 0) return -i;
-  if (i >= count) return 2 * (count - 1) - i;
-  return i;
-}
 
 // The deviation exactly as defined, on running double sums of values and of
 // squares: per window row a running horizontal sum over a reflected line,
@@ -85,12 +80,6 @@ std::vector<uint8_t> PlainDeviation(const std::vector<uint8_t>& plane, int width
     }
   }
   return result;
-}
-
-std::vector<uint8_t> Channel(const std::vector<uint8_t>& bytes, int channels, int c) {
-  std::vector<uint8_t> plane(bytes.size() / channels);
-  for (size_t i = 0; i < plane.size(); ++i) plane[i] = bytes[i * channels + c];
-  return plane;
 }
 
 int NormalisedWindow(int window) {
