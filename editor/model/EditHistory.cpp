@@ -5,8 +5,10 @@
 
 namespace {
 
-std::array<const CCoreImage*, 4> PicturesOf(const CDocumentState& state) {
-  return {&state.work, &state.base, &state.resultImage, &state.displayed};
+// The four pictures of a state, in the order of CKeptState::compact.
+template <class State>
+auto PicturesOf(State& state) {
+  return std::array{&state.work, &state.base, &state.resultImage, &state.displayed};
 }
 
 // Adds up storage not seen before, each piece once.
@@ -51,10 +53,6 @@ class CStorageTally {
 };
 
 }  // namespace
-
-std::array<CCoreImage*, 4> CEditHistory::Pictures(CDocumentState& document) {
-  return {&document.work, &document.base, &document.resultImage, &document.displayed};
-}
 
 template <class Fn>
 void CEditHistory::ForEachKept(Fn&& fn) {
@@ -108,7 +106,7 @@ void CEditHistory::Clear() {
 CEditorState CEditHistory::Expand(CKeptState& kept) const {
   // Pictures that were one storage are one storage again.
   std::map<const CCompactImage*, const CCoreImage*> expanded;
-  const std::array<CCoreImage*, 4> pictures = Pictures(kept.state.document);
+  const std::array<CCoreImage*, 4> pictures = PicturesOf(kept.state.document);
   for (size_t i = 0; i < pictures.size(); ++i) {
     const CCompactImage* compact = kept.compact[i].get();
     if (!compact) continue;
@@ -130,7 +128,7 @@ void CEditHistory::Compact() {
   };
   std::map<const void*, CHolders> byStorage;
   ForEachKept([&](CKeptState& kept) {
-    const std::array<CCoreImage*, 4> pictures = Pictures(kept.state.document);
+    const std::array<CCoreImage*, 4> pictures = PicturesOf(kept.state.document);
     for (size_t i = 0; i < pictures.size(); ++i) {
       if (!pictures[i]->HasStorage()) continue;
       CHolders& holders = byStorage[pictures[i]->StorageId()];
@@ -141,7 +139,7 @@ void CEditHistory::Compact() {
   std::set<const void*> stillFull;
   for (auto& [id, holders] : byStorage) {
     const auto [first, slot] = holders.slots.front();
-    const CCoreImage& image = *Pictures(first->state.document)[slot];
+    const CCoreImage& image = *PicturesOf(first->state.document)[slot];
     // Held by the document or a run as well: compacting would save nothing.
     if (image.StorageHolders() != holders.count) continue;
     if (m_notCompact.count(id)) {
@@ -155,7 +153,7 @@ void CEditHistory::Compact() {
     }
     for (const auto& [kept, index] : holders.slots) {
       kept->compact[index] = compact;
-      Pictures(kept->state.document)[index]->Reset();
+      PicturesOf(kept->state.document)[index]->Reset();
     }
   }
   m_notCompact = std::move(stillFull);

@@ -72,7 +72,6 @@ class CEditHistory {
     CEditorState state;
     std::array<std::shared_ptr<const CCompactImage>, 4> compact;
   };
-  static std::array<CCoreImage*, 4> Pictures(CDocumentState& document);
 
   CEditorState Expand(CKeptState& kept) const;
   static CKeptState Take(CEditorState& state);
