@@ -18,8 +18,8 @@
 #include "engine/Marks.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
+#include "imagecore/PageBuffer.h"
 #include "imagecore/RowLease.h"
-#include "platform/VirtualMemory.h"
 
 // Pixels are handled as 32-bit words whose low byte is channel 0.
 static_assert(std::endian::native == std::endian::little);
@@ -40,11 +40,8 @@ constexpr uint32_t kColourBits = 0x00FFFFFFu;
 static_assert(keMarkNone == 2);
 
 // Working storage that is written before it is read, so it is never
-// cleared. Plain pages on purpose: transparent huge pages are zeroed 2 MiB at
-// a time on first touch, which on a host that has handed the memory back
-// costs more than the small pages they replace. Storage that is written
-// whole is populated when it is mapped, which costs one call instead of a
-// fault for every page; storage that is used sparsely keeps its lazy pages.
+// cleared. Storage that is written whole has its pages made present at once;
+// storage that is used sparsely (the spans) keeps its lazy pages.
 enum class keScratchUse { keFilledWhole, keSparse };
 
 template <typename T>
@@ -53,46 +50,21 @@ class CScratch {
   // pad elements before and after the count are zeroed, so that reads of a
   // few elements past either end stay inside the buffer.
   explicit CScratch(size_t count, size_t pad = 0, keScratchUse use = keScratchUse::keFilledWhole)
-      : m_pad(pad), m_bytes(std::max<size_t>((count + 2 * pad) * sizeof(T), 1)) {
-    constexpr size_t kMappedFrom = size_t{1} << 20;
-    void* storage = nullptr;
-    if (m_bytes >= kMappedFrom) {
-      storage = MapPages(m_bytes, use == keScratchUse::keFilledWhole);
-      m_mapped = true;
-    } else {
-      storage = std::malloc(m_bytes);
-    }
-    if (!storage) ThrowIfFailed(keErrOutOfMemory);
-    m_data = static_cast<T*>(storage);
-    std::memset(static_cast<void*>(m_data), 0, pad * sizeof(T));
-    std::memset(static_cast<void*>(m_data + pad + count), 0, pad * sizeof(T));
-  }
-  CScratch(CScratch&& other) noexcept
-      : m_pad(other.m_pad), m_bytes(other.m_bytes), m_mapped(other.m_mapped), m_data(other.m_data) {
-    other.m_data = nullptr;
-  }
-  CScratch(const CScratch&) = delete;
-  CScratch& operator=(const CScratch&) = delete;
-  CScratch& operator=(CScratch&&) = delete;
-  ~CScratch() {
-    if (!m_data) return;
-    if (m_mapped) {
-      UnmapPages(m_data, m_bytes);
-    } else {
-      std::free(m_data);
-    }
+      : m_pad(pad), m_buffer(std::max<size_t>((count + 2 * pad) * sizeof(T), 1), use == keScratchUse::keSparse) {
+    std::memset(static_cast<void*>(Begin()), 0, pad * sizeof(T));
+    std::memset(static_cast<void*>(Begin() + pad + count), 0, pad * sizeof(T));
   }
 
-  T* Data() { return m_data + m_pad; }
-  const T* Data() const { return m_data + m_pad; }
+  T* Data() { return Begin() + m_pad; }
+  const T* Data() const { return reinterpret_cast<const T*>(m_buffer.Data()) + m_pad; }
   T& operator[](size_t i) { return Data()[i]; }
   const T& operator[](size_t i) const { return Data()[i]; }
 
  private:
+  T* Begin() { return reinterpret_cast<T*>(m_buffer.Data()); }
+
   size_t m_pad;
-  size_t m_bytes;
-  bool m_mapped = false;
-  T* m_data = nullptr;
+  CPageBuffer m_buffer;
 };
 
 // A flat copy of the image's rows in its view format.

@@ -7,7 +7,9 @@
 
 CPlane::CPlane(int width, int height, int bytesPerPixel, uint8_t fill)
     : m_width(width), m_height(height), m_bytesPerPixel(bytesPerPixel),
-      m_data(static_cast<size_t>(width) * height * bytesPerPixel, fill) {}
+      m_data(static_cast<size_t>(width) * height * bytesPerPixel) {
+  if (m_data.Size() != 0) std::memset(m_data.Data(), fill, m_data.Size());
+}
 
 CPlane ReadPlane(CCoreImage& image) {
   CPlane plane(image.Width(), image.Height(), FormatBitsPerPixel(image.ViewFormat()) / 8);

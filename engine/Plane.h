@@ -4,7 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+
+#include "imagecore/PageBuffer.h"
 
 class CCoreImage;
 
@@ -17,18 +18,18 @@ class CPlane {
   int Height() const { return m_height; }
   int BytesPerPixel() const { return m_bytesPerPixel; }
   size_t Stride() const { return static_cast<size_t>(m_width) * m_bytesPerPixel; }
-  uint8_t* Row(int y) { return m_data.data() + Stride() * y; }
-  const uint8_t* Row(int y) const { return m_data.data() + Stride() * y; }
-  uint8_t* Data() { return m_data.data(); }
-  const uint8_t* Data() const { return m_data.data(); }
-  uint8_t& At(int x, int y) { return m_data[Stride() * y + static_cast<size_t>(x) * m_bytesPerPixel]; }
-  uint8_t At(int x, int y) const { return m_data[Stride() * y + static_cast<size_t>(x) * m_bytesPerPixel]; }
+  uint8_t* Row(int y) { return m_data.Data() + Stride() * y; }
+  const uint8_t* Row(int y) const { return m_data.Data() + Stride() * y; }
+  uint8_t* Data() { return m_data.Data(); }
+  const uint8_t* Data() const { return m_data.Data(); }
+  uint8_t& At(int x, int y) { return Row(y)[static_cast<size_t>(x) * m_bytesPerPixel]; }
+  uint8_t At(int x, int y) const { return Row(y)[static_cast<size_t>(x) * m_bytesPerPixel]; }
 
  private:
   int m_width = 0;
   int m_height = 0;
   int m_bytesPerPixel = 0;
-  std::vector<uint8_t> m_data;
+  CPageBuffer m_data;
 };
 
 // Rows are read and written through the image's row access, so a channel or

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "imagecore/CoreResult.h"
-#include "platform/VirtualMemory.h"
+#include "platform/RecycledPages.h"
 
 namespace {
 
@@ -140,8 +140,7 @@ class CRawHeap final : public CRawBlock {
 // Committed read-write pages. Anonymous mappings arrive zero-filled, so the
 // zero flag costs nothing and untouched pages are never made resident. The
 // mappings of freed blocks are kept a while for blocks of the same length
-// (see CFreeMappings): images come and go in the same few sizes, and a first
-// touch of fresh pages costs far more than clearing pages already there.
+// (see RecycledPages.h).
 class CRawVirtual final : public CRawBlock {
  public:
   CRawVirtual() : CRawBlock(keMemVirtual) {}
@@ -178,7 +177,8 @@ class CRawVirtual final : public CRawBlock {
 
  private:
   static void* MapFresh(size_t length);
-  static void* Map(size_t length, bool zero);
+  // length grows to that of the mapping that serves it.
+  static void* Map(size_t& length, bool zero);
   static bool Unmap(void* address, size_t length);
 
   void* m_address = nullptr;
@@ -276,24 +276,6 @@ class CRawTempFile final : public CRawBlock {
   void* m_view = nullptr;
 };
 
-// Mappings of freed virtual blocks, most recently freed last. They are not
-// blocks: the statistics do not count them. Bounded in number and bytes, so
-// that what is kept stays a small share of what a large picture needs.
-struct CFreeMappings {
-  static constexpr int kMaxEntries = 256;
-  static constexpr size_t kMaxBytes = size_t{256} << 20;
-  struct CEntry {
-    void* address;
-    size_t length;
-  };
-  CEntry entries[kMaxEntries];
-  int count = 0;
-  size_t bytes = 0;
-  // Cleared once the keeper below has gone: from then on mappings are
-  // returned at once.
-  bool open = true;
-};
-
 // One per process, never destroyed: blocks may still be released by static
 // destructors at exit.
 struct MemState {
@@ -302,7 +284,6 @@ struct MemState {
   size_t fileThreshold = kDefaultFileThreshold;
   CRawBlock* head = nullptr;
   MemStatistics statistics;
-  CFreeMappings freeMappings;
 };
 
 // Built in static storage rather than on the heap, so a module that is
@@ -315,74 +296,15 @@ MemState& State() {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
 
-void DropFreeMapping(CFreeMappings& kept, int index) {
-  munmap(kept.entries[index].address, kept.entries[index].length);
-  kept.bytes -= kept.entries[index].length;
-  for (int i = index + 1; i < kept.count; ++i) kept.entries[i - 1] = kept.entries[i];
-  --kept.count;
-}
-
-// Every kept mapping goes back to the system.
-void ReleaseFreeMappings() {
-  Guard guard(State().criticalSection);
-  CFreeMappings& kept = State().freeMappings;
-  while (kept.count > 0) DropFreeMapping(kept, kept.count - 1);
-}
-
-// Returns the kept mappings when the module is unloaded (or the program
-// ends), so nothing outlives the code that owned it.
-struct CFreeMappingsKeeper {
-  ~CFreeMappingsKeeper() {
-    Guard guard(State().criticalSection);
-    ReleaseFreeMappings();
-    State().freeMappings.open = false;
-  }
-} g_freeMappingsKeeper;
-
 void* CRawVirtual::MapFresh(size_t length) {
   // Blocks are written soon after they are had (pictures are filled row by
   // row), so their pages are asked for at once.
-  if (void* address = MapPages(length, true)) return address;
-  // What is kept may be what stands in the way.
-  if (State().freeMappings.count == 0) return nullptr;
-  ReleaseFreeMappings();
-  return MapPages(length, true);
+  return TakeFreshPages(length, true);
 }
 
-void* CRawVirtual::Map(size_t length, bool zero) {
-  CFreeMappings& kept = State().freeMappings;
-  for (int i = kept.count - 1; i >= 0; --i) {
-    if (kept.entries[i].length != length) continue;
-    void* address = kept.entries[i].address;
-    kept.bytes -= length;
-    for (int j = i + 1; j < kept.count; ++j) kept.entries[j - 1] = kept.entries[j];
-    --kept.count;
-    if (zero) std::memset(address, 0, length);
-    return address;
-  }
-  // None fits: as many kept bytes go back first, so keeping mappings never
-  // raises the process's peak beyond what its live blocks reach.
-  size_t returned = 0;
-  while (kept.count > 0 && returned < length) {
-    returned += kept.entries[0].length;
-    DropFreeMapping(kept, 0);
-  }
-  return MapFresh(length);
-}
+void* CRawVirtual::Map(size_t& length, bool zero) { return TakePages(length, zero, true, length); }
 
-bool CRawVirtual::Unmap(void* address, size_t length) {
-  CFreeMappings& kept = State().freeMappings;
-  if (kept.open && length <= CFreeMappings::kMaxBytes) {
-    while (kept.count > 0 && (kept.count == CFreeMappings::kMaxEntries ||
-                              kept.bytes + length > CFreeMappings::kMaxBytes)) {
-      DropFreeMapping(kept, 0);
-    }
-    kept.entries[kept.count++] = {address, length};
-    kept.bytes += length;
-    return true;
-  }
-  return munmap(address, length) == 0;
-}
+bool CRawVirtual::Unmap(void* address, size_t length) { return GivePagesBack(address, length); }
 
 bool IsBackingKind(keMemKind kind) {
   return kind == keMemGlobal || kind == keMemHeap || kind == keMemVirtual || kind == keMemTempFile;

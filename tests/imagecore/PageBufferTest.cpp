@@ -1,0 +1,36 @@
+#include "imagecore/PageBuffer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+TEST(PageBufferTest, CopiesHoldTheSameBytesInStorageOfTheirOwnAndMovesLeaveNothingBehind) {
+  for (const size_t bytes : {size_t{100}, size_t{3} << 20}) {  // heap and pages
+    CPageBuffer original(bytes);
+    ASSERT_EQ(original.Size(), bytes);
+    for (size_t i = 0; i < bytes; ++i) original.Data()[i] = static_cast<uint8_t>(i * 7);
+
+    CPageBuffer copy(original);
+    ASSERT_NE(copy.Data(), original.Data());
+    EXPECT_EQ(std::memcmp(copy.Data(), original.Data(), bytes), 0);
+    copy.Data()[0] ^= 0xFF;
+    EXPECT_EQ(original.Data()[0], 0);
+
+    CPageBuffer assigned;
+    assigned = original;
+    EXPECT_EQ(std::memcmp(assigned.Data(), original.Data(), bytes), 0);
+
+    const uint8_t* storage = original.Data();
+    CPageBuffer moved(std::move(original));
+    EXPECT_EQ(moved.Data(), storage);
+    EXPECT_EQ(original.Data(), nullptr);  // NOLINT(bugprone-use-after-move): what a move leaves
+    EXPECT_EQ(original.Size(), 0u);       // NOLINT(bugprone-use-after-move)
+    assigned = std::move(moved);
+    EXPECT_EQ(assigned.Data(), storage);
+  }
+}
+
+}  // namespace
