@@ -5,18 +5,16 @@
 #include <utility>
 
 #include "engine/BoxBlur.h"
+#include "engine/CleanMatte.h"
 #include "engine/ClassifyRegions.h"
 #include "engine/CombineWithPrevious.h"
 #include "engine/Feather.h"
 #include "engine/FillHoles.h"
 #include "engine/ImageChannels.h"
-#include "engine/KeepMarkedObjects.h"
 #include "engine/LocalDeviation.h"
 #include "engine/Marks.h"
 #include "engine/Morphology3x3.h"
 #include "engine/Plane.h"
-#include "engine/RemoveMarkedBackground.h"
-#include "engine/RemoveSmallIslands.h"
 #include "engine/StepCounter.h"
 #include "engine/TextureMap.h"
 #include "imagecore/ProgressScale.h"
@@ -35,19 +33,8 @@ constexpr int kTextureWindow = 3;
 constexpr int kTexturedBlurWindow = 7;
 // Alpha the classification gives the pixels it decides are object.
 constexpr int kObjectAlpha = 255;
-// Matte values below this next to a background mark are removed.
-constexpr int kMarkedBackgroundThreshold = 100;
-// Matte values from this up count as kept where object marks choose areas.
-constexpr int kKeptThreshold = 1;
-// Kept areas of at most this many pixels are specks, without object marks.
-constexpr int kLargestSpeck = 600;
 // A smoothed matte keeps the pixels above this value.
 constexpr uint8_t kSmoothedKeepAbove = 129;
-
-struct CMarkKinds {
-  bool object = false;
-  bool background = false;
-};
 
 // Object-marked pixels are always kept; also tells which kinds of marks exist.
 CMarkKinds KeepObjectMarks(CCoreImage& marks, CCoreImage& work) {
@@ -68,14 +55,6 @@ CMarkKinds KeepObjectMarks(CCoreImage& marks, CCoreImage& work) {
     }
   }
   return kinds;
-}
-
-void CleanMatte(CPlane& matte, const CPlane& marks, const CMarkKinds& kinds) {
-  RemoveMarkedBackground(matte, marks, kMarkedBackgroundThreshold);
-  CoreResult cleaned = kinds.object && kinds.background
-                                 ? KeepMarkedObjects(matte, marks, kKeptThreshold, nullptr)
-                                 : RemoveSmallIslands(matte, kLargestSpeck, nullptr);
-  ThrowIfFailed(std::move(cleaned));
 }
 
 void FillMatteHoles(CPlane& matte, const CPlane& allMarks) {
@@ -166,7 +145,9 @@ CPlane MatteFromMarks(CRunInputs& in, CCoreImage& source, CRunOutputs& out,
   out.prevStrength = p.strength;
 
   steps.Next();
-  CleanMatte(matte, marksPlane, kinds);
+  // Only holes filled or a previous matte combined can give a second
+  // clean-up more to do than a settled matte allows.
+  if (p.fillHoles || out.prevMatte || !CleanedMatteIsSettled(matte)) CleanMatte(matte, marksPlane, kinds);
   // An abort from here on leaves the cleaned matte in the work.
   InsertAlpha(matte, work);
   out.prevMatte = std::make_shared<const CPlane>(matte);

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "engine/CleanMatte.h"
 #include "engine/KeepMarkedObjects.h"
 #include "engine/Marks.h"
 #include "engine/Plane.h"
@@ -302,4 +305,69 @@ TEST(MatteCleanupImageTest, ImageCallsWorkOnGreyImagesInPlace) {
   EXPECT_EQ(CountNonzero(ReadPlane(matte)), 100);
   EXPECT_EQ(Code(RemoveSmallIslands(matte, 100)), 0u);
   EXPECT_EQ(CountNonzero(ReadPlane(matte)), 0);
+}
+
+namespace {
+
+bool SameBytes(const CPlane& a, const CPlane& b) {
+  return std::memcmp(a.Data(), b.Data(), a.Stride() * static_cast<size_t>(a.Height())) == 0;
+}
+
+// Blobs of opaque, soft and clear values with marks strewn over them: the
+// shapes a classification leaves, at random.
+void RandomScene(std::mt19937& rng, CPlane& matte, CPlane& marks, bool soft) {
+  std::uniform_int_distribution<int> coordinate(0, matte.Width() - 1);
+  std::uniform_int_distribution<int> side(1, 12);
+  std::uniform_int_distribution<int> strong(100, 255);
+  std::uniform_int_distribution<int> faint(1, 99);
+  std::uniform_int_distribution<int> kind(0, 2);
+  std::memset(matte.Data(), 0, matte.Stride() * static_cast<size_t>(matte.Height()));
+  std::memset(marks.Data(), keMarkNone, marks.Stride() * static_cast<size_t>(marks.Height()));
+  for (int blob = 0; blob < 60; ++blob) {
+    const int x = coordinate(rng);
+    const int y = coordinate(rng);
+    const int k = kind(rng);
+    const uint8_t value = k == 0 ? 0 : k == 1 || !soft ? static_cast<uint8_t>(strong(rng)) : static_cast<uint8_t>(faint(rng));
+    FillRect(matte, x, y, std::min(side(rng), matte.Width() - x), std::min(side(rng), matte.Height() - y), value);
+  }
+  for (int mark = 0; mark < 80; ++mark)
+    marks.At(coordinate(rng), coordinate(rng)) = kind(rng) == 0 ? keMarkObject : keMarkBackground;
+}
+
+}  // namespace
+
+// The run skips the second clean-up when nothing came between and the matte
+// is settled: on random scenes a settled matte must clean to itself, and a
+// matte with faint values left must sometimes not.
+TEST(CleanMatteTest, ASettledMatteCleansToItselfAndAnUnsettledOneMayNot) {
+  std::mt19937 rng(20261209);
+  int settled = 0;
+  int changedAgain = 0;
+  for (int round = 0; round < 400; ++round) {
+    CPlane matte(48, 48, 1);
+    CPlane marks(48, 48, 1);
+    RandomScene(rng, matte, marks, round % 2 == 1);
+    const CMarkKinds kinds{round % 3 != 0, round % 3 != 1};
+    CleanMatte(matte, marks, kinds);
+    CPlane again = matte;
+    CleanMatte(again, marks, kinds);
+    if (CleanedMatteIsSettled(matte)) {
+      ++settled;
+      EXPECT_TRUE(SameBytes(again, matte)) << "round " << round;
+    } else {
+      changedAgain += SameBytes(again, matte) ? 0 : 1;
+    }
+  }
+  EXPECT_GT(settled, 100);
+  EXPECT_GT(changedAgain, 0);
+}
+
+TEST(CleanMatteTest, OnlyValuesBetweenZeroAndTheBackgroundThresholdUnsettle) {
+  CPlane matte = Matte({"#9..", "..##"});
+  EXPECT_TRUE(CleanedMatteIsSettled(Matte({"#...", "..##"})));
+  EXPECT_FALSE(CleanedMatteIsSettled(matte));
+  matte.At(1, 0) = 100;
+  EXPECT_TRUE(CleanedMatteIsSettled(matte));
+  matte.At(1, 0) = 1;
+  EXPECT_FALSE(CleanedMatteIsSettled(matte));
 }
