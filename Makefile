@@ -70,14 +70,16 @@ test-sanitize: deps
 
 # In-process benchmarks, then whole runs of the program against GrabCut.
 # The editor's threads under ThreadSanitizer: the tests that mark and run at
-# the same time, and images read on two threads through shared storage.
+# the same time, images read on two threads through shared storage, and pages
+# recycled on two threads.
 TSAN_DIR ?= build-tsan
 test-thread: deps
 	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKELVANE_TSAN=ON -DKELVANE_BENCH=OFF $(CMAKE_FLAGS)
-	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_editormodel test_framework test_imagecore
+	cmake --build $(TSAN_DIR) -j $(JOBS) --target test_editormodel test_framework test_imagecore test_platform
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ./$(TSAN_DIR)/bin/test_editormodel --gtest_filter='Concurrent*:*Run*'
 	TSAN_OPTIONS="halt_on_error=1" ./$(TSAN_DIR)/bin/test_framework
 	TSAN_OPTIONS="halt_on_error=1" ./$(TSAN_DIR)/bin/test_imagecore --gtest_filter='*Threads*:RowBands*'
+	TSAN_OPTIONS="halt_on_error=1" ./$(TSAN_DIR)/bin/test_platform --gtest_filter='RecycledPages*'
 
 # The engine built with its plain loops in place of the vector ones, and its
 # tests, so that the path other processors take is never left untested.

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -105,6 +107,35 @@ TEST_F(RecycledPagesTest, WhatIsKeptIsBoundedAndGoesBackOnRequest) {
   EXPECT_LE(KeptPageBytes(), 256 * kPage);
   ReleaseKeptPages();
   EXPECT_EQ(KeptPageBytes(), 0u);
+}
+
+// Run stages take and give back pages on two threads at once; each buffer
+// stays its owner's alone while held.
+TEST_F(RecycledPagesTest, TwoThreadsTakingAndGivingBackNeverShareABuffer) {
+  auto worker = [](uint8_t value, bool &intact) {
+    intact = true;
+    for (int round = 0; round < 200; ++round) {
+      const size_t bytes = (8 + round % 5) * kPage;
+      size_t length = 0;
+      auto *pages = static_cast<uint8_t *>(TakePages(bytes, false, false, length));
+      if (!pages || length < bytes) {
+        intact = false;
+        return;
+      }
+      std::memset(pages, value, bytes);
+      std::this_thread::yield();
+      intact = intact && AllAre(pages, bytes, value);
+      GivePagesBack(pages, length);
+    }
+  };
+  bool firstIntact = false;
+  bool secondIntact = false;
+  std::thread first(worker, uint8_t{0x11}, std::ref(firstIntact));
+  std::thread second(worker, uint8_t{0x22}, std::ref(secondIntact));
+  first.join();
+  second.join();
+  EXPECT_TRUE(firstIntact);
+  EXPECT_TRUE(secondIntact);
 }
 
 }  // namespace
