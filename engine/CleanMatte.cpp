@@ -21,18 +21,18 @@ constexpr int kLargestSpeck = 600;
 }  // namespace
 
 void CleanMatte(CPlane& matte, const CPlane& marks, const CMarkKinds& kinds) {
-  RemoveMarkedBackground(matte, marks, kMarkedBackgroundThreshold);
+  if (HasFaintValues(matte)) RemoveMarkedBackground(matte, marks, kMarkedBackgroundThreshold);
   CoreResult cleaned = kinds.object && kinds.background
                            ? KeepMarkedObjects(matte, marks, kKeptThreshold, nullptr)
                            : RemoveSmallIslands(matte, kLargestSpeck, nullptr);
   ThrowIfFailed(std::move(cleaned));
 }
 
-bool CleanedMatteIsSettled(const CPlane& matte) {
+bool HasFaintValues(const CPlane& matte) {
   const uint8_t* value = matte.Data();
   const size_t count = matte.Stride() * static_cast<size_t>(matte.Height());
   // Counted rather than searched, so the loop vectorises.
   size_t soft = 0;
   for (size_t i = 0; i < count; ++i) soft += static_cast<uint8_t>(value[i] - 1) < kMarkedBackgroundThreshold - 1;
-  return soft == 0;
+  return soft != 0;
 }

@@ -12,8 +12,7 @@ struct CMarkKinds {
 
 void CleanMatte(CPlane& matte, const CPlane& marks, const CMarkKinds& kinds);
 
-// True when cleaning a matte that is the result of a clean-up again would
-// change nothing. The areas kept and the specks removed stay as they are;
-// only a value left between zero and the background threshold may meet the
-// background marks through zeros the first clean-up made.
-bool CleanedMatteIsSettled(const CPlane& matte);
+// True when the matte holds a value above zero and below the background
+// threshold. Without one, the background the marks reach is zero already,
+// so the clean-up leaves that search out.
+bool HasFaintValues(const CPlane& matte);

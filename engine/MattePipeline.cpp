@@ -145,9 +145,7 @@ CPlane MatteFromMarks(CRunInputs& in, CCoreImage& source, CRunOutputs& out,
   out.prevStrength = p.strength;
 
   steps.Next();
-  // Only holes filled or a previous matte combined can give a second
-  // clean-up more to do than a settled matte allows.
-  if (p.fillHoles || out.prevMatte || !CleanedMatteIsSettled(matte)) CleanMatte(matte, marksPlane, kinds);
+  CleanMatte(matte, marksPlane, kinds);
   // An abort from here on leaves the cleaned matte in the work.
   InsertAlpha(matte, work);
   out.prevMatte = std::make_shared<const CPlane>(matte);
