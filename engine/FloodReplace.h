@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "imagecore/PageBuffer.h"
+
 class CCoreImage;
 class CPlane;
 
@@ -13,7 +15,8 @@ struct CFloodSeed {
   int x;
   int y;
 };
-using CFloodStack = std::vector<CFloodSeed>;
+// A flood over a large picture stacks millions of seeds.
+using CFloodStack = std::vector<CFloodSeed, CRecycledAllocator<CFloodSeed>>;
 
 // Every pixel of the 4-connected area of pixels equal to the seed's value that
 // contains (x, y) becomes newValue; only the top-left height x width of the

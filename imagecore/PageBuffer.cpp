@@ -1,5 +1,6 @@
 #include "imagecore/PageBuffer.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
@@ -56,4 +57,37 @@ void CPageBuffer::Free() {
   }
   m_data = nullptr;
   m_bytes = 0;
+}
+
+namespace {
+
+// Recycled pages start with their mapping's length, which may exceed the
+// request; the data follows, aligned for any element.
+constexpr size_t kHeader = 64;
+
+}  // namespace
+
+void* AllocateRecycled(size_t bytes) {
+  if (bytes + kHeader < kPagesFrom) {
+    if (void* storage = std::malloc(bytes == 0 ? 1 : bytes)) return storage;
+    throw std::bad_alloc();
+  }
+  if (bytes > SIZE_MAX - kHeader) throw std::bad_alloc();
+  size_t length = 0;
+  auto* pages = static_cast<uint8_t*>(TakePages(bytes + kHeader, false, false, length));
+  if (!pages) throw std::bad_alloc();
+  std::memcpy(pages, &length, sizeof length);
+  return pages + kHeader;
+}
+
+void FreeRecycled(void* storage, size_t bytes) {
+  if (!storage) return;
+  if (bytes + kHeader < kPagesFrom) {
+    std::free(storage);
+    return;
+  }
+  uint8_t* pages = static_cast<uint8_t*>(storage) - kHeader;
+  size_t length = 0;
+  std::memcpy(&length, pages, sizeof length);
+  GivePagesBack(pages, length);
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <new>
 
 class CPageBuffer {
  public:
@@ -31,4 +32,23 @@ class CPageBuffer {
   size_t m_bytes = 0;
   size_t m_length = 0;  // of the pages' mapping, which may be longer
   bool m_pages = false;  // recycled pages rather than the heap
+};
+
+// Storage for a container that may grow large (a flood's stack): large
+// requests take recycled pages as CPageBuffer does. Throws std::bad_alloc.
+void* AllocateRecycled(size_t bytes);
+void FreeRecycled(void* storage, size_t bytes);
+
+template <typename T>
+struct CRecycledAllocator {
+  using value_type = T;
+  CRecycledAllocator() = default;
+  template <typename U>
+  CRecycledAllocator(const CRecycledAllocator<U>&) {}  // NOLINT(google-explicit-constructor): containers rebind
+  T* allocate(size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(AllocateRecycled(n * sizeof(T)));
+  }
+  void deallocate(T* storage, size_t n) { FreeRecycled(storage, n * sizeof(T)); }
+  bool operator==(const CRecycledAllocator&) const { return true; }
 };

@@ -4,6 +4,9 @@
 
 #include <cstring>
 #include <utility>
+#include <vector>
+
+#include "platform/RecycledPages.h"
 
 namespace {
 
@@ -31,6 +34,21 @@ TEST(PageBufferTest, CopiesHoldTheSameBytesInStorageOfTheirOwnAndMovesLeaveNothi
     assigned = std::move(moved);
     EXPECT_EQ(assigned.Data(), storage);
   }
+}
+
+TEST(PageBufferTest, AContainerGrowingPastAMebibyteKeepsItsElementsAndGivesItsPagesBack) {
+  ReleaseKeptPages();
+  {
+    std::vector<uint64_t, CRecycledAllocator<uint64_t>> values;
+    for (uint64_t i = 0; i < (uint64_t{3} << 20) / sizeof(uint64_t); ++i) values.push_back(i * 2654435761u);
+    bool intact = true;
+    for (size_t i = 0; i < values.size(); ++i) intact = intact && values[i] == i * 2654435761u;
+    EXPECT_TRUE(intact);
+    // What it outgrew is kept for the next request.
+    EXPECT_GT(KeptPageBytes(), 0u);
+  }
+  EXPECT_GE(KeptPageBytes(), size_t{3} << 20);
+  ReleaseKeptPages();
 }
 
 }  // namespace
