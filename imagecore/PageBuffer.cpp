@@ -12,14 +12,41 @@ namespace {
 
 // Below this the heap serves as well.
 constexpr size_t kPagesFrom = size_t{1} << 20;
+// Recycled pages start with their mapping's length, which may exceed the
+// request; the data follows, aligned for any element.
+constexpr size_t kHeader = 64;
+
+bool OnPages(size_t bytes) { return bytes >= kPagesFrom - kHeader; }
+
+// Storage for bytes from the heap or recycled pages; null when refused.
+void* Take(size_t bytes, bool sparse) {
+  if (!OnPages(bytes)) return std::malloc(bytes == 0 ? 1 : bytes);
+  if (bytes > SIZE_MAX - kHeader) return nullptr;
+  size_t length = 0;
+  auto* pages = static_cast<uint8_t*>(TakePages(bytes + kHeader, false, !sparse, length));
+  if (!pages) return nullptr;
+  std::memcpy(pages, &length, sizeof length);
+  return pages + kHeader;
+}
+
+void Give(void* storage, size_t bytes) {
+  if (!storage) return;
+  if (!OnPages(bytes)) {
+    std::free(storage);
+    return;
+  }
+  uint8_t* pages = static_cast<uint8_t*>(storage) - kHeader;
+  size_t length = 0;
+  std::memcpy(&length, pages, sizeof length);
+  GivePagesBack(pages, length);
+}
 
 }  // namespace
 
-CPageBuffer::CPageBuffer(size_t bytes, bool sparse) : m_bytes(bytes), m_pages(bytes >= kPagesFrom) {
+CPageBuffer::CPageBuffer(size_t bytes, bool sparse) : m_bytes(bytes) {
   if (bytes == 0) return;
-  void* storage = m_pages ? TakePages(bytes, false, !sparse, m_length) : std::malloc(bytes);
-  if (!storage) ThrowIfFailed(keErrOutOfMemory);
-  m_data = static_cast<uint8_t*>(storage);
+  m_data = static_cast<uint8_t*>(Take(bytes, sparse));
+  if (!m_data) ThrowIfFailed(keErrOutOfMemory);
 }
 
 CPageBuffer::CPageBuffer(const CPageBuffer& other) : CPageBuffer(other.m_bytes) {
@@ -27,8 +54,7 @@ CPageBuffer::CPageBuffer(const CPageBuffer& other) : CPageBuffer(other.m_bytes) 
 }
 
 CPageBuffer::CPageBuffer(CPageBuffer&& other) noexcept
-    : m_data(std::exchange(other.m_data, nullptr)), m_bytes(std::exchange(other.m_bytes, 0)),
-      m_length(other.m_length), m_pages(other.m_pages) {}
+    : m_data(std::exchange(other.m_data, nullptr)), m_bytes(std::exchange(other.m_bytes, 0)) {}
 
 CPageBuffer& CPageBuffer::operator=(const CPageBuffer& other) {
   if (this != &other) *this = CPageBuffer(other);
@@ -40,8 +66,6 @@ CPageBuffer& CPageBuffer::operator=(CPageBuffer&& other) noexcept {
     Free();
     m_data = std::exchange(other.m_data, nullptr);
     m_bytes = std::exchange(other.m_bytes, 0);
-    m_length = other.m_length;
-    m_pages = other.m_pages;
   }
   return *this;
 }
@@ -49,45 +73,14 @@ CPageBuffer& CPageBuffer::operator=(CPageBuffer&& other) noexcept {
 CPageBuffer::~CPageBuffer() { Free(); }
 
 void CPageBuffer::Free() {
-  if (!m_data) return;
-  if (m_pages) {
-    GivePagesBack(m_data, m_length);
-  } else {
-    std::free(m_data);
-  }
+  Give(m_data, m_bytes);
   m_data = nullptr;
   m_bytes = 0;
 }
 
-namespace {
-
-// Recycled pages start with their mapping's length, which may exceed the
-// request; the data follows, aligned for any element.
-constexpr size_t kHeader = 64;
-
-}  // namespace
-
 void* AllocateRecycled(size_t bytes) {
-  if (bytes + kHeader < kPagesFrom) {
-    if (void* storage = std::malloc(bytes == 0 ? 1 : bytes)) return storage;
-    throw std::bad_alloc();
-  }
-  if (bytes > SIZE_MAX - kHeader) throw std::bad_alloc();
-  size_t length = 0;
-  auto* pages = static_cast<uint8_t*>(TakePages(bytes + kHeader, false, false, length));
-  if (!pages) throw std::bad_alloc();
-  std::memcpy(pages, &length, sizeof length);
-  return pages + kHeader;
+  if (void* storage = Take(bytes, false)) return storage;
+  throw std::bad_alloc();
 }
 
-void FreeRecycled(void* storage, size_t bytes) {
-  if (!storage) return;
-  if (bytes + kHeader < kPagesFrom) {
-    std::free(storage);
-    return;
-  }
-  uint8_t* pages = static_cast<uint8_t*>(storage) - kHeader;
-  size_t length = 0;
-  std::memcpy(&length, pages, sizeof length);
-  GivePagesBack(pages, length);
-}
+void FreeRecycled(void* storage, size_t bytes) { Give(storage, bytes); }

@@ -30,8 +30,6 @@ class CPageBuffer {
 
   uint8_t* m_data = nullptr;
   size_t m_bytes = 0;
-  size_t m_length = 0;  // of the pages' mapping, which may be longer
-  bool m_pages = false;  // recycled pages rather than the heap
 };
 
 // Storage for a container that may grow large (a flood's stack): large
