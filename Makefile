@@ -4,10 +4,10 @@ SANITIZE_DIR ?= build-sanitize
 CMAKE_FLAGS  ?=
 JOBS         ?= $(shell nproc)
 
-DEB_PACKAGES := cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev \
+DEB_PACKAGES := cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev libeigen3-dev \
                 libgtest-dev libgmock-dev libbenchmark-dev binutils qt6-base-dev \
                 libvips-dev libgimp2.0-dev gimp
-BENCH_DEB_PACKAGES := python3 python3-numpy python3-opencv imagemagick
+BENCH_DEB_PACKAGES := python3 python3-numpy python3-opencv imagemagick python3-skimage
 # Debian's interpreter, which has Debian's python3-opencv.
 BENCH_PYTHON ?= /usr/bin/python3
 
@@ -95,6 +95,8 @@ bench: build bench-deps
 	$(BENCH_PYTHON) bench/compare_grabcut.py --bin $(BUILD)/bin
 	@echo "== bench/batch_throughput.py"
 	$(BENCH_PYTHON) bench/batch_throughput.py --bin $(BUILD)/bin
+	@echo "== bench/edge_quality.py"
+	$(BENCH_PYTHON) bench/edge_quality.py --bin $(BUILD)/bin
 
 # libFuzzer targets of fuzz/, built with clang in a folder of their own, their
 # seeds checked, then each run for FUZZ_SECONDS on a copy of its corpus.

@@ -133,6 +133,15 @@ def matte_quality(path, size):
     return (alpha[~inside] == 0).mean(), (alpha[inside] == 255).mean()
 
 
+def close_work(work, log, keep):
+    """Ends a benchmark's work folder: kept (and named) or removed."""
+    log.close()
+    if keep:
+        print("\npictures, scripts, results and log in", work)
+    else:
+        shutil.rmtree(work, ignore_errors=True)
+
+
 def write_script(path, settings, strokes_path):
     with open(path, "w") as f:
         f.writelines(s + "\n" for s in settings)
@@ -256,11 +265,7 @@ def main():
                      max(r["rss"] for r in runs) / layer_mib))
         print("\nload average after: %.2f %.2f %.2f" % os.getloadavg())
     finally:
-        log.close()
-        if args.keep or args.work:
-            print("pictures, scripts, results and log in", work)
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+        close_work(work, log, args.keep or args.work)
 
 
 if __name__ == "__main__":

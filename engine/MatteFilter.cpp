@@ -20,6 +20,10 @@ CRunParameters ReadParameters(CParamSet& set) {
   flag = 0;
   set.FindParam(keSlotTextured)->GetBool(flag);
   p.textured = flag != 0;
+  flag = 0;
+  set.FindParam(keSlotRefineEdge)->GetBool(flag);
+  p.refineEdge = flag != 0;
+  set.FindParam(keSlotEdgeWidth)->GetInt(p.edgeWidth);
   return p;
 }
 

@@ -1,6 +1,7 @@
 #include "engine/MatteParameters.h"
 
 #include <memory>
+#include <utility>
 
 #include "framework/Param.h"
 #include "framework/ParamSet.h"
@@ -17,6 +18,10 @@ constexpr bool TableIsSound() {
     seen[row.slot] = true;
     if (row.minimum > row.defaultValue || row.defaultValue > row.maximum) return false;
     if (row.control == keControlCheckBox && (row.minimum != 0 || row.maximum != 1)) return false;
+    if (row.writtenWhenSlot != keAlwaysWritten &&
+        (row.writtenWhenSlot < 0 || row.writtenWhenSlot >= kMatteParameterCount)) {
+      return false;
+    }
   }
   return true;
 }
@@ -51,7 +56,9 @@ const CMatteParameter* FindScriptParameter(std::string_view word) {
 
 void DefineMatteParameters(CParamSet& set) {
   for (const CMatteParameter& row : kMatteParameters) {
-    set.AddParam(row.slot, row.key,
-                 row.control == keControlCheckBox ? MakeCheckBoxParam(row) : MakeFieldParam(row));
+    std::unique_ptr<CParam> param =
+        row.control == keControlCheckBox ? MakeCheckBoxParam(row) : MakeFieldParam(row);
+    param->m_writtenWhenSlot = row.writtenWhenSlot;
+    set.AddParam(row.slot, row.key, std::move(param));
   }
 }

@@ -18,7 +18,12 @@ enum : int {
   keSlotContract = 3,   // "CONTRACT"
   keSlotFillHoles = 4,  // "FILLHOLES"
   keSlotTextured = 5,   // "TEXTUREDBACK"
+  keSlotRefineEdge = 6, // "REFINEEDGE"
+  keSlotEdgeWidth = 7,  // "EDGEWIDTH"
 };
+
+// No slot: the parameter's preset line is always written.
+inline constexpr int keAlwaysWritten = -1;
 
 // How the panel shows a parameter, and so what kind of value it holds.
 enum keParamControl : int {
@@ -35,6 +40,10 @@ struct CMatteParameter {
   int minimum;
   int maximum;
   int defaultValue;
+  // The preset line is written only while this slot's value is non-zero,
+  // so that presets saved with an optional stage off stay as older
+  // versions wrote and read them.
+  int writtenWhenSlot = keAlwaysWritten;
 };
 
 // In the order the panel creates its numeric fields and scripts list their
@@ -46,6 +55,10 @@ inline constexpr CMatteParameter kMatteParameters[] = {
     {keSlotSmoothing, "SMOOTH", "smoothing", "Boundary Smoothing", keControlField, 0, 9, 0},
     {keSlotFillHoles, "FILLHOLES", "fillholes", "Fill Holes", keControlCheckBox, 0, 1, 0},
     {keSlotTextured, "TEXTUREDBACK", "textured", "Textured Background", keControlCheckBox, 0, 1, 0},
+    {keSlotRefineEdge, "REFINEEDGE", "refine", "Refine Edge", keControlCheckBox, 0, 1, 0,
+     keSlotRefineEdge},
+    {keSlotEdgeWidth, "EDGEWIDTH", "edgewidth", "Edge Width", keControlField, 1, 50, 10,
+     keSlotRefineEdge},
 };
 
 inline constexpr int kMatteParameterCount = static_cast<int>(std::size(kMatteParameters));

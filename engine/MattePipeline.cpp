@@ -1,5 +1,6 @@
 #include "engine/MattePipeline.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -15,8 +16,10 @@
 #include "engine/Marks.h"
 #include "engine/Morphology3x3.h"
 #include "engine/Plane.h"
+#include "engine/RefineEdge.h"
 #include "engine/StepCounter.h"
 #include "engine/TextureMap.h"
+#include "imagecore/ChildProgress.h"
 #include "imagecore/ProgressScale.h"
 #include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
@@ -25,8 +28,9 @@ namespace {
 
 // The smallest side a run works on.
 constexpr int kSmallestSide = 64;
-// Steps a run reports at most, for the progress scale.
+// Steps a run reports at most, for the progress scale; Refine Edge adds one.
 constexpr int kMostSteps = 10;
+int MostSteps(const CRunParameters& p) { return p.refineEdge ? kMostSteps + 1 : kMostSteps; }
 // Window of the colour deviation the texture map is made from.
 constexpr int kTextureWindow = 3;
 // Window of the blur that evens out a textured background's colours.
@@ -211,6 +215,29 @@ void ComposeFeathered(CCoreImage& source, CCoreImage& work, int featherWidth,
   });
 }
 
+// Refine Edge in place of feathering: the result is composed from the work
+// and then, near the matte's edge, from the refined pixels. The document
+// keeps the work as it is, as with feathering. The stage reports within the
+// run's current step; an abort there throws CRunAborted.
+void ComposeRefined(CCoreImage& source, CCoreImage& work, int edgeWidth, CCoreImage& result,
+                    CProgressScale& progress, int stepCount, const CStepCounter& steps) {
+  ComposeResult(source, work, result);
+  const CRowLease sourceRows = CRowLease::AllRows(source);
+  const CRowLease resultRows = CRowLease::AllRows(result);
+  CChildProgress step(&progress, 1, stepCount);
+  step.Stage(steps.Reported() - 1);
+  CoreResult refined = RefineEdge(
+      work, std::clamp(edgeWidth, kEdgeWidthMin, kEdgeWidthMax),
+      [&](int y, int left, int right, const uint8_t* pixels) {
+        ComposePixels(sourceRows.Row(y) + 4 * left, pixels, resultRows.Row(y) + 4 * left,
+                      right - left);
+      },
+      step.Scale());
+  const uint32_t code = ExamineResult(refined);
+  if (code == keErrAborted) throw CRunAborted{};
+  ThrowIfFailed(code);
+}
+
 }  // namespace
 
 int SmoothingWindow(int level) {
@@ -230,13 +257,14 @@ bool RunTooSmall(int width, int height, int smoothLevel, int featherWidth, int c
 
 ERunEnd RunMattePipeline(CRunInputs& in, CCoreImage& source, CCoreImage& result,
                          CProgressScale& progress, CRunOutputs& out) {
-  progress.SetStepCount(kMostSteps);
   const CRunParameters& p = in.params;
+  progress.SetStepCount(MostSteps(p));
   out.work.TakeFrom(in.base);
   out.prevMatte = std::move(in.prevMatte);
   out.prevStrength = in.prevStrength;
-  if (RunTooSmall(out.work.Width(), out.work.Height(), p.smoothLevel, p.featherWidth,
-                  p.contract)) {
+  // Refine Edge takes feathering's place, so its width does not count then.
+  if (RunTooSmall(out.work.Width(), out.work.Height(), p.smoothLevel,
+                  p.refineEdge ? 0 : p.featherWidth, p.contract)) {
     // The run still completes and shows the layer unchanged.
     out.resultReady = true;
     return ERunEnd::kTooSmall;
@@ -264,10 +292,14 @@ ERunEnd RunMattePipeline(CRunInputs& in, CCoreImage& source, CCoreImage& result,
       Contract(matte, p.contract);
     }
     InsertAlpha(matte, out.work);
+    if (p.refineEdge) {
+      steps.Next();
+      ComposeRefined(source, out.work, p.edgeWidth, result, progress, MostSteps(p), steps);
+    }
   } catch (const CRunAborted&) {
     return ERunEnd::kAborted;
   }
-  ComposeFeathered(source, out.work, p.featherWidth, result);
+  if (!p.refineEdge) ComposeFeathered(source, out.work, p.featherWidth, result);
   out.resultReady = true;
   return ERunEnd::kDone;
 }

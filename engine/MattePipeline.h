@@ -18,6 +18,8 @@ struct CRunParameters {
   int contract = 0;
   bool fillHoles = false;
   bool textured = false;
+  bool refineEdge = false;  // in place of feathering
+  int edgeWidth = 0;
 };
 
 // What a run starts from. The images share the document's storage, which

@@ -141,6 +141,7 @@ std::unique_ptr<CParam> CBoolParam::Clone() {
   copy->m_flags = m_flags;
   copy->m_regType = m_regType;
   copy->m_reserved = m_reserved;
+  copy->m_writtenWhenSlot = m_writtenWhenSlot;
   copy->m_value = m_value;
   copy->m_default = m_default;
   return copy;
@@ -205,6 +206,7 @@ std::unique_ptr<CParam> CIntParam::Clone() {
   copy->m_flags = m_flags;
   copy->m_regType = m_regType;
   copy->m_reserved = m_reserved;
+  copy->m_writtenWhenSlot = m_writtenWhenSlot;
   copy->m_value = m_value;
   copy->m_min = m_min;
   copy->m_max = m_max;

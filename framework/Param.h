@@ -55,6 +55,9 @@ class CParam {
   uint32_t m_flags = 3;
   uint32_t m_regType = REG_NONE;
   int32_t m_reserved = 1;  // carried along by Clone, otherwise unused
+  // -1, or the slot whose value must be non-zero for the preset line to be
+  // written: an optional stage's lines appear only while it is on.
+  int m_writtenWhenSlot = -1;
 };
 
 class CBoolParam : public CParam {

@@ -97,10 +97,18 @@ int CParamSet::SaveValues() {
   return 0;
 }
 
+bool CParamSet::IsWritten(CParam& param) const {
+  if (param.m_writtenWhenSlot < 0) return true;
+  CParam* guard = FindParam(param.m_writtenWhenSlot);
+  int value = 0;
+  if (guard) guard->GetInt(value);
+  return value != 0;
+}
+
 int CParamSet::WriteTo(std::ostream& out) const {
   out << m_name << std::endl;
   for (const auto& [slot, param] : m_params) {
-    if (param && param->m_flags != 0) param->WriteText(out);
+    if (param && param->m_flags != 0 && IsWritten(*param)) param->WriteText(out);
   }
   return 0;
 }

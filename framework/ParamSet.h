@@ -39,7 +39,8 @@ class CParamSet {
   int SaveToRegistry();
 
   // The preset text: the set's name, then the line of every flagged
-  // parameter. Returns 0.
+  // parameter whose guard slot, if it names one, holds a non-zero value.
+  // Returns 0.
   int WriteTo(std::ostream& out) const;
   void ResetToDefaults(bool onlyFlagged);
 
@@ -50,6 +51,7 @@ class CParamSet {
 
  private:
   int SaveValues();
+  bool IsWritten(CParam& param) const;
 
   ParamMap m_params;
   std::map<int, std::string> m_names;

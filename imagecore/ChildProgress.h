@@ -17,6 +17,8 @@ class CChildProgress {
   CChildProgress& operator=(const CChildProgress&) = delete;
 
   void Stage(int stage) { m_scale.GoToStage(stage); }
+  // For a nested stage that reports into this one's current stage.
+  CProgressScale* Scale() { return &m_scale; }
   // True when the computation must stop at this step.
   bool Stop(int step) { return m_scale.Step(step) != 0; }
 

@@ -60,6 +60,7 @@ enum keField : int {
   keFieldContract = ParameterField(keSlotContract),
   keFieldFeathering = ParameterField(keSlotFeather),
   keFieldSmoothing = ParameterField(keSlotSmoothing),
+  keFieldEdgeWidth = ParameterField(keSlotEdgeWidth),
   keFieldBrushSize = kParameterFieldCount,
   keFieldCount,
 };

@@ -83,6 +83,8 @@ const CMarkPoint kEnd = kStrokeEnd;
 TEST_F(EditorSession, OpeningShowsTheDefaultsAndStoresThemWhateverTheStoreHeld) {
   filter.m_paramSet.FindParam(keSlotStrength)->SetInt(77);
   filter.m_paramSet.FindParam(keSlotFillHoles)->SetInt(1);
+  filter.m_paramSet.FindParam(keSlotRefineEdge)->SetInt(1);
+  filter.m_paramSet.FindParam(keSlotEdgeWidth)->SetInt(3);
   session.Open(window);
   EXPECT_EQ(session.Field(keFieldStrength).Text(), "30");
   EXPECT_EQ(session.Field(keFieldContract).Text(), "0");
@@ -92,6 +94,8 @@ TEST_F(EditorSession, OpeningShowsTheDefaultsAndStoresThemWhateverTheStoreHeld) 
   EXPECT_EQ(session.BrushSize(), 50);
   EXPECT_FALSE(session.IsChecked(keSlotFillHoles));
   EXPECT_FALSE(session.IsChecked(keSlotTextured));
+  EXPECT_FALSE(session.IsChecked(keSlotRefineEdge));
+  EXPECT_EQ(session.Field(keFieldEdgeWidth).Text(), "10");
   EXPECT_FALSE(session.SmoothBrush());
   EXPECT_EQ(Slot(filter, keSlotStrength), 30);
   EXPECT_EQ(Slot(filter, keSlotSmoothing), 0);
@@ -419,7 +423,11 @@ TEST_F(EditorSession, ApplyStoresTheClampedFieldsIntoTheSlots) {
   session.TypeIntoField(keFieldSmoothing, "99e-1");
   session.ClickCheckBox(keSlotFillHoles);
   session.ClickCheckBox(keSlotTextured);
+  session.ClickCheckBox(keSlotRefineEdge);
+  session.TypeIntoField(keFieldEdgeWidth, "0");
   ASSERT_TRUE(session.PressApply());
+  EXPECT_EQ(Slot(filter, keSlotRefineEdge), 1);
+  EXPECT_EQ(Slot(filter, keSlotEdgeWidth), 1);
   EXPECT_EQ(Slot(filter, keSlotStrength), 100);
   EXPECT_EQ(Slot(filter, keSlotFeather), 50);
   EXPECT_EQ(Slot(filter, keSlotContract), 0);

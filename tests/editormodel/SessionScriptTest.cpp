@@ -69,6 +69,8 @@ TEST(SessionScript, SetNamesTheParameterAndTakesWhatItsControlTakes) {
       {"set smoothing 9", keSlotSmoothing, "9", false},
       {"set fillholes on", keSlotFillHoles, "", true},
       {"set textured off", keSlotTextured, "", false},
+      {"set refine on", keSlotRefineEdge, "", true},
+      {"set edgewidth 25", keSlotEdgeWidth, "25", false},
   };
   for (const auto& c : cases) {
     const CParsed parsed = Parse(c.line);
@@ -89,7 +91,7 @@ TEST(SessionScript, AnUnknownFieldListsTheValidOnes) {
   EXPECT_EQ(parsed.error.column, 5);
   EXPECT_EQ(parsed.error.message,
             "unknown field 'tolerance' (strength, contract, feathering, smoothing, fillholes, "
-            "textured)");
+            "textured, refine, edgewidth)");
 }
 
 TEST(SessionScript, PointsMayBeNegativeAndKeepTheirOrder) {

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <string>
 #include <utility>
 
 #include "framework/Param.h"
 #include "framework/ParamSet.h"
+#include "framework/Presets.h"
 
 // Stored settings and preset files name these keys and hold these ranges,
 // so they are written out here rather than read back from the table.
@@ -15,26 +18,27 @@ TEST(MatteParameters, TheSetHoldsEachParameterUnderItsKeyWithItsLimitsAtItsDefau
   const struct {
     int slot;
     const char* key;
+    int minimum;
     int maximum;
     int defaultValue;
   } numbers[] = {
-      {keSlotStrength, "Tolerance", 100, 30},
-      {keSlotSmoothing, "SMOOTH", 9, 0},
-      {keSlotFeather, "FEZER", 50, 1},
-      {keSlotContract, "CONTRACT", 100, 0},
+      {keSlotStrength, "Tolerance", 0, 100, 30}, {keSlotSmoothing, "SMOOTH", 0, 9, 0},
+      {keSlotFeather, "FEZER", 0, 50, 1},        {keSlotContract, "CONTRACT", 0, 100, 0},
+      {keSlotEdgeWidth, "EDGEWIDTH", 1, 50, 10},
   };
   for (const auto& expected : numbers) {
     auto* param = dynamic_cast<CIntParam*>(set.FindParam(expected.slot));
     ASSERT_NE(param, nullptr) << expected.key;
     EXPECT_EQ(param->m_name, expected.key);
     EXPECT_EQ(set.Names().at(expected.slot), expected.key);
-    EXPECT_EQ(param->m_min, 0) << expected.key;
+    EXPECT_EQ(param->m_min, expected.minimum) << expected.key;
     EXPECT_EQ(param->m_max, expected.maximum) << expected.key;
     EXPECT_EQ(param->m_default, expected.defaultValue) << expected.key;
     EXPECT_EQ(param->m_value, expected.defaultValue) << expected.key;
   }
   for (const auto& [slot, key] :
-       {std::pair{keSlotFillHoles, "FILLHOLES"}, std::pair{keSlotTextured, "TEXTUREDBACK"}}) {
+       {std::pair{keSlotFillHoles, "FILLHOLES"}, std::pair{keSlotTextured, "TEXTUREDBACK"},
+        std::pair{keSlotRefineEdge, "REFINEEDGE"}}) {
     auto* param = dynamic_cast<CBoolParam*>(set.FindParam(slot));
     ASSERT_NE(param, nullptr) << key;
     EXPECT_EQ(param->m_name, key);
@@ -42,7 +46,40 @@ TEST(MatteParameters, TheSetHoldsEachParameterUnderItsKeyWithItsLimitsAtItsDefau
     EXPECT_EQ(param->m_default, 0) << key;
     EXPECT_EQ(param->m_value, 0) << key;
   }
-  EXPECT_EQ(set.Params().size(), 6u);
+  EXPECT_EQ(set.Params().size(), 8u);
+}
+
+// Presets travel both ways between versions: with Refine Edge off a preset
+// holds exactly the six lines it always held, and one without the two new
+// lines loads with Refine Edge off, whatever was set before.
+TEST(MatteParameters, RefineEdgeLinesAreWrittenOnlyWhileItIsOn) {
+  CParamSet set;
+  set.m_name = "Kelvane";
+  DefineMatteParameters(set);
+  set.FindParam(keSlotEdgeWidth)->SetInt(25);
+  const std::string older =
+      "Kelvane\r\n\tTolerance : 30\r\n\tSMOOTH : 0\r\n\tFEZER : 1\r\n\tCONTRACT : 0\r\n"
+      "\tFILLHOLES : False\r\n\tTEXTUREDBACK : False\r\n";
+  EXPECT_EQ(PresetFileText(set), older);
+
+  set.FindParam(keSlotRefineEdge)->SetInt(1);
+  EXPECT_EQ(PresetFileText(set), older + "\tREFINEEDGE : True\r\n\tEDGEWIDTH : 25\r\n");
+
+  std::istringstream olderText(older);
+  ASSERT_EQ(ParsePreset(olderText, set), 0);
+  int refine = -1;
+  int width = -1;
+  set.FindParam(keSlotRefineEdge)->GetInt(refine);
+  set.FindParam(keSlotEdgeWidth)->GetInt(width);
+  EXPECT_EQ(refine, 0);
+  EXPECT_EQ(width, 10);
+
+  std::istringstream newerText(older + "\tREFINEEDGE : True\r\n\tEDGEWIDTH : 7\r\n");
+  ASSERT_EQ(ParsePreset(newerText, set), 0);
+  set.FindParam(keSlotRefineEdge)->GetInt(refine);
+  set.FindParam(keSlotEdgeWidth)->GetInt(width);
+  EXPECT_EQ(refine, 1);
+  EXPECT_EQ(width, 7);
 }
 
 TEST(MatteParameters, ScriptWordsAreFoundExactly) {

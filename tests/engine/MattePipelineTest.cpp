@@ -77,6 +77,14 @@ class MattePipelineTest : public ::testing::Test {
 
   ERunEnd Run() { return RunMattePipeline(m_inputs, m_source, m_result, m_progress, m_outputs); }
 
+  void TurnEveryStageOn() {
+    m_inputs.params.textured = true;
+    m_inputs.params.fillHoles = true;
+    m_inputs.allMarks.emplace(MarksOnSky());
+    m_inputs.params.smoothLevel = 2;
+    m_inputs.params.contract = 2;
+  }
+
   CProgressScale m_progress;
   CCoreImage m_source;
   CCoreImage m_result;
@@ -108,15 +116,57 @@ TEST_F(MattePipelineTest, MarksTakeTheSkyAwayKeepTheSquareAndReplaceThePreviousR
 }
 
 TEST_F(MattePipelineTest, EveryStageOnNumbersItsStepsInTurn) {
-  m_inputs.params.textured = true;
-  m_inputs.params.fillHoles = true;
-  m_inputs.allMarks.emplace(MarksOnSky());
-  m_inputs.params.smoothLevel = 2;
-  m_inputs.params.contract = 2;
+  TurnEveryStageOn();
   ASSERT_EQ(Run(), ERunEnd::kDone);
   EXPECT_EQ(g_steps, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
   EXPECT_EQ(PixelByte(m_result, 48, 48, 3), 255);
   EXPECT_EQ(PixelByte(m_result, 10, 80, 3), 0);
+}
+
+std::vector<int> g_values;
+std::vector<int> g_rootSteps;
+
+// Reports every value and the run's own steps (not a stage's inner ones).
+int RecordValue(CProgressScale& scale) {
+  g_values.push_back(scale.Value());
+  if (scale.IsRoot()) g_rootSteps.push_back(scale.StepIndex());
+  return 0;
+}
+
+// Refine Edge takes feathering's place as one more step, reported within the
+// run's range; the document keeps the work as a run without it leaves it,
+// and the result never shows more than the layer's own alpha.
+TEST_F(MattePipelineTest, RefineEdgeIsTheLastStepAndKeepsTheLayersAlphaAsTheCeiling) {
+  TurnEveryStageOn();
+  for (int y = 40; y < 56; ++y) SetPixelByte(m_source, 32, y, 3, 90);
+  const CRunInputs unrun = m_inputs;
+  ASSERT_EQ(Run(), ERunEnd::kDone);
+  const std::vector<uint8_t> plainWork = AllBytes(m_outputs.work);
+
+  m_inputs = unrun;
+  m_outputs = CRunOutputs();
+  m_inputs.params.refineEdge = true;
+  m_inputs.params.edgeWidth = 4;
+  m_progress.SetReportCallback(&RecordValue);
+  g_values.clear();
+  ASSERT_EQ(Run(), ERunEnd::kDone);
+  EXPECT_EQ(g_rootSteps, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}));
+  for (int value : g_values) EXPECT_LE(value, 100);
+  EXPECT_EQ(AllBytes(m_outputs.work), plainWork);
+  EXPECT_EQ(PixelByte(m_result, 48, 48, 3), 255);
+  EXPECT_EQ(PixelByte(m_result, 10, 80, 3), 0);
+  for (int y = 0; y < kSide; ++y) {
+    for (int x = 0; x < kSide; ++x) {
+      ASSERT_LE(PixelByte(m_result, x, y, 3), PixelByte(m_source, x, y, 3)) << x << "," << y;
+    }
+  }
+  m_progress.SetReportCallback(nullptr);
+  m_inputs = unrun;
+  m_outputs = CRunOutputs();
+  m_inputs.params.refineEdge = true;
+  g_stopAt = 11;
+  EXPECT_EQ(Run(), ERunEnd::kAborted);
+  EXPECT_FALSE(m_outputs.resultReady);
 }
 
 TEST_F(MattePipelineTest, AnAbortLeavesWhatTheRunHadReachedAndNoResult) {

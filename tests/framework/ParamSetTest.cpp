@@ -41,7 +41,8 @@ TEST(ParamSetTest, NamesAreFoundExactlyInSlotOrder) {
   EXPECT_EQ(set.FindParamByName("tolerance"), nullptr);
   EXPECT_EQ(set.FindParamByName("Tolerance"), set.FindParam(0));
   EXPECT_EQ(set.FindParamByName("TEXTUREDBACK"), set.FindParam(5));
-  EXPECT_EQ(set.FindParam(6), nullptr);
+  EXPECT_EQ(set.FindParamByName("EDGEWIDTH"), set.FindParam(7));
+  EXPECT_EQ(set.FindParam(8), nullptr);
   // A name added twice is found at its lower slot.
   set.AddParam(9, "SMOOTH", std::make_unique<CIntParam>());
   EXPECT_EQ(set.FindParamByName("SMOOTH"), set.FindParam(1));
@@ -211,8 +212,20 @@ TEST_F(ParamSetRegistryTest, StoredNumbersAreTakenAsTheyCome) {
   CParamSet set;
   DefineSix(set);
   set.FindParam(4)->SetInt(1);
-  EXPECT_EQ(set.LoadFromRegistry(), 0);
+  // A store written before Refine Edge existed: the six are read, and the
+  // two newer values keep theirs.
+  EXPECT_EQ(set.LoadFromRegistry(), -5);
   EXPECT_EQ(Values(set), (std::vector<int>{-1, 3, 256, 0, 0, 1}));
+  EXPECT_EQ(Get(set, keSlotRefineEdge), 0);
+  EXPECT_EQ(Get(set, keSlotEdgeWidth), 10);
+
+  key = FilterKey();
+  Store(key, "REFINEEDGE", {1, 0, 0, 0});
+  Store(key, "EDGEWIDTH", {77, 0, 0, 0});  // as stored: runs clamp it
+  RegCloseKey(key);
+  EXPECT_EQ(set.LoadFromRegistry(), 0);
+  EXPECT_EQ(Get(set, keSlotRefineEdge), 1);
+  EXPECT_EQ(Get(set, keSlotEdgeWidth), 77);
 }
 
 TEST_F(ParamSetRegistryTest, ADamagedStoreLoadsAsDefaultsAndIsRewrittenOnSave) {
