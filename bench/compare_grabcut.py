@@ -133,6 +133,17 @@ def matte_quality(path, size):
     return (alpha[~inside] == 0).mean(), (alpha[inside] == 255).mean()
 
 
+def open_work(folder, prefix):
+    """A benchmark's work folder (the given one, or a new temporary one), the
+    environment its runs get and its log. The filter reads and saves its
+    settings in the user's store: the runs keep a private one, so neither
+    the user's values nor earlier runs count."""
+    work = folder or tempfile.mkdtemp(prefix=prefix)
+    os.makedirs(work, exist_ok=True)
+    env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"))
+    return work, env, open(os.path.join(work, "log.txt"), "w")
+
+
 def close_work(work, log, keep):
     """Ends a benchmark's work folder: kept (and named) or removed."""
     log.close()
@@ -172,12 +183,7 @@ def main():
     for program in (kelvane, scene):
         if not os.access(program, os.X_OK):
             sys.exit("no %s: build first (or give --bin)" % program)
-    work = args.work or tempfile.mkdtemp(prefix="kelvane-compare-")
-    os.makedirs(work, exist_ok=True)
-    # The filter reads and saves its settings in the user's store: keep a
-    # private one, so neither the user's values nor earlier runs count.
-    env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"))
-    log = open(os.path.join(work, "log.txt"), "w")
+    work, env, log = open_work(args.work, "kelvane-compare-")
 
     def path(name):
         return os.path.join(work, name)

@@ -54,12 +54,11 @@ import os
 import statistics
 import subprocess
 import sys
-import tempfile
 
 import cv2
 import numpy as np
 
-from compare_grabcut import GRABCUT_ITERATIONS, check, close_work, measure
+from compare_grabcut import GRABCUT_ITERATIONS, check, close_work, measure, open_work
 
 WIDTH, HEIGHT = 1024, 768
 SUPERSAMPLE = 4
@@ -84,11 +83,11 @@ AIM_BAND_ERROR = 10.0
 def sample_data_dir():
     """The folder of python3-skimage's sample pictures, found without
     importing the package (which would pull in matplotlib and scipy)."""
-    spec = importlib.util.find_spec("skimage")
-    if spec is None or not spec.submodule_search_locations:
+    package = importlib.util.find_spec("skimage")
+    if package is None or not package.submodule_search_locations:
         sys.exit("no python3-skimage: its sample photos are the benchmark's object"
                  " (apt-get install python3-skimage, or give --photo)")
-    return os.path.join(list(spec.submodule_search_locations)[0], "data")
+    return os.path.join(list(package.submodule_search_locations)[0], "data")
 
 
 def read_rgb(path):
@@ -386,11 +385,7 @@ def main():
     kelvane = os.path.join(args.bin, "kelvane")
     if not os.access(kelvane, os.X_OK):
         sys.exit("no %s: build first (or give --bin)" % kelvane)
-    work = args.work or tempfile.mkdtemp(prefix="kelvane-edge-")
-    os.makedirs(work, exist_ok=True)
-    # A private settings store: neither the user's values nor earlier runs count.
-    env = dict(os.environ, XDG_CONFIG_HOME=os.path.join(work, "config"))
-    log = open(os.path.join(work, "log.txt"), "w")
+    work, env, log = open_work(args.work, "kelvane-edge-")
     grabcut = os.path.join(os.path.dirname(os.path.abspath(__file__)), "compare_grabcut.py")
 
     def path(name):

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <string_view>
 
+#include "engine/RefineEdge.h"
+
 class CParamSet;
 
 // Parameter slots.
@@ -57,8 +59,8 @@ inline constexpr CMatteParameter kMatteParameters[] = {
     {keSlotTextured, "TEXTUREDBACK", "textured", "Textured Background", keControlCheckBox, 0, 1, 0},
     {keSlotRefineEdge, "REFINEEDGE", "refine", "Refine Edge", keControlCheckBox, 0, 1, 0,
      keSlotRefineEdge},
-    {keSlotEdgeWidth, "EDGEWIDTH", "edgewidth", "Edge Width", keControlField, 1, 50, 10,
-     keSlotRefineEdge},
+    {keSlotEdgeWidth, "EDGEWIDTH", "edgewidth", "Edge Width", keControlField, kEdgeWidthMin,
+     kEdgeWidthMax, 10, keSlotRefineEdge},
 };
 
 inline constexpr int kMatteParameterCount = static_cast<int>(std::size(kMatteParameters));

@@ -199,40 +199,40 @@ void ComposeResult(CCoreImage& source, CCoreImage& work, CCoreImage& result) {
   });
 }
 
-// The result is composed from the feathered work, while the document keeps
-// the work as it is. Feathering changes pixels near the matte's edge only,
-// and hands those over: they are composed again on their own.
-void ComposeFeathered(CCoreImage& source, CCoreImage& work, int featherWidth,
-                      CCoreImage& result) {
-  ComposeResult(source, work, result);
-  if (featherWidth <= 0) return;
-  // Every row at once, so that the feathering's threads can compose them.
+// An edge stage (feathering or Refine Edge) changes pixels near the matte's
+// edge only, and hands those over: the result is composed from the work,
+// then those pixels again on their own. The document keeps the work as it
+// is. Every row is held at once, so that the stage's threads can compose.
+template <class Stage>
+void ComposeWithEdgeStage(CCoreImage& source, CCoreImage& result, Stage&& stage) {
   const CRowLease sourceRows = CRowLease::AllRows(source);
   const CRowLease resultRows = CRowLease::AllRows(result);
-  Feather(work, featherWidth, [&](int y, int left, int right, const uint8_t* feathered) {
-    ComposePixels(sourceRows.Row(y) + 4 * left, feathered, resultRows.Row(y) + 4 * left,
+  stage([&](int y, int left, int right, const uint8_t* pixels) {
+    ComposePixels(sourceRows.Row(y) + 4 * left, pixels, resultRows.Row(y) + 4 * left,
                   right - left);
   });
 }
 
-// Refine Edge in place of feathering: the result is composed from the work
-// and then, near the matte's edge, from the refined pixels. The document
-// keeps the work as it is, as with feathering. The stage reports within the
-// run's current step; an abort there throws CRunAborted.
-void ComposeRefined(CCoreImage& source, CCoreImage& work, int edgeWidth, CCoreImage& result,
-                    CProgressScale& progress, int stepCount, const CStepCounter& steps) {
+void ComposeFeathered(CCoreImage& source, CCoreImage& work, int featherWidth,
+                      CCoreImage& result) {
   ComposeResult(source, work, result);
-  const CRowLease sourceRows = CRowLease::AllRows(source);
-  const CRowLease resultRows = CRowLease::AllRows(result);
-  CChildProgress step(&progress, 1, stepCount);
+  if (featherWidth <= 0) return;
+  ComposeWithEdgeStage(source, result,
+                       [&](const CFeatherSink& sink) { Feather(work, featherWidth, sink); });
+}
+
+// Refine Edge in place of feathering. It reports within the run's current
+// step; an abort there throws CRunAborted.
+void ComposeRefined(CCoreImage& source, CCoreImage& work, int edgeWidth, CCoreImage& result,
+                    CProgressScale& progress, const CStepCounter& steps) {
+  ComposeResult(source, work, result);
+  CChildProgress step(&progress, 1, progress.StepCount());
   step.Stage(steps.Reported() - 1);
-  CoreResult refined = RefineEdge(
-      work, std::clamp(edgeWidth, kEdgeWidthMin, kEdgeWidthMax),
-      [&](int y, int left, int right, const uint8_t* pixels) {
-        ComposePixels(sourceRows.Row(y) + 4 * left, pixels, resultRows.Row(y) + 4 * left,
-                      right - left);
-      },
-      step.Scale());
+  CoreResult refined;
+  ComposeWithEdgeStage(source, result, [&](const CRefineSink& sink) {
+    refined = RefineEdge(work, std::clamp(edgeWidth, kEdgeWidthMin, kEdgeWidthMax), sink,
+                         step.Scale());
+  });
   const uint32_t code = ExamineResult(refined);
   if (code == keErrAborted) throw CRunAborted{};
   ThrowIfFailed(code);
@@ -294,7 +294,7 @@ ERunEnd RunMattePipeline(CRunInputs& in, CCoreImage& source, CCoreImage& result,
     InsertAlpha(matte, out.work);
     if (p.refineEdge) {
       steps.Next();
-      ComposeRefined(source, out.work, p.edgeWidth, result, progress, MostSteps(p), steps);
+      ComposeRefined(source, out.work, p.edgeWidth, result, progress, steps);
     }
   } catch (const CRunAborted&) {
     return ERunEnd::kAborted;
