@@ -208,24 +208,31 @@ TEST_F(ParamSetRegistryTest, StoredNumbersAreTakenAsTheyCome) {
   Store(key, "CONTRACT", {0, 0, 0, 0});
   Store(key, "FILLHOLES", {2, 0, 0, 0});  // only 1 is true
   Store(key, "TEXTUREDBACK", {1, 0, 0, 0});
+  Store(key, "REFINEEDGE", {1, 0, 0, 0});
+  Store(key, "EDGEWIDTH", {77, 0, 0, 0});  // as stored: runs clamp it
   RegCloseKey(key);
   CParamSet set;
   DefineSix(set);
   set.FindParam(4)->SetInt(1);
-  // A store written before Refine Edge existed: the six are read, and the
-  // two newer values keep theirs.
-  EXPECT_EQ(set.LoadFromRegistry(), -5);
-  EXPECT_EQ(Values(set), (std::vector<int>{-1, 3, 256, 0, 0, 1}));
-  EXPECT_EQ(Get(set, keSlotRefineEdge), 0);
-  EXPECT_EQ(Get(set, keSlotEdgeWidth), 10);
-
-  key = FilterKey();
-  Store(key, "REFINEEDGE", {1, 0, 0, 0});
-  Store(key, "EDGEWIDTH", {77, 0, 0, 0});  // as stored: runs clamp it
-  RegCloseKey(key);
   EXPECT_EQ(set.LoadFromRegistry(), 0);
+  EXPECT_EQ(Values(set), (std::vector<int>{-1, 3, 256, 0, 0, 1}));
   EXPECT_EQ(Get(set, keSlotRefineEdge), 1);
   EXPECT_EQ(Get(set, keSlotEdgeWidth), 77);
+}
+
+// A store written before Refine Edge existed: its six values are read, and
+// the two newer ones keep theirs.
+TEST_F(ParamSetRegistryTest, AStoreOfTheSixOlderValuesLoadsThem) {
+  HKEY key = FilterKey();
+  const char* older[] = {"Tolerance", "SMOOTH", "FEZER", "CONTRACT", "FILLHOLES", "TEXTUREDBACK"};
+  for (const char* name : older) Store(key, name, {1, 0, 0, 0});
+  RegCloseKey(key);
+  CParamSet set;
+  DefineSix(set);
+  EXPECT_EQ(set.LoadFromRegistry(), -5);
+  EXPECT_EQ(Values(set), (std::vector<int>{1, 1, 1, 1, 1, 1}));
+  EXPECT_EQ(Get(set, keSlotRefineEdge), 0);
+  EXPECT_EQ(Get(set, keSlotEdgeWidth), 10);
 }
 
 TEST_F(ParamSetRegistryTest, ADamagedStoreLoadsAsDefaultsAndIsRewrittenOnSave) {
