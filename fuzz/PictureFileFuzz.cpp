@@ -1,12 +1,15 @@
 // Picture files through the host's reader: every format the picture
-// library loads, recognised by content, with the size limits in force.
+// library loads, recognised by content, with the size limits in force; and
+// their EXIF through what a written file makes of it.
 #include <vips/vips.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "fuzz/FuzzSupport.h"
 #include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/UprightExif.h"
 
 namespace {
 
@@ -54,6 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(picture.bytes.size() == static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height) *
                                         static_cast<size_t>(picture.channels),
             "a picture read holds exactly its pixels");
+    // The EXIF a written file would carry is read from the file's bytes.
+    const std::vector<uint8_t>& exif = picture.metadata.exif;
+    const std::vector<uint8_t> upright = UprightExif(exif, picture.width, picture.height);
+    Require(upright.empty() || upright.size() == exif.size() || upright.size() + 6 == exif.size(),
+            "an upright EXIF is the read one, changed in place");
   } else {
     Require(!error.empty(), "a refused picture says why");
   }

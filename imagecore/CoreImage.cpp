@@ -10,6 +10,7 @@
 #include "ColorRef.h"
 #include "ImageStorage.h"
 #include "Palettes.h"
+#include "RowBands.h"
 
 namespace {
 
@@ -409,36 +410,42 @@ CoreResult CCoreImage::PixelCopy(CCoreImage& source) {
   const size_t targetByteX = static_cast<size_t>(targetBit / 8);
   const bool wholeRows = sourceBit == 0 && targetBit == 0 &&
                          PaddedRowBytes(source.m_storageWidth, bpp) == PaddedRowBytes(m_storageWidth, bpp);
-  for (int y = 0; y < height;) {
-    const int sy = source.m_originY + y;
-    const int ty = m_originY + y;
-    const int n = std::min({kStripRows - sy % kStripRows, kStripRows - ty % kStripRows, height - y});
-    CImageStrip& from = source.m_strips->m_items[sy / kStripRows];
-    CImageStrip& to = m_strips->m_items[ty / kStripRows];
-    const uint8_t* fromFirst = from.Lock();
-    uint8_t* toFirst = to.Lock();
-    const uint8_t* fromRow = fromFirst + static_cast<ptrdiff_t>(sy % kStripRows) * from.m_stride;
-    uint8_t* toRow = toFirst + static_cast<ptrdiff_t>(ty % kStripRows) * to.m_stride;
-    if (wholeRows) {
-      // Bottom-up rows of equal size lie back to back: the span's last row is
-      // its lowest address.
-      const ptrdiff_t span = static_cast<ptrdiff_t>(n - 1) * from.m_stride;
-      std::memcpy(toRow + span, fromRow + span, static_cast<size_t>(-from.m_stride) * n);
-    } else {
-      for (int j = 0; j < n; ++j) {
-        const uint8_t* s = fromRow + static_cast<ptrdiff_t>(j) * from.m_stride + sourceByteX;
-        uint8_t* t = toRow + static_cast<ptrdiff_t>(j) * to.m_stride + targetByteX;
-        if (sourcePhase == 0) {
-          std::memcpy(t, s, rowBytes);
-        } else {
-          CopyBits(t, s, sourcePhase, rowBits);
+  // Bands of rows side by side: a copy into new storage is mostly the first
+  // touch of its pages, which cores pay for in parallel. Strip locks may be
+  // taken from several threads at once.
+  const int bands = BandCount(height, kMinRowsPerBand);
+  RunBands(height, bands, [&](int, int first, int last) {
+    for (int y = first; y < last;) {
+      const int sy = source.m_originY + y;
+      const int ty = m_originY + y;
+      const int n = std::min({kStripRows - sy % kStripRows, kStripRows - ty % kStripRows, last - y});
+      CImageStrip& from = source.m_strips->m_items[sy / kStripRows];
+      CImageStrip& to = m_strips->m_items[ty / kStripRows];
+      const uint8_t* fromFirst = from.Lock();
+      uint8_t* toFirst = to.Lock();
+      const uint8_t* fromRow = fromFirst + static_cast<ptrdiff_t>(sy % kStripRows) * from.m_stride;
+      uint8_t* toRow = toFirst + static_cast<ptrdiff_t>(ty % kStripRows) * to.m_stride;
+      if (wholeRows) {
+        // Bottom-up rows of equal size lie back to back: the span's last row is
+        // its lowest address.
+        const ptrdiff_t span = static_cast<ptrdiff_t>(n - 1) * from.m_stride;
+        std::memcpy(toRow + span, fromRow + span, static_cast<size_t>(-from.m_stride) * n);
+      } else {
+        for (int j = 0; j < n; ++j) {
+          const uint8_t* s = fromRow + static_cast<ptrdiff_t>(j) * from.m_stride + sourceByteX;
+          uint8_t* t = toRow + static_cast<ptrdiff_t>(j) * to.m_stride + targetByteX;
+          if (sourcePhase == 0) {
+            std::memcpy(t, s, rowBytes);
+          } else {
+            CopyBits(t, s, sourcePhase, rowBits);
+          }
         }
       }
+      to.Unlock();
+      from.Unlock();
+      y += n;
     }
-    to.Unlock();
-    from.Unlock();
-    y += n;
-  }
+  });
   return CoreResult();
 }
 

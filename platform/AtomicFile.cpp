@@ -6,10 +6,11 @@
 
 #include <cerrno>
 
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, const void* data, size_t size) {
+  const char* bytes = static_cast<const char*>(data);
   size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t wrote = ::write(fd, bytes.data() + done, bytes.size() - done);
+  while (done < size) {
+    const ssize_t wrote = ::write(fd, bytes + done, size - done);
     if (wrote < 0 && errno == EINTR) continue;
     if (wrote <= 0) {
       if (wrote == 0) errno = ENOSPC;
@@ -19,6 +20,8 @@ bool WriteAll(int fd, const std::string& bytes) {
   }
   return true;
 }
+
+bool WriteAll(int fd, const std::string& bytes) { return WriteAll(fd, bytes.data(), bytes.size()); }
 
 int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
                 const std::string& temporaryName, struct stat* written) {

@@ -10,6 +10,7 @@
 
 // Writes all of `bytes` to the descriptor, retrying short writes; false with
 // errno set (ENOSPC for a write that makes no progress).
+bool WriteAll(int fd, const void* data, size_t size);
 bool WriteAll(int fd, const std::string& bytes);
 
 // `temporaryName` is the temporary file's name in the target's folder and

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vips/vips.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -171,7 +172,8 @@ std::vector<std::string> PluginFolders(const CHostOptions& options) {
 
 std::string HostVersions() {
   return std::string("kelvane ") + KELVANE_VERSION + "\n" + "libvips " +
-         PictureLibraryVersion() + "\n" + "libpng " + KELVANE_LIBPNG_VERSION +
+         PictureLibraryVersion() + "\n" + "zlib " + zlibVersion() + " (PNG files)\n" +
+         "libpng " + KELVANE_LIBPNG_VERSION +
          " (the filter's own resources)\n" + "Qt " + KELVANE_QT_VERSION + " (the editor)\n";
 }
 

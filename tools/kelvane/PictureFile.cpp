@@ -13,9 +13,12 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/AtomicFile.h"
 #include "platform/VirtualMemory.h"
 #include "tools/kelvane/Orientation.h"
 #include "tools/kelvane/PictureLimits.h"
+#include "tools/kelvane/PngEncoder.h"
+#include "tools/kelvane/UprightExif.h"
 
 namespace {
 
@@ -205,12 +208,12 @@ bool RefuseOversized(const std::string& name, int width, int height, std::string
 struct COutputFormat {
   const char* ending;
   bool alpha;        // keeps transparency
-  const char* saver; // the library's operation
+  const char* saver; // the library's operation; none for PNG, which is our own
   int heifCompression;
 };
 
 constexpr COutputFormat kOutputFormats[] = {
-    {"png", true, "pngsave_target", 0},
+    {"png", true, nullptr, 0},
     {"tif", true, "tiffsave_target", 0},
     {"tiff", true, "tiffsave_target", 0},
     {"webp", true, "webpsave_target", 0},
@@ -239,14 +242,6 @@ std::string WrittenEndings() {
 
 int Save(VipsImage* image, VipsTarget* target, const COutputFormat& format) {
   const std::string ending = format.ending;
-  if (ending == "png") {
-    // Speed first: the fastest deflate level after one cheap filter still
-    // packs flat backgrounds and cleared alpha well. Up keeps Sub's speed
-    // and writes smaller files, far smaller where patterns repeat down the
-    // rows; level 0 would store the pixels three times as large.
-    return vips_pngsave_target(image, target, "compression", 1, "filter",
-                               VIPS_FOREIGN_PNG_FILTER_UP, nullptr);
-  }
   if (ending == "tif" || ending == "tiff") {
     return vips_tiffsave_target(image, target, "compression", VIPS_FOREIGN_TIFF_COMPRESSION_DEFLATE,
                                 "predictor", VIPS_FOREIGN_TIFF_PREDICTOR_HORIZONTAL, nullptr);
@@ -265,6 +260,7 @@ int Save(VipsImage* image, VipsTarget* target, const COutputFormat& format) {
 // Savers that exist may still lack an encoder (AV1, HEVC): one tiny picture
 // tells, once per format.
 bool CanSave(const COutputFormat& format) {
+  if (!format.saver) return true;
   if (!vips_type_find("VipsOperation", format.saver)) return false;
   if (format.heifCompression == 0) return true;
   uint8_t pixels[16 * 16 * 4] = {};
@@ -283,14 +279,76 @@ bool ProfileFits(const std::vector<uint8_t>& icc, int channels) {
   return channels <= 2 ? space == "GRAY" : space == "RGB ";
 }
 
-bool WriteToTarget(VipsImage* image, int descriptor, const COutputFormat& format,
-                   std::string& reason) {
+// What the file says beside the pixels: the profile where it fits them,
+// EXIF and XMP unless stripped. The pixels are upright now, and the EXIF
+// written says so.
+CPictureMetadata WrittenMetadata(const CPicture& picture, bool strip) {
+  const CPictureMetadata& metadata = picture.metadata;
+  CPictureMetadata written;
+  if (ProfileFits(metadata.icc, picture.channels)) written.icc = metadata.icc;
+  if (!strip) {
+    if (!metadata.exif.empty()) {
+      written.exif = UprightExif(metadata.exif, picture.width, picture.height);
+    }
+    written.xmp = metadata.xmp;
+  }
+  return written;
+}
+
+bool WritePng(const CPicture& picture, bool strip, int descriptor, std::string& reason) {
+  const bool written = EncodePng(picture, WrittenMetadata(picture, strip),
+                                 [descriptor](const uint8_t* data, size_t size) {
+                                   return WriteAll(descriptor, data, size);
+                                 });
+  if (!written) reason = std::strerror(errno);
+  return written;
+}
+
+bool WriteThroughLibrary(const CPicture& picture, bool strip, int descriptor,
+                         const COutputFormat& format, std::string& reason) {
+  CImage wrapped(vips_image_new_from_memory(picture.bytes.data(), picture.bytes.size(),
+                                            picture.width, picture.height, picture.channels,
+                                            VIPS_FORMAT_UCHAR));
+  VipsImage* described = nullptr;
+  if (!wrapped ||
+      vips_copy(wrapped.get(), &described, "interpretation",
+                picture.channels <= 2 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB,
+                nullptr) != 0) {
+    reason = TakeLibraryError();
+    return false;
+  }
+  CImage image(described);
+  // The library brings the EXIF up to date itself when it saves.
+  const CPictureMetadata& metadata = picture.metadata;
+  if (ProfileFits(metadata.icc, picture.channels)) {
+    vips_image_set_blob_copy(image.get(), VIPS_META_ICC_NAME, metadata.icc.data(),
+                             metadata.icc.size());
+  }
+  if (!strip) {
+    if (!metadata.exif.empty()) {
+      vips_image_set_blob_copy(image.get(), VIPS_META_EXIF_NAME, metadata.exif.data(),
+                               metadata.exif.size());
+    }
+    if (!metadata.xmp.empty()) {
+      vips_image_set_blob_copy(image.get(), VIPS_META_XMP_NAME, metadata.xmp.data(),
+                               metadata.xmp.size());
+    }
+  }
+  vips_image_set_int(image.get(), VIPS_META_ORIENTATION, 1);
+
   CTarget target(vips_target_new_to_descriptor(descriptor));
-  if (!target || Save(image, target.get(), format) != 0 || vips_target_end(target.get()) != 0) {
+  if (!target || Save(image.get(), target.get(), format) != 0 ||
+      vips_target_end(target.get()) != 0) {
     reason = TakeLibraryError();
     return false;
   }
   return true;
+}
+
+bool WriteToDescriptor(const CPicture& picture, bool strip, int descriptor,
+                       const COutputFormat& format, std::string& reason) {
+  if (!format.saver) return WritePng(picture, strip, descriptor, reason);
+  return WriteThroughLibrary(picture, strip, descriptor, format, reason);
 }
 
 }  // namespace
@@ -427,39 +485,9 @@ bool WritePicture(const std::string& path, const std::string& format, const CPic
     error = cannot + "the image is empty";
     return false;
   }
-  CImage wrapped(vips_image_new_from_memory(picture.bytes.data(), picture.bytes.size(),
-                                            picture.width, picture.height, picture.channels,
-                                            VIPS_FORMAT_UCHAR));
-  VipsImage* described = nullptr;
-  if (!wrapped ||
-      vips_copy(wrapped.get(), &described, "interpretation",
-                picture.channels <= 2 ? VIPS_INTERPRETATION_B_W : VIPS_INTERPRETATION_sRGB,
-                nullptr) != 0) {
-    error = cannot + TakeLibraryError();
-    return false;
-  }
-  CImage image(described);
-  const CPictureMetadata& metadata = picture.metadata;
-  if (ProfileFits(metadata.icc, picture.channels)) {
-    vips_image_set_blob_copy(image.get(), VIPS_META_ICC_NAME, metadata.icc.data(),
-                             metadata.icc.size());
-  }
-  if (!strip) {
-    if (!metadata.exif.empty()) {
-      vips_image_set_blob_copy(image.get(), VIPS_META_EXIF_NAME, metadata.exif.data(),
-                               metadata.exif.size());
-    }
-    if (!metadata.xmp.empty()) {
-      vips_image_set_blob_copy(image.get(), VIPS_META_XMP_NAME, metadata.xmp.data(),
-                               metadata.xmp.size());
-    }
-  }
-  // The pixels are upright now; the saved EXIF says so.
-  vips_image_set_int(image.get(), VIPS_META_ORIENTATION, 1);
-
   std::string reason;
   if (standard) {
-    if (!WriteToTarget(image.get(), STDOUT_FILENO, *found, reason)) {
+    if (!WriteToDescriptor(picture, strip, STDOUT_FILENO, *found, reason)) {
       error = cannot + reason;
       return false;
     }
@@ -475,7 +503,7 @@ bool WritePicture(const std::string& path, const std::string& format, const CPic
     error = cannot + std::strerror(errno);
     return false;
   }
-  bool written = WriteToTarget(image.get(), fd, *found, reason);
+  bool written = WriteToDescriptor(picture, strip, fd, *found, reason);
   if (!written) {
     error = cannot + reason;
   } else if (fsync(fd) != 0) {
