@@ -33,26 +33,23 @@ std::string FolderList(const std::vector<std::string>& folders) {
 
 CModuleRunEnd RunFilterModule(const CPluginInfo& module, CHostLayer& layer,
                               KelvanePlatformData& platform) {
+  CFilterModule loaded;
   CModuleRunEnd end;
-  CFilterOutcome outcome;
-  {
-    CFilterModule loaded;
-    if (!loaded.Load(module.path, module.entryPoint, end.message)) return end;
-    outcome = RunFilter(loaded.Entry(), layer, platform);
-    if (platform.scriptStatus == keScriptStatusScriptError) {
-      end.end = EModuleRunEnd::kScriptError;
-      return end;
-    }
-    if (platform.scriptStatus == keScriptStatusRunFailed) {
-      end.end = EModuleRunEnd::kRunFailed;
-      return end;
-    }
-    if (!outcome.hostFailed && outcome.result == noErr) {
-      end.end = EModuleRunEnd::kResult;
-      return end;
-    }
-  }
-  if (outcome.hostFailed) {
+  if (!loaded.Load(module.path, module.entryPoint, end.message)) return end;
+  return RunLoadedModule(loaded, layer, platform);
+}
+
+CModuleRunEnd RunLoadedModule(const CFilterModule& loaded, CHostLayer& layer,
+                              KelvanePlatformData& platform) {
+  CModuleRunEnd end;
+  const CFilterOutcome outcome = RunFilter(loaded.Entry(), layer, platform);
+  if (platform.scriptStatus == keScriptStatusScriptError) {
+    end.end = EModuleRunEnd::kScriptError;
+  } else if (platform.scriptStatus == keScriptStatusRunFailed) {
+    end.end = EModuleRunEnd::kRunFailed;
+  } else if (!outcome.hostFailed && outcome.result == noErr) {
+    end.end = EModuleRunEnd::kResult;
+  } else if (outcome.hostFailed) {
     end.message = outcome.message;
   } else if (outcome.result == userCanceledErr) {
     end.end = EModuleRunEnd::kNoResult;

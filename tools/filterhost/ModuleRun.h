@@ -41,3 +41,6 @@ struct CModuleRunEnd {
 // otherwise it may hold part of it, and is to be thrown away.
 CModuleRunEnd RunFilterModule(const CPluginInfo& module, CHostLayer& layer,
                               KelvanePlatformData& platform);
+// The same with a module loaded beforehand, which stays loaded.
+CModuleRunEnd RunLoadedModule(const CFilterModule& loaded, CHostLayer& layer,
+                              KelvanePlatformData& platform);

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <new>
 #include <optional>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "tools/filterhost/ModuleRun.h"
@@ -79,6 +81,32 @@ bool CheckOutput(const CHostOptions& options, const std::string& output, std::st
   return output == kStandardStream || OutputFolderWritable(output, error);
 }
 
+// Reads the input on a thread of its own while the caller finds and loads
+// the filter module: decoding and the loader's work overlap. Nothing is
+// read without an input.
+class CPictureReading {
+ public:
+  CPictureReading(const std::string& input, CPicture& picture, bool& read, std::string& error) {
+    if (input.empty()) return;
+    auto task = [&input, &picture, &read, &error] { read = ReadPicture(input, picture, error); };
+    try {
+      m_thread = std::thread(task);
+    } catch (const std::system_error&) {
+      task();
+    }
+  }
+  ~CPictureReading() { Finish(); }
+  CPictureReading(const CPictureReading&) = delete;
+  CPictureReading& operator=(const CPictureReading&) = delete;
+
+  void Finish() {
+    if (m_thread.joinable()) m_thread.join();
+  }
+
+ private:
+  std::thread m_thread;
+};
+
 int RunFilterOnFile(const CHostOptions& options) {
   std::string error;
   const std::string output =
@@ -88,19 +116,29 @@ int RunFilterOnFile(const CHostOptions& options) {
     return keExitUsage;
   }
   CPicture picture;
+  bool read = true;
+  CPictureReading reading(options.input, picture, read, error);
   if (options.input.empty()) {
     // The demo session's points are made for the sample picture.
     picture = SamplePicture();
-  } else if (!ReadPicture(options.input, picture, error)) {
+  }
+  const std::vector<std::string> folders = PluginFolders(options);
+  const std::optional<CPluginInfo> module = FindFilterModule(folders, kFilterName);
+  CFilterModule loaded;
+  std::string loadError;
+  const bool isLoaded = module && loaded.Load(module->path, module->entryPoint, loadError);
+  reading.Finish();
+  if (!read) {
     Complain(error);
     return keExitUsage;
   }
-
-  const std::vector<std::string> folders = PluginFolders(options);
-  const std::optional<CPluginInfo> module = FindFilterModule(folders, kFilterName);
   if (!module) {
     Complain(std::string("no filter module named \"") + kFilterName + "\" in " +
              FolderList(folders));
+    return keExitFailure;
+  }
+  if (!isLoaded) {
+    Complain(loadError + "; nothing was written");
     return keExitFailure;
   }
 
@@ -115,7 +153,7 @@ int RunFilterOnFile(const CHostOptions& options) {
   } else if (!options.script.empty()) {
     platform.scriptPath = options.script.c_str();
   }
-  const CModuleRunEnd end = RunFilterModule(*module, layer, platform);
+  const CModuleRunEnd end = RunLoadedModule(loaded, layer, platform);
   switch (end.end) {
     case EModuleRunEnd::kResult:
       break;
