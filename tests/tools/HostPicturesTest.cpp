@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "KelvaneRun.h"
+#include "LibraryImages.h"
 #include "PictureTestFiles.h"
 #include "tools/kelvane/PictureFile.h"
 #include "tools/kelvane/ResultPicture.h"
@@ -38,22 +39,6 @@ CPicture SkyWithSquare() {
     }
   }
   return picture;
-}
-
-struct CUnrefImage {
-  void operator()(VipsImage* image) const {
-    if (image) g_object_unref(image);
-  }
-};
-using CImage = std::unique_ptr<VipsImage, CUnrefImage>;
-
-std::string BlobText(VipsImage* image, const char* name) {
-  const void* data = nullptr;
-  size_t length = 0;
-  if (!vips_image_get_typeof(image, name) || vips_image_get_blob(image, name, &data, &length)) {
-    return {};
-  }
-  return std::string(static_cast<const char*>(data), length);
 }
 
 class HostPicturesTest : public CKelvaneFolderTest {

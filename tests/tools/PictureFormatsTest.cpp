@@ -17,18 +17,12 @@
 #include <vector>
 
 #include "KelvaneRun.h"
+#include "LibraryImages.h"
 #include "PictureTestFiles.h"
 #include "tools/kelvane/Orientation.h"
 #include "tools/kelvane/PictureFile.h"
 
 namespace {
-
-struct CUnrefImage {
-  void operator()(VipsImage* image) const {
-    if (image) g_object_unref(image);
-  }
-};
-using CImage = std::unique_ptr<VipsImage, CUnrefImage>;
 
 // A picture whose every pixel differs, with partial alpha, so that a turned,
 // mirrored or shifted read shows.

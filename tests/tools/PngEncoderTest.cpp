@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "KelvaneRun.h"
+#include "LibraryImages.h"
 #include "tools/kelvane/UprightExif.h"
 
 namespace {
@@ -41,23 +42,9 @@ std::string Encoded(const CPicture& picture, const CPictureMetadata& metadata, u
   return file;
 }
 
-struct CUnref {
-  void operator()(void* object) const { g_object_unref(object); }
-};
-using CImage = std::unique_ptr<VipsImage, CUnref>;
-
 CImage Loaded(const std::string& file) {
   return CImage(vips_image_new_from_buffer(file.data(), file.size(), "", "fail_on",
                                            VIPS_FAIL_ON_ERROR, nullptr));
-}
-
-std::string Blob(VipsImage* image, const char* name) {
-  const void* data = nullptr;
-  size_t length = 0;
-  if (!vips_image_get_typeof(image, name) || vips_image_get_blob(image, name, &data, &length)) {
-    return {};
-  }
-  return std::string(static_cast<const char*>(data), length);
 }
 
 // A little-endian or big-endian TIFF structure: IFD0 with a maker,
@@ -135,10 +122,10 @@ TEST_F(PngEncoderTest, ProfileExifAndXmpAreWrittenAsGiven) {
 
   const CImage image = Loaded(Encoded(Noise(5, 4, 3, 1), metadata, 2));
   ASSERT_TRUE(image) << vips_error_buffer();
-  EXPECT_EQ(Blob(image.get(), VIPS_META_ICC_NAME),
+  EXPECT_EQ(BlobText(image.get(), VIPS_META_ICC_NAME),
             std::string(metadata.icc.begin(), metadata.icc.end()));
-  EXPECT_NE(Blob(image.get(), VIPS_META_XMP_NAME).find("xmpmeta"), std::string::npos);
-  EXPECT_NE(Blob(image.get(), VIPS_META_EXIF_NAME).find("ABCD"), std::string::npos);
+  EXPECT_NE(BlobText(image.get(), VIPS_META_XMP_NAME).find("xmpmeta"), std::string::npos);
+  EXPECT_NE(BlobText(image.get(), VIPS_META_EXIF_NAME).find("ABCD"), std::string::npos);
   EXPECT_EQ(vips_image_get_orientation(image.get()), 1);
 }
 
