@@ -183,6 +183,23 @@ TEST(BatchChildTest, ArgumentsCarryWhatEachPictureNeedsAndEndTheOptions) {
                                       "--strip", "--", "-odd.png", "out/-odd.png"}));
 }
 
+TEST(BatchChildTest, EachJobReadsAndWritesWithItsShareOfTheCores) {
+  CHostOptions options;
+  EXPECT_EQ(ThreadsPerJob(options, 8, 1), 8);
+  EXPECT_EQ(ThreadsPerJob(options, 8, 3), 2);
+  EXPECT_EQ(ThreadsPerJob(options, 2, 4), 1);
+  EXPECT_EQ(ThreadsPerJob(options, 0, 1), 1);  // the cores could not be told
+  options.threads = 5;
+  EXPECT_EQ(ThreadsPerJob(options, 2, 2), 5);
+
+  options = CHostOptions();
+  options.script = "s.txt";
+  const CBatchPicture picture{"a.png", "out/a.png"};
+  EXPECT_EQ(ChildArguments(options, picture, 2),
+            (std::vector<std::string>{"--script", "s.txt", "--threads", "2", "--", "a.png",
+                                      "out/a.png"}));
+}
+
 TEST(BatchChildTest, ProgressShowsCountsAndTheRateOnceAPictureHasRun) {
   EXPECT_EQ(ProgressText(37, 200, 1, 37, 17.62), "37/200 done, 1 failed, 2.1 pictures/s");
   EXPECT_EQ(ProgressText(5, 200, 0, 0, 3.0), "5/200 done, 0 failed");  // all skipped

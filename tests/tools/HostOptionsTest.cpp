@@ -91,6 +91,22 @@ TEST(HostOptions, ABatchTakesEveryFileAsAnInput) {
   EXPECT_TRUE(options.skipExisting);
 }
 
+TEST(HostOptions, ThreadsAreACountForOnePictureOrABatch) {
+  CHostOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseHostOptions({"--threads", "3", "a.png"}, options, error)) << error;
+  EXPECT_EQ(options.threads, 3);
+  options = CHostOptions();
+  ASSERT_TRUE(ParseHostOptions({"--script", "s.txt", "--out-dir", "d", "--threads", "1", "a.png"},
+                               options, error)) << error;
+  EXPECT_EQ(options.threads, 1);
+  for (const char* bad : {"0", "257", "two", ""}) {
+    error.clear();
+    EXPECT_FALSE(ParseHostOptions({"--threads", bad, "a.png"}, options, error)) << bad;
+    EXPECT_NE(error.find("--threads"), std::string::npos) << error;
+  }
+}
+
 TEST(HostOptions, TheResultGoesBesideTheInputInTheFormatAsked) {
   CHostOptions options;
   options.input = "pictures/cat.png";

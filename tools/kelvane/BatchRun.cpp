@@ -146,8 +146,12 @@ bool ResultIsCurrent(const std::string& input, const std::string& output) {
 }
 
 std::vector<std::string> ChildArguments(const CHostOptions& options,
-                                        const CBatchPicture& picture) {
+                                        const CBatchPicture& picture, int threads) {
   std::vector<std::string> arguments{"--script", options.script};
+  if (threads > 0) {
+    arguments.push_back("--threads");
+    arguments.push_back(std::to_string(threads));
+  }
   if (!options.pluginFolder.empty()) {
     arguments.push_back("--plugins");
     arguments.push_back(options.pluginFolder);
@@ -168,6 +172,12 @@ std::vector<std::string> ChildArguments(const CHostOptions& options,
   arguments.push_back(picture.input);
   arguments.push_back(picture.output);
   return arguments;
+}
+
+int ThreadsPerJob(const CHostOptions& options, long cores, size_t jobs) {
+  if (options.threads > 0) return options.threads;
+  const long share = cores / static_cast<long>(std::max<size_t>(jobs, 1));
+  return static_cast<int>(std::clamp(share, 1L, 256L));
 }
 
 std::string ProgressText(size_t done, size_t total, size_t failed, size_t ran, double seconds) {
@@ -252,12 +262,16 @@ class CBatchRunner {
   std::vector<std::pair<size_t, std::string>> m_failures;
   size_t m_written = 0;
   size_t m_skipped = 0;
+  int m_childThreads = 0;
 };
 
 int CBatchRunner::Run() {
   const long cores = sysconf(_SC_NPROCESSORS_ONLN);
   const size_t jobs = m_options.jobs > 0 ? static_cast<size_t>(m_options.jobs)
                                          : static_cast<size_t>(std::max(1L, cores));
+  // Jobs side by side share the cores: a picture's own threads beyond its
+  // share would only take turns with the other jobs.
+  m_childThreads = ThreadsPerJob(m_options, cores, jobs);
   // Children must stay ours to wait for, whatever the parent left us.
   std::signal(SIGCHLD, SIG_DFL);
   m_null = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -327,7 +341,7 @@ void CBatchRunner::Start(size_t picture) {
   }
   // Everything the child needs is made before fork: after it, only calls
   // that are safe in a copy of a threaded process.
-  std::vector<std::string> arguments = ChildArguments(m_options, item);
+  std::vector<std::string> arguments = ChildArguments(m_options, item, m_childThreads);
   arguments.insert(arguments.begin(), "kelvane");
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());

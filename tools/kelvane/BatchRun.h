@@ -27,9 +27,14 @@ bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictu
 bool ResultIsCurrent(const std::string& input, const std::string& output);
 
 // The command line of the process that runs one picture, after the program's
-// own name.
+// own name; `threads` (0: not said) is how many threads it reads and writes
+// the picture with.
 std::vector<std::string> ChildArguments(const CHostOptions& options,
-                                        const CBatchPicture& picture);
+                                        const CBatchPicture& picture, int threads = 0);
+
+// The threads each job gets: what --threads says, else an equal share of the
+// cores, at least one.
+int ThreadsPerJob(const CHostOptions& options, long cores, size_t jobs);
 
 // "37/200 done, 1 failed, 2.1 pictures/s"; the rate only once a picture has run.
 std::string ProgressText(size_t done, size_t total, size_t failed, size_t ran, double seconds);

@@ -28,6 +28,7 @@ enum keLongOption : int {
   keOptRecursive,
   keOptJobs,
   keOptSkipExisting,
+  keOptThreads,
 };
 
 constexpr option kLongOptions[] = {
@@ -47,6 +48,7 @@ constexpr option kLongOptions[] = {
     {"recursive", no_argument, nullptr, keOptRecursive},
     {"jobs", required_argument, nullptr, keOptJobs},
     {"skip-existing", no_argument, nullptr, keOptSkipExisting},
+    {"threads", required_argument, nullptr, keOptThreads},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -73,11 +75,12 @@ bool TakeValue(const std::string& value, const char* missing, std::string& into,
   return true;
 }
 
-bool ParseJobs(const char* text, int& jobs) {
+// A count from 1 to 256: pictures side by side, or threads.
+bool ParseCount(const char* text, int& count) {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
   if (end == text || *end != '\0' || value < 1 || value > 256) return false;
-  jobs = static_cast<int>(value);
+  count = static_cast<int>(value);
   return true;
 }
 
@@ -241,8 +244,14 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
         options.flatten = true;
         break;
       case keOptJobs:
-        if (!ParseJobs(value.c_str(), options.jobs)) {
+        if (!ParseCount(value.c_str(), options.jobs)) {
           error = "--jobs takes a number of pictures from 1 to 256, not '" + value + "'";
+          return false;
+        }
+        break;
+      case keOptThreads:
+        if (!ParseCount(value.c_str(), options.threads)) {
+          error = "--threads takes a number of threads from 1 to 256, not '" + value + "'";
           return false;
         }
         break;
@@ -306,6 +315,8 @@ std::string HostUsage() {
          "  --recursive         batch: descend into folders, keeping their paths\n"
          "  --jobs N            batch: pictures worked on side by side (one per core)\n"
          "  --skip-existing     batch: skip pictures whose result is newer than them\n"
+         "  --threads N         threads that read and write one picture (one per core;\n"
+         "                      a batch gives each of its jobs a share of the cores)\n"
          "  --plugins DIR       look for filter modules in DIR only\n"
          "  --planes-as-file    hand the planes over as the file has them, without\n"
          "                      adding an opaque alpha plane\n"

@@ -52,6 +52,9 @@ struct CHostOptions {
   int jobs = 0;  // pictures side by side; 0: one per core
   bool skipExisting = false;
 
+  // Threads that read and write one picture; 0: one per core.
+  int threads = 0;
+
   bool Batch() const { return !outDir.empty(); }
 };
 

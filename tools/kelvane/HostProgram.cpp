@@ -233,6 +233,7 @@ int RunHostProgram(int argc, char** argv) {
       Complain(error);
       return keExitFailure;
     }
+    SetPictureThreads(options.threads);
     if (options.version) {
       std::fputs(HostVersions().c_str(), stdout);
       return keExitWritten;

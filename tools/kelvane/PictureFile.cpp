@@ -205,6 +205,9 @@ bool RefuseOversized(const std::string& name, int width, int height, std::string
   return false;
 }
 
+// Threads a picture is read and written with; 0 one per core.
+int g_pictureThreads = 0;
+
 struct COutputFormat {
   const char* ending;
   bool alpha;        // keeps transparency
@@ -299,7 +302,8 @@ bool WritePng(const CPicture& picture, bool strip, int descriptor, std::string& 
   const bool written = EncodePng(picture, WrittenMetadata(picture, strip),
                                  [descriptor](const uint8_t* data, size_t size) {
                                    return WriteAll(descriptor, data, size);
-                                 });
+                                 },
+                                 static_cast<unsigned>(g_pictureThreads));
   if (!written) reason = std::strerror(errno);
   return written;
 }
@@ -367,6 +371,11 @@ bool StartPictureLibrary(const char* programName, std::string& error) {
 }
 
 std::string PictureLibraryVersion() { return vips_version_string(); }
+
+void SetPictureThreads(int threads) {
+  g_pictureThreads = std::max(threads, 0);
+  if (threads > 0) vips_concurrency_set(threads);
+}
 
 bool IsPictureFile(const std::string& path) {
   const bool known = vips_foreign_find_load(path.c_str()) != nullptr;

@@ -28,6 +28,8 @@ inline constexpr int kMaxPictureSide = 32767;
 // Starts the library once per process; false with the reason when it cannot.
 bool StartPictureLibrary(const char* programName, std::string& error);
 std::string PictureLibraryVersion();
+// How many threads read and write each picture from now on; 0 one per core.
+void SetPictureThreads(int threads);
 
 // Whether the library recognises the file as a picture it can read.
 bool IsPictureFile(const std::string& path);
