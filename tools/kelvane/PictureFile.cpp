@@ -283,23 +283,29 @@ bool ProfileFits(const std::vector<uint8_t>& icc, int channels) {
 }
 
 // What the file says beside the pixels: the profile where it fits them,
-// EXIF and XMP unless stripped. The pixels are upright now, and the EXIF
-// written says so.
+// EXIF and XMP unless stripped.
 CPictureMetadata WrittenMetadata(const CPicture& picture, bool strip) {
   const CPictureMetadata& metadata = picture.metadata;
   CPictureMetadata written;
   if (ProfileFits(metadata.icc, picture.channels)) written.icc = metadata.icc;
   if (!strip) {
-    if (!metadata.exif.empty()) {
-      written.exif = UprightExif(metadata.exif, picture.width, picture.height);
-    }
+    written.exif = metadata.exif;
     written.xmp = metadata.xmp;
   }
   return written;
 }
 
+void SetBlob(VipsImage* image, const char* name, const std::vector<uint8_t>& blob) {
+  if (!blob.empty()) vips_image_set_blob_copy(image, name, blob.data(), blob.size());
+}
+
 bool WritePng(const CPicture& picture, bool strip, int descriptor, std::string& reason) {
-  const bool written = EncodePng(picture, WrittenMetadata(picture, strip),
+  CPictureMetadata metadata = WrittenMetadata(picture, strip);
+  // The pixels are upright now, and the EXIF written says so.
+  if (!metadata.exif.empty()) {
+    metadata.exif = UprightExif(metadata.exif, picture.width, picture.height);
+  }
+  const bool written = EncodePng(picture, metadata,
                                  [descriptor](const uint8_t* data, size_t size) {
                                    return WriteAll(descriptor, data, size);
                                  },
@@ -322,22 +328,11 @@ bool WriteThroughLibrary(const CPicture& picture, bool strip, int descriptor,
     return false;
   }
   CImage image(described);
+  const CPictureMetadata metadata = WrittenMetadata(picture, strip);
+  SetBlob(image.get(), VIPS_META_ICC_NAME, metadata.icc);
+  SetBlob(image.get(), VIPS_META_EXIF_NAME, metadata.exif);
+  SetBlob(image.get(), VIPS_META_XMP_NAME, metadata.xmp);
   // The library brings the EXIF up to date itself when it saves.
-  const CPictureMetadata& metadata = picture.metadata;
-  if (ProfileFits(metadata.icc, picture.channels)) {
-    vips_image_set_blob_copy(image.get(), VIPS_META_ICC_NAME, metadata.icc.data(),
-                             metadata.icc.size());
-  }
-  if (!strip) {
-    if (!metadata.exif.empty()) {
-      vips_image_set_blob_copy(image.get(), VIPS_META_EXIF_NAME, metadata.exif.data(),
-                               metadata.exif.size());
-    }
-    if (!metadata.xmp.empty()) {
-      vips_image_set_blob_copy(image.get(), VIPS_META_XMP_NAME, metadata.xmp.data(),
-                               metadata.xmp.size());
-    }
-  }
   vips_image_set_int(image.get(), VIPS_META_ORIENTATION, 1);
 
   CTarget target(vips_target_new_to_descriptor(descriptor));
