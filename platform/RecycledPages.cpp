@@ -111,25 +111,76 @@ void *TakeEntryLocked(CKeptPages &kept, int index, size_t &length) {
   return address;
 }
 
-// A region of need bytes whose pages are moved over from kept mappings, the
-// most recently given back first, without copying them: they stay present.
-// Pages beyond what is kept are fresh. filled tells how many bytes were
-// moved; null when no region could be had.
+// What one page table maps. Pages moved to another offset in their table
+// are as slow on their next touch as fresh ones on some hypervisors; moved
+// with their offset kept, the whole table moves with them.
+constexpr uintptr_t kTableBytes = uintptr_t{2} << 20;
+
+uintptr_t TableOffset(const void *p) { return reinterpret_cast<uintptr_t>(p) & (kTableBytes - 1); }
+
+// need bytes of fresh address space at the offset in a table that anchor has.
+char *ReserveLike(size_t need, const void *anchor) {
+  if (need > SIZE_MAX - kTableBytes) return nullptr;
+  const size_t span = need + kTableBytes;
+  void *reserved = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (reserved == MAP_FAILED) return nullptr;
+  char *start = static_cast<char *>(reserved);
+  const size_t head = (TableOffset(anchor) - TableOffset(start)) & (kTableBytes - 1);
+  if (head > 0) munmap(start, head);
+  munmap(start + head + need, span - head - need);
+  return start + head;
+}
+
+// A region of need bytes whose pages are moved over, without copying them,
+// from the kept mappings most recently given back: they stay present.
+// The longest of these goes first, at its own offset in a table; after it,
+// any that keeps its offset where it lands comes before the others. Pages
+// beyond what is kept are fresh. filled tells how many bytes were moved;
+// null when no region could be had.
 void *GatherLocked(CKeptPages &kept, size_t need, size_t &filled) {
-  void *region = mmap(nullptr, need, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (region == MAP_FAILED) return nullptr;
+  // The mappings to use, newest first; only the front of the oldest of them
+  // when it is more than the rest of the request.
+  int first = kept.count;
+  size_t taken = 0;
+  while (taken < need && first > 0) {
+    --first;
+    taken += std::min(kept.entries[first].length, need - taken);
+  }
+  int longest = kept.count - 1;
+  for (int i = kept.count - 2; i >= first; --i) {
+    if (kept.entries[i].length > kept.entries[longest].length) longest = i;
+  }
+  char *region = ReserveLike(need, kept.entries[longest].address);
+  if (!region) return nullptr;
+
+  bool moved[CKeptPages::kMaxEntries] = {};
   filled = 0;
-  while (filled < need && kept.count > 0) {
-    CKeptPages::CEntry &last = kept.entries[kept.count - 1];
-    const size_t piece = std::min(last.length, need - filled);
-    void *target = static_cast<char *>(region) + filled;
-    if (mremap(last.address, piece, piece, MREMAP_MAYMOVE | MREMAP_FIXED, target) == MAP_FAILED) break;
+  for (int next = longest; next >= 0;) {
+    CKeptPages::CEntry &entry = kept.entries[next];
+    const size_t piece = std::min(entry.length, need - filled);
+    char *target = region + filled;
+    if (mremap(entry.address, piece, piece, MREMAP_MAYMOVE | MREMAP_FIXED, target) == MAP_FAILED) break;
     filled += piece;
     kept.bytes -= piece;
-    last.address = static_cast<char *>(last.address) + piece;
-    last.length -= piece;
-    if (last.length == 0) --kept.count;
+    entry.address = static_cast<char *>(entry.address) + piece;
+    entry.length -= piece;
+    moved[next] = entry.length == 0;
+    // The next: one that keeps its offset here, else the newest left.
+    next = -1;
+    for (int i = kept.count - 1; i >= first && filled < need; --i) {
+      if (moved[i]) continue;
+      if (next < 0) next = i;
+      if (TableOffset(kept.entries[i].address) == TableOffset(region + filled)) {
+        next = i;
+        break;
+      }
+    }
   }
+  int count = 0;
+  for (int i = 0; i < kept.count; ++i) {
+    if (!moved[i]) kept.entries[count++] = kept.entries[i];
+  }
+  kept.count = count;
   return region;
 }
 

@@ -138,4 +138,57 @@ TEST_F(RecycledPagesTest, TwoThreadsTakingAndGivingBackNeverShareABuffer) {
   EXPECT_TRUE(secondIntact);
 }
 
+
+// Pages moved to another offset in their page table lose the cheap touch of
+// pages already present on some hypervisors, so a gathered region places the
+// longest kept mapping at its own offset, and after it any mapping that keeps
+// its offset where it lands, however old.
+TEST_F(RecycledPagesTest, GatheredPagesKeepTheirOffsetInAPageTableWhereTheyCan) {
+  constexpr size_t kTable = size_t{2} << 20;
+  // Mappings carved at chosen offsets out of reserved address space.
+  auto carve = [](size_t offset, size_t bytes) -> uint8_t * {
+    void *reserved = mmap(nullptr, bytes + 2 * kTable, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (reserved == MAP_FAILED) return nullptr;
+    const uintptr_t aligned = (reinterpret_cast<uintptr_t>(reserved) + kTable - 1) & ~(kTable - 1);
+    auto *start = reinterpret_cast<uint8_t *>(aligned + offset);
+    auto *begin = static_cast<uint8_t *>(reserved);
+    munmap(begin, static_cast<size_t>(start - begin));
+    munmap(start + bytes, static_cast<size_t>(begin + bytes + 2 * kTable - (start + bytes)));
+    // Each page holds where it was.
+    for (size_t at = 0; at < bytes; at += kPage) {
+      const uintptr_t self = reinterpret_cast<uintptr_t>(start + at);
+      std::memcpy(start + at, &self, sizeof self);
+    }
+    return start;
+  };
+  const size_t longBytes = kTable + 5 * kPage;
+  const size_t shortBytes = 64 * kPage;
+  uint8_t *follows = carve(3 * kPage + longBytes % kTable, shortBytes);  // continues the longest
+  uint8_t *longest = carve(3 * kPage, longBytes);
+  uint8_t *newest = carve(7 * kPage, shortBytes);
+  ASSERT_TRUE(follows && longest && newest);
+  ASSERT_TRUE(GivePagesBack(follows, shortBytes));
+  ASSERT_TRUE(GivePagesBack(longest, longBytes));
+  ASSERT_TRUE(GivePagesBack(newest, shortBytes));
+
+  size_t length = 0;
+  const size_t need = longBytes + 2 * shortBytes;
+  auto *region = static_cast<uint8_t *>(TakePages(need, false, false, length));
+  ASSERT_NE(region, nullptr);
+  EXPECT_EQ(KeptPageBytes(), 0u);
+  std::vector<uintptr_t> from;
+  for (size_t at = 0; at < need; at += kPage) {
+    uintptr_t was = 0;
+    std::memcpy(&was, region + at, sizeof was);
+    from.push_back(was);
+  }
+  EXPECT_EQ(from.front(), reinterpret_cast<uintptr_t>(longest));
+  EXPECT_EQ(from[longBytes / kPage], reinterpret_cast<uintptr_t>(follows));
+  EXPECT_EQ(from[(longBytes + shortBytes) / kPage], reinterpret_cast<uintptr_t>(newest));
+  for (size_t page = 0; page < (longBytes + shortBytes) / kPage; ++page) {
+    EXPECT_EQ((reinterpret_cast<uintptr_t>(region) + page * kPage - from[page]) % kTable, 0u) << "page " << page;
+  }
+  ASSERT_TRUE(GivePagesBack(region, length));
+}
+
 }  // namespace
