@@ -569,12 +569,13 @@ bool AnyTouched(const uint8_t* decision, int n) {
 }
 
 // Target pixel from its decision: what stays of target, what comes from the
-// source word (its top byte is texture, never copied), what alpha is set.
+// source pixel (its top byte is never copied), what alpha is set. source may
+// be row itself.
 constexpr uint32_t kTargetKeeps[4] = {0xFFFFFFFFu, 0xFF000000u, 0, 0};
 constexpr uint32_t kSourceGives[4] = {0, kColourBits, kColourBits, kColourBits};
 constexpr uint32_t kAlphaSet[4] = {0, 0, 0, 0xFF000000u};
 
-void ApplyDecisions(uint8_t* row, const uint32_t* source, const uint8_t* decision, int n) {
+void ApplyDecisions(uint8_t* row, const uint8_t* source, const uint8_t* decision, int n) {
   int x = 0;
 #if KELVANE_FOUR_AT_ONCE
   const __m128i zero = _mm_setzero_si128();
@@ -593,7 +594,7 @@ void ApplyDecisions(uint8_t* row, const uint32_t* source, const uint8_t* decisio
     __m128i* out = reinterpret_cast<__m128i*>(row + 4 * x);
     const __m128i pixels =
         _mm_or_si128(_mm_or_si128(_mm_and_si128(_mm_loadu_si128(out), targetKeeps),
-                                  _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + x)), sourceGives)),
+                                  _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 4 * x)), sourceGives)),
                      _mm_and_si128(keep, alpha));
     _mm_storeu_si128(out, pixels);
   }
@@ -601,8 +602,10 @@ void ApplyDecisions(uint8_t* row, const uint32_t* source, const uint8_t* decisio
   for (; x < n; ++x) {
     const uint8_t d = decision[x];
     uint32_t pixel;
+    uint32_t colour;
     std::memcpy(&pixel, row + 4 * x, 4);
-    pixel = (pixel & kTargetKeeps[d]) | (source[x] & kSourceGives[d]) | kAlphaSet[d];
+    std::memcpy(&colour, source + 4 * x, 4);
+    pixel = (pixel & kTargetKeeps[d]) | (colour & kSourceGives[d]) | kAlphaSet[d];
     std::memcpy(row + 4 * x, &pixel, 4);
   }
 }
@@ -659,12 +662,17 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
   if (width <= 0 || height <= 0) return;
   const size_t pixels = static_cast<size_t>(width) * height;
 
-  // source: the colours grown on in the first pass and copied into target;
-  // painted: the copy that the first pass flattens to region means. The top
-  // byte of both carries the texture once the alpha has served the seed test.
-  CScratch<uint32_t> source = ReadRows<uint32_t>(colourSource, kPad);
+  // painted: a flat copy of the colours that the first pass flattens to
+  // region means. Its top byte carries the texture once the alpha has served
+  // the seed test.
+  CScratch<uint32_t> painted(pixels, kPad);
   const CScratch<uint8_t> marksCopy = ReadRows<uint8_t>(marks, kBytePad);
   const uint8_t* mark = marksCopy.Data();
+  const uint32_t* paint = painted.Data();
+  for (int y = 0; y < height; ++y) {
+    const CRowLease row(colourSource, y);
+    std::memcpy(painted.Data() + static_cast<size_t>(y) * width, row.Data(), width * sizeof(uint32_t));
+  }
 
   // Seeds come row by row, left to right. Background marks on transparent
   // pixels never seed.
@@ -672,17 +680,14 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
   for (int k = 0; k < static_cast<int>(pixels); ++k) {
     k = NextMarked(mark, k, static_cast<int>(pixels));
     if (k == static_cast<int>(pixels)) break;
-    if (mark[k] == keMarkObject || (mark[k] == keMarkBackground && (source[k] >> 24) != 0)) {
+    if (mark[k] == keMarkObject || (mark[k] == keMarkBackground && (paint[k] >> 24) != 0)) {
       candidates.push_back(k);
     }
   }
   for (int y = 0; y < height; ++y) {
     const CRowLease row(texture, y);
-    InsertTexture(source.Data() + static_cast<size_t>(y) * width, row.Data(), width);
+    InsertTexture(painted.Data() + static_cast<size_t>(y) * width, row.Data(), width);
   }
-  CScratch<uint32_t> painted(pixels, kPad);
-  std::memcpy(painted.Data(), source.Data(), pixels * sizeof(uint32_t));
-
   CScratch<uint16_t> grid(pixels, kPad);
   auto resetGrid = [&] {
     // Doubling copies: the fill itself would go one element at a time.
@@ -703,17 +708,21 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
   // earlier in the same pass count.
   auto isSeed = [&](int32_t i) { return mark[i] == keMarkObject || grid[i] == kUnreached; };
 
-  // First pass: every region grows on the unflattened colours; its seed
-  // colour comes from the copy being painted.
-  grower.SetPixels(source.Data());
-  uint32_t* paint = painted.Data();
-  for (const int32_t i : candidates) {
-    if (!isSeed(i)) continue;
-    const int16_t* limit = limits.Get(mark[i] == keMarkObject, static_cast<int>(source[i] >> 24));
-    grower.Grow<true>(i % width, i / width, paint[i], limit);
-    int64_t sums[3];
-    grower.Sums(sums);
-    Paint(paint, grower.Spans(), grower.SpanCount(), Mean(sums, grower.Count()));
+  // First pass: every region grows on the unflattened colours, a copy that
+  // lives only for this pass; its seed colour comes from the copy being
+  // painted.
+  {
+    CScratch<uint32_t> source(pixels, kPad);
+    std::memcpy(source.Data(), painted.Data(), pixels * sizeof(uint32_t));
+    grower.SetPixels(source.Data());
+    for (const int32_t i : candidates) {
+      if (!isSeed(i)) continue;
+      const int16_t* limit = limits.Get(mark[i] == keMarkObject, static_cast<int>(source[i] >> 24));
+      grower.Grow<true>(i % width, i / width, paint[i], limit);
+      int64_t sums[3];
+      grower.Sums(sums);
+      Paint(painted.Data(), grower.Spans(), grower.SpanCount(), Mean(sums, grower.Count()));
+    }
   }
 
   // Second pass: grow again on the flattened colours and decide each region
@@ -724,16 +733,23 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
   std::memset(decision.Data(), kUntouched, pixels);
   for (const int32_t i : candidates) {
     if (!isSeed(i)) continue;
-    const int16_t* limit = limits.Get(mark[i] == keMarkObject, static_cast<int>(source[i] >> 24));
+    const int16_t* limit = limits.Get(mark[i] == keMarkObject, static_cast<int>(paint[i] >> 24));
     grower.Grow<false>(i % width, i / width, paint[i], limit);
     const int state = DecideState(grower.Spans(), grower.SpanCount(), mark);
     RecordDecision(grower.Spans(), grower.SpanCount(), state, mark, decision.Data());
   }
 
+  // The colours come from the source image again: the flat copy is gone.
+  const bool inPlace = &colourSource == &target;
   for (int y = 0; y < height; ++y) {
     const uint8_t* d = decision.Data() + static_cast<size_t>(y) * width;
     if (!AnyTouched(d, width)) continue;
     const CRowLease row(target, y);
-    ApplyDecisions(row.Data(), source.Data() + static_cast<size_t>(y) * width, d, width);
+    if (inPlace) {
+      ApplyDecisions(row.Data(), row.Data(), d, width);
+    } else {
+      const CRowLease colours(colourSource, y);
+      ApplyDecisions(row.Data(), colours.Data(), d, width);
+    }
   }
 }

@@ -7,6 +7,7 @@
 
 #include "imagecore/CoreResult.h"
 #include "platform/RecycledPages.h"
+#include "platform/VirtualMemory.h"
 
 namespace {
 
@@ -18,14 +19,30 @@ constexpr size_t kHeader = 64;
 
 bool OnPages(size_t bytes) { return bytes >= kPagesFrom - kHeader; }
 
+// What the header holds.
+struct CPagesHeader {
+  size_t length;
+  bool sparse;
+};
+static_assert(sizeof(CPagesHeader) <= kHeader);
+
 // Storage for bytes from the heap or recycled pages; null when refused.
+// Sparse storage takes fresh pages and returns them at once when freed: kept
+// pages are for buffers written whole, and a mapping mostly absent would
+// serve them with fresh pages while present ones stay idle.
 void* Take(size_t bytes, bool sparse) {
   if (!OnPages(bytes)) return std::malloc(bytes == 0 ? 1 : bytes);
   if (bytes > SIZE_MAX - kHeader) return nullptr;
-  size_t length = 0;
-  auto* pages = static_cast<uint8_t*>(TakePages(bytes + kHeader, false, !sparse, length));
+  CPagesHeader header{0, sparse};
+  uint8_t* pages = nullptr;
+  if (sparse) {
+    header.length = bytes + kHeader;
+    pages = static_cast<uint8_t*>(TakeFreshPages(header.length, false));
+  } else {
+    pages = static_cast<uint8_t*>(TakePages(bytes + kHeader, false, true, header.length));
+  }
   if (!pages) return nullptr;
-  std::memcpy(pages, &length, sizeof length);
+  std::memcpy(pages, &header, sizeof header);
   return pages + kHeader;
 }
 
@@ -36,9 +53,13 @@ void Give(void* storage, size_t bytes) {
     return;
   }
   uint8_t* pages = static_cast<uint8_t*>(storage) - kHeader;
-  size_t length = 0;
-  std::memcpy(&length, pages, sizeof length);
-  GivePagesBack(pages, length);
+  CPagesHeader header;
+  std::memcpy(&header, pages, sizeof header);
+  if (header.sparse) {
+    UnmapPages(pages, header.length);
+  } else {
+    GivePagesBack(pages, header.length);
+  }
 }
 
 }  // namespace

@@ -102,6 +102,27 @@ int ClosestFit(const CKeptPages &kept, size_t need) {
   return best;
 }
 
+// The shortest kept mapping longer than need, or -1.
+int ShortestLonger(const CKeptPages &kept, size_t need) {
+  int best = -1;
+  for (int i = kept.count - 1; i >= 0; --i) {
+    const size_t l = kept.entries[i].length;
+    if (l > need && (best < 0 || l < kept.entries[best].length)) best = i;
+  }
+  return best;
+}
+
+// The front of a kept mapping, split off where it lies: its pages are not
+// moved, so they keep their cheap first touch.
+void *TakeFrontLocked(CKeptPages &kept, int index, size_t need) {
+  CKeptPages::CEntry &entry = kept.entries[index];
+  void *address = entry.address;
+  entry.address = static_cast<char *>(entry.address) + need;
+  entry.length -= need;
+  kept.bytes -= need;
+  return address;
+}
+
 void *TakeEntryLocked(CKeptPages &kept, int index, size_t &length) {
   void *address = kept.entries[index].address;
   length = kept.entries[index].length;
@@ -206,6 +227,12 @@ void *TakePages(size_t bytes, bool zero, bool populate, size_t &length) {
     Guard guard(kept.mutex);
     if (const int fit = ClosestFit(kept, need); fit >= 0) {
       void *address = TakeEntryLocked(kept, fit, length);
+      if (zero) std::memset(address, 0, bytes);
+      return address;
+    }
+    if (const int longer = ShortestLonger(kept, need); longer >= 0) {
+      void *address = TakeFrontLocked(kept, longer, need);
+      length = need;
       if (zero) std::memset(address, 0, bytes);
       return address;
     }

@@ -12,7 +12,8 @@
 
 // At least bytes read-write private pages, their length in length; null
 // when the system refuses. A kept mapping serves a request a little shorter
-// than itself, so buffers that differ by some padding share mappings. Kept
+// than itself, so buffers that differ by some padding share mappings; else
+// the shortest longer one gives its front, else kept pages are gathered. Kept
 // pages hold what was left in them unless zero is asked for; fresh ones are
 // zero. populate: fresh pages are made present at once (for buffers written
 // whole).

@@ -51,4 +51,22 @@ TEST(PageBufferTest, AContainerGrowingPastAMebibyteKeepsItsElementsAndGivesItsPa
   ReleaseKeptPages();
 }
 
+
+// A sparse buffer is mostly absent pages: served from kept ones it would
+// leave present pages idle while later buffers fault in fresh ones.
+TEST(PageBufferTest, SparseBuffersNeitherTakeNorLeaveKeptPages) {
+  ReleaseKeptPages();
+  { CPageBuffer whole(size_t{8} << 20); }
+  const size_t kept = KeptPageBytes();
+  ASSERT_GE(kept, size_t{8} << 20);
+  {
+    CPageBuffer sparse(size_t{6} << 20, true);
+    sparse.Data()[0] = 1;
+    sparse.Data()[(size_t{6} << 20) - 1] = 2;
+    EXPECT_EQ(KeptPageBytes(), kept);
+  }
+  EXPECT_EQ(KeptPageBytes(), kept);
+  ReleaseKeptPages();
+}
+
 }  // namespace

@@ -191,4 +191,32 @@ TEST_F(RecycledPagesTest, GatheredPagesKeepTheirOffsetInAPageTableWhereTheyCan) 
   ASSERT_TRUE(GivePagesBack(region, length));
 }
 
+
+// A request no kept mapping serves whole, but one is longer than, takes the
+// front of the shortest such mapping where it lies, without moving pages.
+TEST_F(RecycledPagesTest, AShorterRequestSplitsTheShortestLongerMappingInPlace) {
+  size_t longLength = 0;
+  size_t shortLength = 0;
+  uint8_t *longer = Written(96 * kPage, 0x3C, longLength);
+  uint8_t *shorter = Written(48 * kPage, 0x4D, shortLength);
+  ASSERT_TRUE(longer && shorter);
+  ASSERT_TRUE(GivePagesBack(longer, longLength));
+  ASSERT_TRUE(GivePagesBack(shorter, shortLength));
+
+  size_t length = 0;
+  auto *front = static_cast<uint8_t *>(TakePages(20 * kPage, false, false, length));
+  EXPECT_EQ(front, shorter);
+  EXPECT_EQ(length, 20 * kPage);
+  EXPECT_TRUE(AllAre(front, 20 * kPage, 0x4D));
+  EXPECT_EQ(KeptPageBytes(), (96 + 28) * kPage);
+
+  // The rest of the split mapping is kept where it was and serves on.
+  size_t restLength = 0;
+  auto *rest = static_cast<uint8_t *>(TakePages(28 * kPage, false, false, restLength));
+  EXPECT_EQ(rest, shorter + 20 * kPage);
+  EXPECT_EQ(restLength, 28 * kPage);
+  ASSERT_TRUE(GivePagesBack(front, length));
+  ASSERT_TRUE(GivePagesBack(rest, restLength));
+}
+
 }  // namespace
