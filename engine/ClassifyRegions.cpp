@@ -88,6 +88,12 @@ inline int Distance(uint32_t pixel, int b, int g, int r) {
   return hi - lo;
 }
 
+// A marked pixel that may start a region.
+struct CSeed {
+  int32_t index;
+  bool object;
+};
+
 // Pixels of one row, first .. first + length - 1, in the order taken.
 struct CSpan {
   int32_t first;
@@ -648,7 +654,7 @@ int AcceptanceThreshold(int tol, int candidateTexture, int seedTexture, int text
 
 int ObjectTolerance(int strength) { return static_cast<int>(strength * 0.6666666666666666); }
 
-void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& texture,
+void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage texture,
                      CCoreImage& marks, int strength, int textureRange) {
   const int width = colourSource.Width();
   const int height = colourSource.Height();
@@ -666,8 +672,6 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
   // region means. Its top byte carries the texture once the alpha has served
   // the seed test.
   CScratch<uint32_t> painted(pixels, kPad);
-  const CScratch<uint8_t> marksCopy = ReadRows<uint8_t>(marks, kBytePad);
-  const uint8_t* mark = marksCopy.Data();
   const uint32_t* paint = painted.Data();
   for (int y = 0; y < height; ++y) {
     const CRowLease row(colourSource, y);
@@ -675,19 +679,30 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
   }
 
   // Seeds come row by row, left to right. Background marks on transparent
-  // pixels never seed.
-  std::vector<int32_t> candidates;
-  for (int k = 0; k < static_cast<int>(pixels); ++k) {
-    k = NextMarked(mark, k, static_cast<int>(pixels));
-    if (k == static_cast<int>(pixels)) break;
-    if (mark[k] == keMarkObject || (mark[k] == keMarkBackground && (paint[k] >> 24) != 0)) {
-      candidates.push_back(k);
+  // pixels never seed. The seeds carry their kind, so the first pass needs
+  // no copy of the marks.
+  std::vector<CSeed> seeds;
+  {
+    std::vector<uint8_t> markRow(static_cast<size_t>(width) + kBytePad, keMarkNone);
+    for (int y = 0; y < height; ++y) {
+      const CRowLease row(marks, y);
+      std::memcpy(markRow.data(), row.Data(), static_cast<size_t>(width));
+      const size_t first = static_cast<size_t>(y) * width;
+      for (int x = 0; x < width; ++x) {
+        x = NextMarked(markRow.data(), x, width);
+        if (x == width) break;
+        const bool object = markRow[x] == keMarkObject;
+        if (object || (markRow[x] == keMarkBackground && (paint[first + x] >> 24) != 0)) {
+          seeds.push_back(CSeed{static_cast<int32_t>(first + x), object});
+        }
+      }
     }
   }
   for (int y = 0; y < height; ++y) {
     const CRowLease row(texture, y);
     InsertTexture(painted.Data() + static_cast<size_t>(y) * width, row.Data(), width);
   }
+  texture.Reset();
   CScratch<uint16_t> grid(pixels, kPad);
   auto resetGrid = [&] {
     // Doubling copies: the fill itself would go one element at a time.
@@ -706,7 +721,7 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
 
   // Reached is judged when the scan gets to the pixel, so regions grown
   // earlier in the same pass count.
-  auto isSeed = [&](int32_t i) { return mark[i] == keMarkObject || grid[i] == kUnreached; };
+  auto isSeed = [&](const CSeed& seed) { return seed.object || grid[seed.index] == kUnreached; };
 
   // First pass: every region grows on the unflattened colours, a copy that
   // lives only for this pass; its seed colour comes from the copy being
@@ -715,9 +730,10 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
     CScratch<uint32_t> source(pixels, kPad);
     std::memcpy(source.Data(), painted.Data(), pixels * sizeof(uint32_t));
     grower.SetPixels(source.Data());
-    for (const int32_t i : candidates) {
-      if (!isSeed(i)) continue;
-      const int16_t* limit = limits.Get(mark[i] == keMarkObject, static_cast<int>(source[i] >> 24));
+    for (const CSeed& seed : seeds) {
+      if (!isSeed(seed)) continue;
+      const int32_t i = seed.index;
+      const int16_t* limit = limits.Get(seed.object, static_cast<int>(source[i] >> 24));
       grower.Grow<true>(i % width, i / width, paint[i], limit);
       int64_t sums[3];
       grower.Sums(sums);
@@ -731,9 +747,12 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& t
   resetGrid();
   CScratch<uint8_t> decision(pixels, kBytePad);
   std::memset(decision.Data(), kUntouched, pixels);
-  for (const int32_t i : candidates) {
-    if (!isSeed(i)) continue;
-    const int16_t* limit = limits.Get(mark[i] == keMarkObject, static_cast<int>(paint[i] >> 24));
+  const CScratch<uint8_t> marksCopy = ReadRows<uint8_t>(marks, kBytePad);
+  const uint8_t* mark = marksCopy.Data();
+  for (const CSeed& seed : seeds) {
+    if (!isSeed(seed)) continue;
+    const int32_t i = seed.index;
+    const int16_t* limit = limits.Get(seed.object, static_cast<int>(paint[i] >> 24));
     grower.Grow<false>(i % width, i / width, paint[i], limit);
     const int state = DecideState(grower.Spans(), grower.SpanCount(), mark);
     RecordDecision(grower.Spans(), grower.SpanCount(), state, mark, decision.Data());

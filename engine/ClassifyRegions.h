@@ -4,15 +4,16 @@
 
 #include <cstdint>
 
-class CCoreImage;
+#include "imagecore/CoreImage.h"
 
 // colourSource and target hold 4 bytes a pixel (BGRA or BGRxA) and may be the
 // same image; texture and marks are grey images of the same size. Every pixel
 // a region reaches gets colourSource's colours and the region's alpha
 // decision in target; all other pixels of target are left alone. Raises the
 // core's error 101 for images that do not fit together or a negative
-// textureRange.
-void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage& texture,
+// textureRange. The texture is let go as soon as it is read, so a texture
+// handed over as a temporary frees its memory for the scratch buffers.
+void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage texture,
                      CCoreImage& marks, int strength, int textureRange);
 
 // Distance of two pixels over channels 0..2, 0..510: the largest positive

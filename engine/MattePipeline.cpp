@@ -98,9 +98,16 @@ CCoreImage TextureOf(CCoreImage& work, CStepCounter& steps) {
   return texture;
 }
 
+// The image, leaving its name empty: a callee that lets it go frees it.
+CCoreImage HandedOver(CCoreImage& image) {
+  CCoreImage taken;
+  taken.TakeFrom(image);
+  return taken;
+}
+
 // On a textured background the regions grow over blurred colours; the work
 // keeps the layer's own colours.
-void ClassifyTextured(CCoreImage& work, CCoreImage& texture, CCoreImage& marks, int strength,
+void ClassifyTextured(CCoreImage& work, CCoreImage texture, CCoreImage& marks, int strength,
                       CCoreImage& source, CStepCounter& steps) {
   CCoreImage smoothColours;
   ThrowIfFailed(smoothColours.CopyFrom(work));
@@ -114,7 +121,7 @@ void ClassifyTextured(CCoreImage& work, CCoreImage& texture, CCoreImage& marks, 
   ExtractAlpha(work, workAlpha);
   InsertAlpha(workAlpha, smoothColours);
   steps.Next();
-  ClassifyRegions(smoothColours, work, texture, marks, strength, kObjectAlpha);
+  ClassifyRegions(smoothColours, work, HandedOver(texture), marks, strength, kObjectAlpha);
   smoothColours.Reset();
   CopyColours(source, work);
 }
@@ -128,10 +135,10 @@ CPlane MatteFromMarks(CRunInputs& in, CCoreImage& source, CRunOutputs& out,
   CCoreImage& marks = *in.marks;
   CCoreImage texture = TextureOf(work, steps);
   if (p.textured) {
-    ClassifyTextured(work, texture, marks, p.strength, source, steps);
+    ClassifyTextured(work, HandedOver(texture), marks, p.strength, source, steps);
   } else {
     steps.Next();
-    ClassifyRegions(work, work, texture, marks, p.strength, kObjectAlpha);
+    ClassifyRegions(work, work, HandedOver(texture), marks, p.strength, kObjectAlpha);
   }
   const CMarkKinds kinds = KeepObjectMarks(marks, work);
   CPlane matte = AlphaPlane(work);

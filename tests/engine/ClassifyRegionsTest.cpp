@@ -365,6 +365,26 @@ TEST(ClassifyRegions, WithoutObjectMarksOnlyBackgroundRegionsAreErased) {
   EXPECT_EQ(Alphas(t.image), expected);
 }
 
+// The texture is let go once read: a caller's own texture must stay whole,
+// and one handed over classifies alike.
+TEST(ClassifyRegions, ACallersTextureStaysWholeAndAHandedOverOneClassifiesAlike) {
+  CTwoHalves t;
+  SetPixelByte(t.texture, 5, 1, 0, 9);
+  const std::vector<uint8_t> textureBefore = AllBytes(t.texture);
+  SetPixelByte(t.marks, 1, 1, 0, keMarkBackground);
+  ClassifyRegions(t.image, t.image, t.texture, t.marks, 30, 255);
+  EXPECT_EQ(AllBytes(t.texture), textureBefore);
+  const std::vector<uint8_t> classified = AllBytes(t.image);
+
+  CTwoHalves handed;
+  SetPixelByte(handed.texture, 5, 1, 0, 9);
+  SetPixelByte(handed.marks, 1, 1, 0, keMarkBackground);
+  CCoreImage only;
+  only.TakeFrom(handed.texture);
+  ClassifyRegions(handed.image, handed.image, std::move(only), handed.marks, 30, 255);
+  EXPECT_EQ(AllBytes(handed.image), classified);
+}
+
 TEST(ClassifyRegions, TransparentBackgroundMarkDoesNotSeed) {
   CTwoHalves t;
   SetPixelByte(t.marks, 1, 0, 0, keMarkBackground);
