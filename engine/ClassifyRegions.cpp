@@ -28,6 +28,25 @@ namespace {
 
 // Grid value of a pixel no region has taken; above every colour distance.
 constexpr uint16_t kUnreached = 2000;
+// Largest limit a byte grid serves exactly.
+constexpr int kByteGridMostLimit = 254;
+
+// The grid holds for each pixel the distance at which the last region took
+// it, or the kind's unreached value. A byte serves when no limit exceeds
+// kByteGridMostLimit: taken distances lie below every limit, and a seed's own
+// distance, kept at most kMost, still compares alike with every limit.
+template <typename Grid>
+struct CGridKind;
+template <>
+struct CGridKind<uint16_t> {
+  static constexpr uint16_t kUnreached = ::kUnreached;
+  static constexpr int kMost = ::kUnreached - 1;
+};
+template <>
+struct CGridKind<uint8_t> {
+  static constexpr uint8_t kUnreached = 255;
+  static constexpr int kMost = kByteGridMostLimit;
+};
 // Nested spans per region. A span at the last level is filled but grows no
 // further, which bounds the walk's stack.
 constexpr int kMaxDepth = 2000;
@@ -119,9 +138,10 @@ inline __m128i FirstLanes(int n) {
 // effects, so testing a few pixels more and ignoring them changes nothing;
 // the pixel and grid buffers carry kPad elements before and after the image
 // so that such reads stay inside them.
+template <typename Grid>
 class CRegionGrower {
  public:
-  CRegionGrower(int width, int height, uint16_t* grid, CSpan* spans)
+  CRegionGrower(int width, int height, Grid* grid, CSpan* spans)
       : m_width(width), m_height(height), m_grid(grid), m_spans(spans), m_stack(kMaxDepth) {}
 
   void SetPixels(const uint32_t* pixels) { m_pixels = pixels; }
@@ -244,7 +264,7 @@ class CRegionGrower {
     limit = _mm_insert_epi16(limit, m_limit[texture[12]], 3);
     CQuad q;
     q.distance = _mm_packs_epi32(distance32, distance32);
-    q.grid = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(m_grid + i));
+    q.grid = LoadGrid(i);
     const __m128i taken = _mm_cmplt_epi16(q.distance, _mm_min_epi16(limit, q.grid));
     q.taken = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(taken, taken))) & 0xFu;
     return q;
@@ -255,7 +275,25 @@ class CRegionGrower {
   void StoreGrid(ptrdiff_t i, const CQuad& q, const uint64_t* laneMask) {
     const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(laneMask));
     const __m128i v = _mm_or_si128(_mm_and_si128(m, q.distance), _mm_andnot_si128(m, q.grid));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(m_grid + i), v);
+    if constexpr (sizeof(Grid) == 2) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(m_grid + i), v);
+    } else {
+      // Taken lanes lie below a limit and the others were bytes: no lane
+      // saturates.
+      const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(v, v));
+      std::memcpy(m_grid + i, &four, 4);
+    }
+  }
+
+  // Grid values of pixels i .. i + 3 in the low four 16-bit lanes.
+  __m128i LoadGrid(ptrdiff_t i) const {
+    if constexpr (sizeof(Grid) == 2) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(m_grid + i));
+    } else {
+      int32_t four;
+      std::memcpy(&four, m_grid + i, 4);
+      return _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), _mm_setzero_si128());
+    }
   }
 
   static int LaneDistance(const CQuad& q, int k) {
@@ -317,7 +355,7 @@ class CRegionGrower {
 #endif
     // The start pixel belongs to the span untested; in the first pass a
     // painted seed may lie farther from its own mean than the grid says.
-    m_grid[row + x] = static_cast<uint16_t>(distance);
+    m_grid[row + x] = static_cast<Grid>(std::min(distance, CGridKind<Grid>::kMost));
 
     const int n = right - left + 1;
     m_spans[m_spanCount++] = CSpan{static_cast<int32_t>(row + left), n};
@@ -364,7 +402,7 @@ class CRegionGrower {
   bool Take(size_t i) {
     const int a = Test(i);
     if (a < 0) return false;
-    m_grid[i] = static_cast<uint16_t>(a);
+    m_grid[i] = static_cast<Grid>(a);
     return true;
   }
 #endif
@@ -381,7 +419,7 @@ class CRegionGrower {
 
   const int m_width;
   const int m_height;
-  uint16_t* const m_grid;
+  Grid* const m_grid;
   CSpan* const m_spans;
   const uint32_t* m_pixels = nullptr;
   const int16_t* m_limit = nullptr;
@@ -633,6 +671,85 @@ void InsertTexture(uint32_t* pixels, const uint8_t* texture, int n) {
   for (; x < n; ++x) pixels[x] = (pixels[x] & kColourBits) | (static_cast<uint32_t>(texture[x]) << 24);
 }
 
+// Both passes over the painted copy and the decisions into target, on a
+// grid of the given width.
+template <typename Grid>
+void GrowAndDecide(CCoreImage& colourSource, CCoreImage& target, CCoreImage& marks,
+                   CScratch<uint32_t>& painted, const std::vector<CSeed>& seeds,
+                   CLimitTables& limits) {
+  const int width = colourSource.Width();
+  const int height = colourSource.Height();
+  const size_t pixels = static_cast<size_t>(width) * height;
+  const uint32_t* paint = painted.Data();
+  CScratch<Grid> grid(pixels, kPad);
+  auto resetGrid = [&] {
+    // Doubling copies: the fill itself would go one element at a time.
+    size_t done = std::min<size_t>(pixels, 4096);
+    std::fill_n(grid.Data(), done, CGridKind<Grid>::kUnreached);
+    while (done < pixels) {
+      const size_t n = std::min(done, pixels - done);
+      std::memcpy(grid.Data() + done, grid.Data(), n * sizeof(Grid));
+      done += n;
+    }
+  };
+  resetGrid();
+  CScratch<CSpan> spans(pixels, 0, keScratchUse::keSparse);
+  CRegionGrower<Grid> grower(width, height, grid.Data(), spans.Data());
+
+  // Reached is judged when the scan gets to the pixel, so regions grown
+  // earlier in the same pass count.
+  auto isSeed = [&](const CSeed& seed) { return seed.object || grid[seed.index] == CGridKind<Grid>::kUnreached; };
+
+  // First pass: every region grows on the unflattened colours, a copy that
+  // lives only for this pass; its seed colour comes from the copy being
+  // painted.
+  {
+    CScratch<uint32_t> source(pixels, kPad);
+    std::memcpy(source.Data(), painted.Data(), pixels * sizeof(uint32_t));
+    grower.SetPixels(source.Data());
+    for (const CSeed& seed : seeds) {
+      if (!isSeed(seed)) continue;
+      const int32_t i = seed.index;
+      const int16_t* limit = limits.Get(seed.object, static_cast<int>(source[i] >> 24));
+      grower.template Grow<true>(i % width, i / width, paint[i], limit);
+      int64_t sums[3];
+      grower.Sums(sums);
+      Paint(painted.Data(), grower.Spans(), grower.SpanCount(), Mean(sums, grower.Count()));
+    }
+  }
+
+  // Second pass: grow again on the flattened colours and decide each region
+  // from the marks it holds.
+  grower.SetPixels(painted.Data());
+  resetGrid();
+  CScratch<uint8_t> decision(pixels, kBytePad);
+  std::memset(decision.Data(), kUntouched, pixels);
+  const CScratch<uint8_t> marksCopy = ReadRows<uint8_t>(marks, kBytePad);
+  const uint8_t* mark = marksCopy.Data();
+  for (const CSeed& seed : seeds) {
+    if (!isSeed(seed)) continue;
+    const int32_t i = seed.index;
+    const int16_t* limit = limits.Get(seed.object, static_cast<int>(paint[i] >> 24));
+    grower.template Grow<false>(i % width, i / width, paint[i], limit);
+    const int state = DecideState(grower.Spans(), grower.SpanCount(), mark);
+    RecordDecision(grower.Spans(), grower.SpanCount(), state, mark, decision.Data());
+  }
+
+  // The colours come from the source image again: the flat copy is gone.
+  const bool inPlace = &colourSource == &target;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* d = decision.Data() + static_cast<size_t>(y) * width;
+    if (!AnyTouched(d, width)) continue;
+    const CRowLease row(target, y);
+    if (inPlace) {
+      ApplyDecisions(row.Data(), row.Data(), d, width);
+    } else {
+      const CRowLease colours(colourSource, y);
+      ApplyDecisions(row.Data(), colours.Data(), d, width);
+    }
+  }
+}
+
 }  // namespace
 
 int ColourDistance(const uint8_t* p, const uint8_t* q) {
@@ -703,72 +820,13 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage te
     InsertTexture(painted.Data() + static_cast<size_t>(y) * width, row.Data(), width);
   }
   texture.Reset();
-  CScratch<uint16_t> grid(pixels, kPad);
-  auto resetGrid = [&] {
-    // Doubling copies: the fill itself would go one element at a time.
-    size_t done = std::min<size_t>(pixels, 4096);
-    std::fill_n(grid.Data(), done, kUnreached);
-    while (done < pixels) {
-      const size_t n = std::min(done, pixels - done);
-      std::memcpy(grid.Data() + done, grid.Data(), n * sizeof(uint16_t));
-      done += n;
-    }
-  };
-  resetGrid();
-  CScratch<CSpan> spans(pixels, 0, keScratchUse::keSparse);
-  CRegionGrower grower(width, height, grid.Data(), spans.Data());
   CLimitTables limits(strength, textureRange);
-
-  // Reached is judged when the scan gets to the pixel, so regions grown
-  // earlier in the same pass count.
-  auto isSeed = [&](const CSeed& seed) { return seed.object || grid[seed.index] == kUnreached; };
-
-  // First pass: every region grows on the unflattened colours, a copy that
-  // lives only for this pass; its seed colour comes from the copy being
-  // painted.
-  {
-    CScratch<uint32_t> source(pixels, kPad);
-    std::memcpy(source.Data(), painted.Data(), pixels * sizeof(uint32_t));
-    grower.SetPixels(source.Data());
-    for (const CSeed& seed : seeds) {
-      if (!isSeed(seed)) continue;
-      const int32_t i = seed.index;
-      const int16_t* limit = limits.Get(seed.object, static_cast<int>(source[i] >> 24));
-      grower.Grow<true>(i % width, i / width, paint[i], limit);
-      int64_t sums[3];
-      grower.Sums(sums);
-      Paint(painted.Data(), grower.Spans(), grower.SpanCount(), Mean(sums, grower.Count()));
-    }
-  }
-
-  // Second pass: grow again on the flattened colours and decide each region
-  // from the marks it holds.
-  grower.SetPixels(painted.Data());
-  resetGrid();
-  CScratch<uint8_t> decision(pixels, kBytePad);
-  std::memset(decision.Data(), kUntouched, pixels);
-  const CScratch<uint8_t> marksCopy = ReadRows<uint8_t>(marks, kBytePad);
-  const uint8_t* mark = marksCopy.Data();
-  for (const CSeed& seed : seeds) {
-    if (!isSeed(seed)) continue;
-    const int32_t i = seed.index;
-    const int16_t* limit = limits.Get(seed.object, static_cast<int>(paint[i] >> 24));
-    grower.Grow<false>(i % width, i / width, paint[i], limit);
-    const int state = DecideState(grower.Spans(), grower.SpanCount(), mark);
-    RecordDecision(grower.Spans(), grower.SpanCount(), state, mark, decision.Data());
-  }
-
-  // The colours come from the source image again: the flat copy is gone.
-  const bool inPlace = &colourSource == &target;
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* d = decision.Data() + static_cast<size_t>(y) * width;
-    if (!AnyTouched(d, width)) continue;
-    const CRowLease row(target, y);
-    if (inPlace) {
-      ApplyDecisions(row.Data(), row.Data(), d, width);
-    } else {
-      const CRowLease colours(colourSource, y);
-      ApplyDecisions(row.Data(), colours.Data(), d, width);
-    }
+  // Limits grow with the tolerance and are largest for equal textures of 255.
+  const int mostLimit = std::max(AcceptanceThreshold(strength, 255, 255, textureRange),
+                                 AcceptanceThreshold(ObjectTolerance(strength), 255, 255, textureRange)) + 1;
+  if (strength >= 0 && mostLimit <= kByteGridMostLimit) {
+    GrowAndDecide<uint8_t>(colourSource, target, marks, painted, seeds, limits);
+  } else {
+    GrowAndDecide<uint16_t>(colourSource, target, marks, painted, seeds, limits);
   }
 }

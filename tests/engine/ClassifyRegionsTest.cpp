@@ -332,6 +332,25 @@ TEST(ClassifyRegions, MatchesPlainRecursiveFillBeyondTheDepthLimit) {
   }
 }
 
+// Near the tolerance where limits pass 254, distances of 255 and more are
+// taken: flat textures of 255 give the largest limits, and colours of 0 and
+// 255 the largest distances.
+TEST(ClassifyRegions, MatchesPlainRecursiveFillWhereLimitsPassAByte) {
+  std::mt19937 rng(5150);
+  for (int index = 0; index < 200; ++index) {
+    const int w = std::uniform_int_distribution<int>(2, 24)(rng);
+    const int h = std::uniform_int_distribution<int>(2, 24)(rng);
+    CCase c = MakeCase(rng, w, h);
+    c.strength = std::uniform_int_distribution<int>(96, 112)(rng);
+    std::fill(c.texture.begin(), c.texture.end(), uint8_t{255});
+    for (size_t i = 0; i < c.colours.size(); ++i) {
+      if (i % 4 != 3) c.colours[i] = std::bernoulli_distribution(0.5)(rng) ? 255 : 0;
+    }
+    ExpectMatchesReference(c, index);
+    if (HasFatalFailure()) return;
+  }
+}
+
 TEST(ClassifyRegions, DepthLimitLeavesTheRestOfAColumnUnreached) {
   CCoreImage image, texture, marks;
   MakeBGRA(image, 1, 2100, 50, 60, 70, 255);
