@@ -127,6 +127,66 @@ inline __m128i FirstLanes(int n) {
 }
 #endif
 
+// Where a grower keeps its grid: an array of its own, or the top byte of the
+// pixel words grown on, where that copy needs no texture.
+template <typename Grid>
+class CGridArray {
+ public:
+  using Kind = CGridKind<Grid>;
+  explicit CGridArray(Grid* grid) : m_grid(grid) {}
+  int At(size_t i) const { return m_grid[i]; }
+  void Set(size_t i, int value) { m_grid[i] = static_cast<Grid>(value); }
+#if KELVANE_FOUR_AT_ONCE
+  // Values of pixels i .. i + 3 in the low four 16-bit lanes.
+  __m128i Lanes(ptrdiff_t i, __m128i /*pixels*/) const {
+    if constexpr (sizeof(Grid) == 2) {
+      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(m_grid + i));
+    } else {
+      int32_t four;
+      std::memcpy(&four, m_grid + i, 4);
+      return _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), _mm_setzero_si128());
+    }
+  }
+  // Byte grids get lanes that fit a byte: taken distances lie below a limit.
+  void StoreLanes(ptrdiff_t i, __m128i lanes) {
+    if constexpr (sizeof(Grid) == 2) {
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(m_grid + i), lanes);
+    } else {
+      const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes));
+      std::memcpy(m_grid + i, &four, 4);
+    }
+  }
+#endif
+
+ private:
+  Grid* m_grid;
+};
+
+class CGridInTopBytes {
+ public:
+  using Kind = CGridKind<uint8_t>;
+  explicit CGridInTopBytes(uint32_t* words) : m_words(words) {}
+  int At(size_t i) const { return static_cast<int>(m_words[i] >> 24); }
+  void Set(size_t i, int value) {
+    m_words[i] = (m_words[i] & kColourBits) | (static_cast<uint32_t>(value) << 24);
+  }
+#if KELVANE_FOUR_AT_ONCE
+  __m128i Lanes(ptrdiff_t /*i*/, __m128i pixels) const {
+    const __m128i top = _mm_srli_epi32(pixels, 24);
+    return _mm_packs_epi32(top, top);
+  }
+  void StoreLanes(ptrdiff_t i, __m128i lanes) {
+    __m128i* p = reinterpret_cast<__m128i*>(m_words + i);
+    const __m128i top = _mm_slli_epi32(_mm_unpacklo_epi16(lanes, _mm_setzero_si128()), 24);
+    const __m128i colour = _mm_and_si128(_mm_loadu_si128(p), _mm_set1_epi32(static_cast<int>(kColourBits)));
+    _mm_storeu_si128(p, _mm_or_si128(colour, top));
+  }
+#endif
+
+ private:
+  uint32_t* m_words;
+};
+
 // One region at a time, grown span by span over a flat copy whose words hold
 // blue, green, red and, in the top byte, the texture, so one load serves a
 // test. The spans are walked with an explicit stack in exactly the order of
@@ -138,13 +198,18 @@ inline __m128i FirstLanes(int n) {
 // effects, so testing a few pixels more and ignoring them changes nothing;
 // the pixel and grid buffers carry kPad elements before and after the image
 // so that such reads stay inside them.
-template <typename Grid>
+template <typename Store>
 class CRegionGrower {
  public:
-  CRegionGrower(int width, int height, Grid* grid, CSpan* spans)
+  CRegionGrower(int width, int height, Store grid, CSpan* spans)
       : m_width(width), m_height(height), m_grid(grid), m_spans(spans), m_stack(kMaxDepth) {}
 
-  void SetPixels(const uint32_t* pixels) { m_pixels = pixels; }
+  // The words grown on, and the words whose top byte is the texture (often
+  // the same).
+  void SetPixels(const uint32_t* pixels, const uint32_t* textures) {
+    m_pixels = pixels;
+    m_textures = textures;
+  }
 
   // The region's spans end up in Spans()[0, SpanCount()); with kSum the
   // colour sums of the grown-on copy come along.
@@ -225,7 +290,7 @@ class CRegionGrower {
     int end[3];    // where the row is outside the image or too deep
   };
 
-  int Limit(size_t i) const { return std::min<int>(m_limit[m_pixels[i] >> 24], m_grid[i]); }
+  int Limit(size_t i) const { return std::min<int>(m_limit[m_textures[i] >> 24], m_grid.At(i)); }
 
   // The distance of pixel i to the seed if the pixel is taken, else -1.
   // Both conditions fold into one comparison, as the table holds T + 1.
@@ -257,14 +322,14 @@ class CRegionGrower {
     down = _mm_max_epu8(down, _mm_srli_epi32(down, 16));
     const __m128i low = _mm_set1_epi32(0xFF);
     const __m128i distance32 = _mm_add_epi32(_mm_and_si128(up, low), _mm_and_si128(down, low));
-    const uint8_t* texture = reinterpret_cast<const uint8_t*>(m_pixels + i) + 3;
+    const uint8_t* texture = reinterpret_cast<const uint8_t*>(m_textures + i) + 3;
     __m128i limit = _mm_cvtsi32_si128(m_limit[texture[0]]);
     limit = _mm_insert_epi16(limit, m_limit[texture[4]], 1);
     limit = _mm_insert_epi16(limit, m_limit[texture[8]], 2);
     limit = _mm_insert_epi16(limit, m_limit[texture[12]], 3);
     CQuad q;
     q.distance = _mm_packs_epi32(distance32, distance32);
-    q.grid = LoadGrid(i);
+    q.grid = m_grid.Lanes(i, v);
     const __m128i taken = _mm_cmplt_epi16(q.distance, _mm_min_epi16(limit, q.grid));
     q.taken = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(taken, taken))) & 0xFu;
     return q;
@@ -274,26 +339,7 @@ class CRegionGrower {
   // grid and leaves the others as they were.
   void StoreGrid(ptrdiff_t i, const CQuad& q, const uint64_t* laneMask) {
     const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(laneMask));
-    const __m128i v = _mm_or_si128(_mm_and_si128(m, q.distance), _mm_andnot_si128(m, q.grid));
-    if constexpr (sizeof(Grid) == 2) {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(m_grid + i), v);
-    } else {
-      // Taken lanes lie below a limit and the others were bytes: no lane
-      // saturates.
-      const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(v, v));
-      std::memcpy(m_grid + i, &four, 4);
-    }
-  }
-
-  // Grid values of pixels i .. i + 3 in the low four 16-bit lanes.
-  __m128i LoadGrid(ptrdiff_t i) const {
-    if constexpr (sizeof(Grid) == 2) {
-      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(m_grid + i));
-    } else {
-      int32_t four;
-      std::memcpy(&four, m_grid + i, 4);
-      return _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), _mm_setzero_si128());
-    }
+    m_grid.StoreLanes(i, _mm_or_si128(_mm_and_si128(m, q.distance), _mm_andnot_si128(m, q.grid)));
   }
 
   static int LaneDistance(const CQuad& q, int k) {
@@ -355,7 +401,7 @@ class CRegionGrower {
 #endif
     // The start pixel belongs to the span untested; in the first pass a
     // painted seed may lie farther from its own mean than the grid says.
-    m_grid[row + x] = static_cast<Grid>(std::min(distance, CGridKind<Grid>::kMost));
+    m_grid.Set(row + x, std::min(distance, Store::Kind::kMost));
 
     const int n = right - left + 1;
     m_spans[m_spanCount++] = CSpan{static_cast<int32_t>(row + left), n};
@@ -402,7 +448,7 @@ class CRegionGrower {
   bool Take(size_t i) {
     const int a = Test(i);
     if (a < 0) return false;
-    m_grid[i] = static_cast<Grid>(a);
+    m_grid.Set(i, a);
     return true;
   }
 #endif
@@ -419,9 +465,10 @@ class CRegionGrower {
 
   const int m_width;
   const int m_height;
-  Grid* const m_grid;
+  Store m_grid;
   CSpan* const m_spans;
   const uint32_t* m_pixels = nullptr;
+  const uint32_t* m_textures = nullptr;
   const int16_t* m_limit = nullptr;
   int m_b = 0;
   int m_g = 0;
@@ -671,85 +718,108 @@ void InsertTexture(uint32_t* pixels, const uint8_t* texture, int n) {
   for (; x < n; ++x) pixels[x] = (pixels[x] & kColourBits) | (static_cast<uint32_t>(texture[x]) << 24);
 }
 
-// Both passes over the painted copy and the decisions into target, on a
-// grid of the given width.
-template <typename Grid>
-void GrowAndDecide(CCoreImage& colourSource, CCoreImage& target, CCoreImage& marks,
-                   CScratch<uint32_t>& painted, const std::vector<CSeed>& seeds,
-                   CLimitTables& limits) {
-  const int width = colourSource.Width();
-  const int height = colourSource.Height();
-  const size_t pixels = static_cast<size_t>(width) * height;
-  const uint32_t* paint = painted.Data();
-  CScratch<Grid> grid(pixels, kPad);
-  auto resetGrid = [&] {
-    // Doubling copies: the fill itself would go one element at a time.
-    size_t done = std::min<size_t>(pixels, 4096);
-    std::fill_n(grid.Data(), done, CGridKind<Grid>::kUnreached);
-    while (done < pixels) {
-      const size_t n = std::min(done, pixels - done);
-      std::memcpy(grid.Data() + done, grid.Data(), n * sizeof(Grid));
-      done += n;
-    }
-  };
-  resetGrid();
-  CScratch<CSpan> spans(pixels, 0, keScratchUse::keSparse);
-  CRegionGrower<Grid> grower(width, height, grid.Data(), spans.Data());
+// What both passes share.
+struct CPassInputs {
+  int width;
+  int height;
+  const std::vector<CSeed>& seeds;
+  CLimitTables& limits;
+  CSpan* spans;
+};
 
-  // Reached is judged when the scan gets to the pixel, so regions grown
-  // earlier in the same pass count.
-  auto isSeed = [&](const CSeed& seed) { return seed.object || grid[seed.index] == CGridKind<Grid>::kUnreached; };
+// Reached is judged when the scan gets to the pixel, so regions grown earlier
+// in the same pass count.
+template <typename Store>
+bool IsSeed(const CSeed& seed, const Store& grid) {
+  return seed.object || grid.At(static_cast<size_t>(seed.index)) == Store::Kind::kUnreached;
+}
 
-  // First pass: every region grows on the unflattened colours, a copy that
-  // lives only for this pass; its seed colour comes from the copy being
-  // painted.
-  {
-    CScratch<uint32_t> source(pixels, kPad);
-    std::memcpy(source.Data(), painted.Data(), pixels * sizeof(uint32_t));
-    grower.SetPixels(source.Data());
-    for (const CSeed& seed : seeds) {
-      if (!isSeed(seed)) continue;
-      const int32_t i = seed.index;
-      const int16_t* limit = limits.Get(seed.object, static_cast<int>(source[i] >> 24));
-      grower.template Grow<true>(i % width, i / width, paint[i], limit);
-      int64_t sums[3];
-      grower.Sums(sums);
-      Paint(painted.Data(), grower.Spans(), grower.SpanCount(), Mean(sums, grower.Count()));
-    }
+// Grows the region of every seed in turn, its seed colour and texture from
+// painted as it stands, and hands it to done.
+template <bool kSum, typename Store, typename Done>
+void GrowEachSeed(const CPassInputs& in, const Store& grid, CRegionGrower<Store>& grower,
+                  const uint32_t* painted, Done&& done) {
+  for (const CSeed& seed : in.seeds) {
+    if (!IsSeed(seed, grid)) continue;
+    const int32_t i = seed.index;
+    const int16_t* limit = in.limits.Get(seed.object, static_cast<int>(painted[i] >> 24));
+    grower.template Grow<kSum>(i % in.width, i / in.width, painted[i], limit);
+    done();
   }
+}
 
-  // Second pass: grow again on the flattened colours and decide each region
-  // from the marks it holds.
-  grower.SetPixels(painted.Data());
-  resetGrid();
+// First pass: every region grows on the unflattened colours of source; its
+// seed colour comes from the copy being painted, whose top bytes hold the
+// texture.
+template <typename Store>
+void PaintRegions(const CPassInputs& in, Store grid, const uint32_t* source, uint32_t* painted) {
+  CRegionGrower<Store> grower(in.width, in.height, grid, in.spans);
+  grower.SetPixels(source, painted);
+  GrowEachSeed<true>(in, grid, grower, painted, [&] {
+    int64_t sums[3];
+    grower.Sums(sums);
+    Paint(painted, grower.Spans(), grower.SpanCount(), Mean(sums, grower.Count()));
+  });
+}
+
+// Second pass: every region grows again on the flattened colours and is
+// decided from the marks it holds.
+template <typename Store>
+CScratch<uint8_t> DecideRegions(const CPassInputs& in, Store grid, const uint32_t* painted,
+                                CCoreImage& marks) {
+  const size_t pixels = static_cast<size_t>(in.width) * in.height;
   CScratch<uint8_t> decision(pixels, kBytePad);
   std::memset(decision.Data(), kUntouched, pixels);
   const CScratch<uint8_t> marksCopy = ReadRows<uint8_t>(marks, kBytePad);
   const uint8_t* mark = marksCopy.Data();
-  for (const CSeed& seed : seeds) {
-    if (!isSeed(seed)) continue;
-    const int32_t i = seed.index;
-    const int16_t* limit = limits.Get(seed.object, static_cast<int>(paint[i] >> 24));
-    grower.template Grow<false>(i % width, i / width, paint[i], limit);
+  CRegionGrower<Store> grower(in.width, in.height, grid, in.spans);
+  grower.SetPixels(painted, painted);
+  GrowEachSeed<false>(in, grid, grower, painted, [&] {
     const int state = DecideState(grower.Spans(), grower.SpanCount(), mark);
     RecordDecision(grower.Spans(), grower.SpanCount(), state, mark, decision.Data());
-  }
+  });
+  return decision;
+}
 
-  // The colours come from the source image again: the flat copy is gone.
-  const bool inPlace = &colourSource == &target;
-  for (int y = 0; y < height; ++y) {
-    const uint8_t* d = decision.Data() + static_cast<size_t>(y) * width;
-    if (!AnyTouched(d, width)) continue;
-    const CRowLease row(target, y);
-    if (inPlace) {
-      ApplyDecisions(row.Data(), row.Data(), d, width);
-    } else {
-      const CRowLease colours(colourSource, y);
-      ApplyDecisions(row.Data(), colours.Data(), d, width);
-    }
+template <typename Grid>
+void MarkAllUnreached(CScratch<Grid>& grid, size_t pixels) {
+  // Doubling copies: the fill itself would go one element at a time.
+  size_t done = std::min<size_t>(pixels, 4096);
+  std::fill_n(grid.Data(), done, CGridKind<Grid>::kUnreached);
+  while (done < pixels) {
+    const size_t n = std::min(done, pixels - done);
+    std::memcpy(grid.Data() + done, grid.Data(), n * sizeof(Grid));
+    done += n;
   }
 }
 
+// Both passes, and what they decide for every pixel. A byte grid rides in the
+// top bytes of the first pass's copy.
+CScratch<uint8_t> GrowAndDecide(const CPassInputs& in, CScratch<uint32_t>& painted, CCoreImage& marks,
+                                bool byteGrid) {
+  const size_t pixels = static_cast<size_t>(in.width) * in.height;
+  if (byteGrid) {
+    {
+      // The unflattened copy lives only for the first pass and carries its
+      // grid in the top bytes, all unreached at first.
+      CScratch<uint32_t> source(pixels, kPad);
+      for (size_t k = 0; k < pixels; ++k) source[k] = painted[k] | 0xFF000000u;
+      PaintRegions(in, CGridInTopBytes(source.Data()), source.Data(), painted.Data());
+    }
+    CScratch<uint8_t> grid(pixels, kPad);
+    MarkAllUnreached(grid, pixels);
+    return DecideRegions(in, CGridArray<uint8_t>(grid.Data()), painted.Data(), marks);
+  }
+  CScratch<uint16_t> grid(pixels, kPad);
+  MarkAllUnreached(grid, pixels);
+  {
+    CScratch<uint32_t> source(pixels, kPad);
+    std::memcpy(source.Data(), painted.Data(), pixels * sizeof(uint32_t));
+    PaintRegions(in, CGridArray<uint16_t>(grid.Data()), source.Data(), painted.Data());
+  }
+  MarkAllUnreached(grid, pixels);
+  return DecideRegions(in, CGridArray<uint16_t>(grid.Data()), painted.Data(), marks);
+}
 }  // namespace
 
 int ColourDistance(const uint8_t* p, const uint8_t* q) {
@@ -824,9 +894,22 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage te
   // Limits grow with the tolerance and are largest for equal textures of 255.
   const int mostLimit = std::max(AcceptanceThreshold(strength, 255, 255, textureRange),
                                  AcceptanceThreshold(ObjectTolerance(strength), 255, 255, textureRange)) + 1;
-  if (strength >= 0 && mostLimit <= kByteGridMostLimit) {
-    GrowAndDecide<uint8_t>(colourSource, target, marks, painted, seeds, limits);
-  } else {
-    GrowAndDecide<uint16_t>(colourSource, target, marks, painted, seeds, limits);
+  CScratch<CSpan> spans(pixels, 0, keScratchUse::keSparse);
+  const CPassInputs in{width, height, seeds, limits, spans.Data()};
+  const bool byteGrid = strength >= 0 && mostLimit <= kByteGridMostLimit;
+  const CScratch<uint8_t> decision = GrowAndDecide(in, painted, marks, byteGrid);
+
+  // The colours come from the source image again: the flat copy is gone.
+  const bool inPlace = &colourSource == &target;
+  for (int y = 0; y < height; ++y) {
+    const uint8_t* d = decision.Data() + static_cast<size_t>(y) * width;
+    if (!AnyTouched(d, width)) continue;
+    const CRowLease row(target, y);
+    if (inPlace) {
+      ApplyDecisions(row.Data(), row.Data(), d, width);
+    } else {
+      const CRowLease colours(colourSource, y);
+      ApplyDecisions(row.Data(), colours.Data(), d, width);
+    }
   }
 }
