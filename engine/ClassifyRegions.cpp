@@ -858,12 +858,8 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage te
   // painted: a flat copy of the colours that the first pass flattens to
   // region means. Its top byte carries the texture once the alpha has served
   // the seed test.
-  CScratch<uint32_t> painted(pixels, kPad);
+  CScratch<uint32_t> painted = ReadRows<uint32_t>(colourSource, kPad);
   const uint32_t* paint = painted.Data();
-  for (int y = 0; y < height; ++y) {
-    const CRowLease row(colourSource, y);
-    std::memcpy(painted.Data() + static_cast<size_t>(y) * width, row.Data(), width * sizeof(uint32_t));
-  }
 
   // Seeds come row by row, left to right. Background marks on transparent
   // pixels never seed. The seeds carry their kind, so the first pass needs

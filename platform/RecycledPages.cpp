@@ -91,23 +91,13 @@ size_t PageRounded(size_t bytes) {
 // How much longer than a request a kept mapping that serves it whole may be.
 size_t Slack(size_t bytes) { return std::max<size_t>(bytes / 16, size_t{64} << 10); }
 
-// The closest kept mapping that serves need whole, or -1.
-int ClosestFit(const CKeptPages &kept, size_t need) {
+// The shortest kept mapping at least need long, or -1; of equal ones the most
+// recently given back.
+int ShortestServing(const CKeptPages &kept, size_t need) {
   int best = -1;
   for (int i = kept.count - 1; i >= 0; --i) {
     const size_t l = kept.entries[i].length;
-    if (l < need || l - need > Slack(need)) continue;
-    if (best < 0 || l < kept.entries[best].length) best = i;
-  }
-  return best;
-}
-
-// The shortest kept mapping longer than need, or -1.
-int ShortestLonger(const CKeptPages &kept, size_t need) {
-  int best = -1;
-  for (int i = kept.count - 1; i >= 0; --i) {
-    const size_t l = kept.entries[i].length;
-    if (l > need && (best < 0 || l < kept.entries[best].length)) best = i;
+    if (l >= need && (best < 0 || l < kept.entries[best].length)) best = i;
   }
   return best;
 }
@@ -225,14 +215,15 @@ void *TakePages(size_t bytes, bool zero, bool populate, size_t &length) {
   CKeptPages &kept = Kept();
   {
     Guard guard(kept.mutex);
-    if (const int fit = ClosestFit(kept, need); fit >= 0) {
-      void *address = TakeEntryLocked(kept, fit, length);
-      if (zero) std::memset(address, 0, bytes);
-      return address;
-    }
-    if (const int longer = ShortestLonger(kept, need); longer >= 0) {
-      void *address = TakeFrontLocked(kept, longer, need);
-      length = need;
+    if (const int serving = ShortestServing(kept, need); serving >= 0) {
+      // A mapping a little longer serves whole; a longer one gives its front.
+      void *address = nullptr;
+      if (kept.entries[serving].length - need <= Slack(need)) {
+        address = TakeEntryLocked(kept, serving, length);
+      } else {
+        address = TakeFrontLocked(kept, serving, need);
+        length = need;
+      }
       if (zero) std::memset(address, 0, bytes);
       return address;
     }
