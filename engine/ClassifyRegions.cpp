@@ -19,6 +19,7 @@
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
 #include "imagecore/PageBuffer.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
 // Pixels are handled as 32-bit words whose low byte is channel 0.
@@ -86,15 +87,18 @@ class CScratch {
   CPageBuffer m_buffer;
 };
 
-// A flat copy of the image's rows in its view format.
+// A flat copy of the image's rows in its view format. The copies, like the
+// other whole-image passes around the walk, run in bands: on fresh pages a
+// copy costs what its first touch costs, and two cores halve that.
 template <typename T>
 CScratch<T> ReadRows(CCoreImage& image, size_t pad = 0) {
   const size_t width = static_cast<size_t>(image.Width());
   CScratch<T> flat(width * image.Height(), pad);
-  for (int y = 0; y < image.Height(); ++y) {
+  T* out = flat.Data();
+  ForEachRowInBands(image.Height(), image.HasRowCache(), [&](int y) {
     const CRowLease row(image, y);
-    std::memcpy(flat.Data() + width * y, row.Data(), width * sizeof(T));
-  }
+    std::memcpy(out + width * y, row.Data(), width * sizeof(T));
+  });
   return flat;
 }
 
@@ -718,6 +722,26 @@ void InsertTexture(uint32_t* pixels, const uint8_t* texture, int n) {
   for (; x < n; ++x) pixels[x] = (pixels[x] & kColourBits) | (static_cast<uint32_t>(texture[x]) << 24);
 }
 
+// Words with every top byte set, from in.
+void CopyWithTopBytesSet(uint32_t* out, const uint32_t* in, int n) {
+  int x = 0;
+#if KELVANE_FOUR_AT_ONCE
+  const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+  for (; x + 4 <= n; x += 4) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + x));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_or_si128(v, top));
+  }
+#endif
+  for (; x < n; ++x) out[x] = in[x] | 0xFF000000u;
+}
+
+// body(first, n) for the n pixels of each row of a flat copy, starting at
+// index first, rows in bands side by side.
+template <typename Body>
+void ForEachFlatRow(int width, int height, Body&& body) {
+  ForEachRowInBands(height, false, [&](int y) { body(static_cast<size_t>(y) * width, width); });
+}
+
 // What both passes share.
 struct CPassInputs {
   int width;
@@ -769,7 +793,8 @@ CScratch<uint8_t> DecideRegions(const CPassInputs& in, Store grid, const uint32_
                                 CCoreImage& marks) {
   const size_t pixels = static_cast<size_t>(in.width) * in.height;
   CScratch<uint8_t> decision(pixels, kBytePad);
-  std::memset(decision.Data(), kUntouched, pixels);
+  uint8_t* undecided = decision.Data();
+  ForEachFlatRow(in.width, in.height, [&](size_t first, int n) { std::memset(undecided + first, kUntouched, n); });
   const CScratch<uint8_t> marksCopy = ReadRows<uint8_t>(marks, kBytePad);
   const uint8_t* mark = marksCopy.Data();
   CRegionGrower<Store> grower(in.width, in.height, grid, in.spans);
@@ -782,15 +807,13 @@ CScratch<uint8_t> DecideRegions(const CPassInputs& in, Store grid, const uint32_
 }
 
 template <typename Grid>
-void MarkAllUnreached(CScratch<Grid>& grid, size_t pixels) {
-  // Doubling copies: the fill itself would go one element at a time.
-  size_t done = std::min<size_t>(pixels, 4096);
-  std::fill_n(grid.Data(), done, CGridKind<Grid>::kUnreached);
-  while (done < pixels) {
-    const size_t n = std::min(done, pixels - done);
-    std::memcpy(grid.Data() + done, grid.Data(), n * sizeof(Grid));
-    done += n;
-  }
+void MarkAllUnreached(CScratch<Grid>& grid, int width, int height) {
+  // One row filled, then copied: the fill itself would go one element at a time.
+  const std::vector<Grid> unreached(static_cast<size_t>(width), CGridKind<Grid>::kUnreached);
+  Grid* out = grid.Data();
+  ForEachFlatRow(width, height, [&](size_t first, int n) {
+    std::memcpy(out + first, unreached.data(), n * sizeof(Grid));
+  });
 }
 
 // Both passes, and what they decide for every pixel. A byte grid rides in the
@@ -803,21 +826,25 @@ CScratch<uint8_t> GrowAndDecide(const CPassInputs& in, CScratch<uint32_t>& paint
       // The unflattened copy lives only for the first pass and carries its
       // grid in the top bytes, all unreached at first.
       CScratch<uint32_t> source(pixels, kPad);
-      for (size_t k = 0; k < pixels; ++k) source[k] = painted[k] | 0xFF000000u;
+      ForEachFlatRow(in.width, in.height, [&](size_t first, int n) {
+        CopyWithTopBytesSet(source.Data() + first, painted.Data() + first, n);
+      });
       PaintRegions(in, CGridInTopBytes(source.Data()), source.Data(), painted.Data());
     }
     CScratch<uint8_t> grid(pixels, kPad);
-    MarkAllUnreached(grid, pixels);
+    MarkAllUnreached(grid, in.width, in.height);
     return DecideRegions(in, CGridArray<uint8_t>(grid.Data()), painted.Data(), marks);
   }
   CScratch<uint16_t> grid(pixels, kPad);
-  MarkAllUnreached(grid, pixels);
+  MarkAllUnreached(grid, in.width, in.height);
   {
     CScratch<uint32_t> source(pixels, kPad);
-    std::memcpy(source.Data(), painted.Data(), pixels * sizeof(uint32_t));
+    ForEachFlatRow(in.width, in.height, [&](size_t first, int n) {
+      std::memcpy(source.Data() + first, painted.Data() + first, n * sizeof(uint32_t));
+    });
     PaintRegions(in, CGridArray<uint16_t>(grid.Data()), source.Data(), painted.Data());
   }
-  MarkAllUnreached(grid, pixels);
+  MarkAllUnreached(grid, in.width, in.height);
   return DecideRegions(in, CGridArray<uint16_t>(grid.Data()), painted.Data(), marks);
 }
 }  // namespace
@@ -881,10 +908,10 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage te
       }
     }
   }
-  for (int y = 0; y < height; ++y) {
+  ForEachRowInBands(height, texture.HasRowCache(), [&](int y) {
     const CRowLease row(texture, y);
     InsertTexture(painted.Data() + static_cast<size_t>(y) * width, row.Data(), width);
-  }
+  });
   texture.Reset();
   CLimitTables limits(strength, textureRange);
   // Limits grow with the tolerance and are largest for equal textures of 255.
@@ -897,9 +924,9 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage te
 
   // The colours come from the source image again: the flat copy is gone.
   const bool inPlace = &colourSource == &target;
-  for (int y = 0; y < height; ++y) {
+  ForEachRowInBands(height, target.HasRowCache() || colourSource.HasRowCache(), [&](int y) {
     const uint8_t* d = decision.Data() + static_cast<size_t>(y) * width;
-    if (!AnyTouched(d, width)) continue;
+    if (!AnyTouched(d, width)) return;
     const CRowLease row(target, y);
     if (inPlace) {
       ApplyDecisions(row.Data(), row.Data(), d, width);
@@ -907,5 +934,5 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage te
       const CRowLease colours(colourSource, y);
       ApplyDecisions(row.Data(), colours.Data(), d, width);
     }
-  }
+  });
 }

@@ -11,6 +11,7 @@
 #include "TestImages.h"
 #include "engine/Marks.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowBands.h"
 #include "imagecore/CoreResult.h"
 #include "imagecore/RowLease.h"
 
@@ -310,6 +311,23 @@ TEST(ClassifyRegions, MatchesPlainRecursiveFillOnRandomImages) {
     const int w = shape == 0 ? 1 : std::uniform_int_distribution<int>(1, 32)(rng);
     const int h = shape == 1 ? 1 : std::uniform_int_distribution<int>(1, 32)(rng);
     ExpectMatchesReference(MakeCase(rng, w, h), index);
+    if (HasFatalFailure()) return;
+  }
+}
+
+// The copies and passes around the walk run in row bands; any split gives
+// the reference's bytes.
+TEST(ClassifyRegions, MatchesPlainRecursiveFillWithItsRowsInBands) {
+  std::mt19937 rng(8086);
+  for (const int bands : {2, 3, 7}) {
+    SetBandsForTesting(bands);
+    for (int index = 0; index < 120; ++index) {
+      const int w = std::uniform_int_distribution<int>(1, 24)(rng);
+      const int h = std::uniform_int_distribution<int>(1, 24)(rng);
+      ExpectMatchesReference(MakeCase(rng, w, h), index);
+      if (HasFatalFailure()) break;
+    }
+    SetBandsForTesting(0);
     if (HasFatalFailure()) return;
   }
 }
