@@ -165,21 +165,27 @@ void *GatherLocked(CKeptPages &kept, size_t need, size_t &filled) {
   if (!region) return nullptr;
 
   bool moved[CKeptPages::kMaxEntries] = {};
+  // A joined mapping may span several of the system's, which older kernels
+  // cannot move in one call; such a mapping stays kept.
+  bool stays[CKeptPages::kMaxEntries] = {};
   filled = 0;
   for (int next = longest; next >= 0;) {
     CKeptPages::CEntry &entry = kept.entries[next];
     const size_t piece = std::min(entry.length, need - filled);
     char *target = region + filled;
-    if (mremap(entry.address, piece, piece, MREMAP_MAYMOVE | MREMAP_FIXED, target) == MAP_FAILED) break;
-    filled += piece;
-    kept.bytes -= piece;
-    entry.address = static_cast<char *>(entry.address) + piece;
-    entry.length -= piece;
-    moved[next] = entry.length == 0;
+    if (mremap(entry.address, piece, piece, MREMAP_MAYMOVE | MREMAP_FIXED, target) == MAP_FAILED) {
+      stays[next] = true;
+    } else {
+      filled += piece;
+      kept.bytes -= piece;
+      entry.address = static_cast<char *>(entry.address) + piece;
+      entry.length -= piece;
+      moved[next] = entry.length == 0;
+    }
     // The next: one that keeps its offset here, else the newest left.
     next = -1;
     for (int i = kept.count - 1; i >= first && filled < need; --i) {
-      if (moved[i]) continue;
+      if (moved[i] || stays[i]) continue;
       if (next < 0) next = i;
       if (TableOffset(kept.entries[i].address) == TableOffset(region + filled)) {
         next = i;
@@ -193,6 +199,36 @@ void *GatherLocked(CKeptPages &kept, size_t need, size_t &filled) {
   }
   kept.count = count;
   return region;
+}
+
+// Mappings from this length on join the kept ones they touch. The pieces
+// of one long mapping, cut from its front one after another (an image's
+// strips, say), so come back as that mapping, which a long request can then
+// use where it lies: only pages never moved keep a cheap next touch, while
+// gathering moves every page. Shorter mappings stay apart, so the count of
+// kept mappings still bounds the small ones.
+constexpr size_t kJoinFrom = size_t{256} << 10;
+
+// Widens [address, address + length) by every kept mapping it touches,
+// which leaves the keeper.
+void JoinNeighboursLocked(CKeptPages &kept, void *&address, size_t &length) {
+  if (length < kJoinFrom) return;
+  for (bool joined = true; joined;) {
+    joined = false;
+    char *begin = static_cast<char *>(address);
+    for (int i = kept.count - 1; i >= 0; --i) {
+      char *other = static_cast<char *>(kept.entries[i].address);
+      const size_t otherLength = kept.entries[i].length;
+      if (otherLength < kJoinFrom || (other + otherLength != begin && begin + length != other)) continue;
+      address = std::min(begin, other);
+      length += otherLength;
+      kept.bytes -= otherLength;
+      std::copy(kept.entries + i + 1, kept.entries + kept.count, kept.entries + i);
+      --kept.count;
+      joined = true;
+      break;
+    }
+  }
 }
 
 }  // namespace
@@ -243,11 +279,13 @@ void *TakePages(size_t bytes, bool zero, bool populate, size_t &length) {
 
 bool GivePagesBack(void *address, size_t bytes) {
   if (!address) return true;
-  const size_t length = PageRounded(bytes);
+  size_t length = PageRounded(bytes);
   CKeptPages &kept = Kept();
   {
     Guard guard(kept.mutex);
     if (kept.open && length <= kept.maxBytes) {
+      JoinNeighboursLocked(kept, address, length);
+      if (length > kept.maxBytes) return munmap(address, length) == 0;
       while (kept.count > 0 &&
              (kept.count == CKeptPages::kMaxEntries || kept.bytes + length > kept.maxBytes)) {
         DropLocked(kept, 0);

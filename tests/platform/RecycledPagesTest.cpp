@@ -220,3 +220,35 @@ TEST_F(RecycledPagesTest, AShorterRequestSplitsTheShortestLongerMappingInPlace) 
 }
 
 }  // namespace
+
+// Pieces cut one after another from a kept mapping (an image's strips) come
+// back, in any order, as that mapping, which then serves a long request
+// where it lies: gathered pages would have been moved.
+TEST_F(RecycledPagesTest, PiecesCutFromOneMappingJoinAgainAndServeWhereTheyLie) {
+  constexpr size_t kPieces = 8;
+  const size_t pieceBytes = size_t{256} << 10;
+  size_t wholeLength = 0;
+  uint8_t *whole = Written(kPieces * pieceBytes, 0x00, wholeLength);
+  ASSERT_NE(whole, nullptr);
+  ASSERT_EQ(wholeLength, kPieces * pieceBytes);
+  ASSERT_TRUE(GivePagesBack(whole, wholeLength));
+
+  std::vector<std::pair<uint8_t *, size_t>> pieces;
+  for (size_t k = 0; k < kPieces; ++k) {
+    size_t length = 0;
+    uint8_t *piece = Written(pieceBytes, static_cast<uint8_t>(0x40 + k), length);
+    ASSERT_EQ(piece, whole + k * pieceBytes);
+    pieces.emplace_back(piece, length);
+  }
+  for (const size_t k : {5, 0, 7, 2, 6, 1, 3, 4}) ASSERT_TRUE(GivePagesBack(pieces[k].first, pieces[k].second));
+  EXPECT_EQ(KeptPageBytes(), kPieces * pieceBytes);
+
+  size_t length = 0;
+  auto *again = static_cast<uint8_t *>(TakePages(kPieces * pieceBytes, false, false, length));
+  EXPECT_EQ(again, whole);
+  EXPECT_EQ(length, kPieces * pieceBytes);
+  for (size_t k = 0; k < kPieces; ++k) {
+    EXPECT_TRUE(AllAre(again + k * pieceBytes, pieceBytes, static_cast<uint8_t>(0x40 + k))) << "piece " << k;
+  }
+  ASSERT_TRUE(GivePagesBack(again, length));
+}
