@@ -54,11 +54,20 @@ CKeptPages &Kept() {
 
 using Guard = std::lock_guard<std::mutex>;
 
-void DropLocked(CKeptPages &kept, int index) {
-  munmap(kept.entries[index].address, kept.entries[index].length);
-  kept.bytes -= kept.entries[index].length;
+// The entry leaves the keeper; its mapping is the caller's.
+void *TakeEntryLocked(CKeptPages &kept, int index, size_t &length) {
+  void *address = kept.entries[index].address;
+  length = kept.entries[index].length;
+  kept.bytes -= length;
   std::copy(kept.entries + index + 1, kept.entries + kept.count, kept.entries + index);
   --kept.count;
+  return address;
+}
+
+void DropLocked(CKeptPages &kept, int index) {
+  size_t length = 0;
+  void *address = TakeEntryLocked(kept, index, length);
+  munmap(address, length);
 }
 
 void ReleaseLocked(CKeptPages &kept) {
@@ -110,15 +119,6 @@ void *TakeFrontLocked(CKeptPages &kept, int index, size_t need) {
   entry.address = static_cast<char *>(entry.address) + need;
   entry.length -= need;
   kept.bytes -= need;
-  return address;
-}
-
-void *TakeEntryLocked(CKeptPages &kept, int index, size_t &length) {
-  void *address = kept.entries[index].address;
-  length = kept.entries[index].length;
-  kept.bytes -= length;
-  std::copy(kept.entries + index + 1, kept.entries + kept.count, kept.entries + index);
-  --kept.count;
   return address;
 }
 
@@ -217,14 +217,12 @@ void JoinNeighboursLocked(CKeptPages &kept, void *&address, size_t &length) {
     joined = false;
     char *begin = static_cast<char *>(address);
     for (int i = kept.count - 1; i >= 0; --i) {
-      char *other = static_cast<char *>(kept.entries[i].address);
+      const char *other = static_cast<char *>(kept.entries[i].address);
       const size_t otherLength = kept.entries[i].length;
       if (otherLength < kJoinFrom || (other + otherLength != begin && begin + length != other)) continue;
-      address = std::min(begin, other);
-      length += otherLength;
-      kept.bytes -= otherLength;
-      std::copy(kept.entries + i + 1, kept.entries + kept.count, kept.entries + i);
-      --kept.count;
+      size_t taken = 0;
+      address = std::min(begin, static_cast<char *>(TakeEntryLocked(kept, i, taken)));
+      length += taken;
       joined = true;
       break;
     }
