@@ -191,6 +191,51 @@ class CGridInTopBytes {
   uint32_t* m_words;
 };
 
+// For the region growing now, whether each pixel would be taken, 64 pixels
+// to a word. A word is evaluated when the walk first reaches it in a region,
+// and spans clear their bits as they take pixels. Since a pixel's test reads
+// nothing but the pixel and its own grid value, every span is then exactly
+// the run of set bits through its start, and a scan is a search for the next
+// set bit: the walk takes the same pixels in the same order as testing pixel
+// by pixel, with most of the tests done a block at a time and free of
+// branches.
+class CTakeableBits {
+ public:
+  explicit CTakeableBits(size_t pixels)
+      : m_pixels(pixels), m_words((pixels + 63) / 64), m_bits(m_words), m_stamps(m_words) {
+    std::memset(m_stamps.Data(), 0, m_words);
+  }
+
+  size_t Pixels() const { return m_pixels; }
+
+  // Every word goes stale for the next region.
+  void NextRegion() {
+    if (++m_generation == 0) {
+      std::memset(m_stamps.Data(), 0, m_words);
+      m_generation = 1;
+    }
+  }
+
+  // The word holding pixels 64 w .. 64 w + 63, evaluated by evaluate(first
+  // pixel) if it is stale.
+  template <typename Evaluate>
+  uint64_t& Word(size_t w, Evaluate&& evaluate) {
+    uint64_t& bits = m_bits[w];
+    if (m_stamps[w] != m_generation) {
+      bits = evaluate(w * 64);
+      m_stamps[w] = m_generation;
+    }
+    return bits;
+  }
+
+ private:
+  size_t m_pixels;
+  size_t m_words;
+  CScratch<uint64_t> m_bits;
+  CScratch<uint8_t> m_stamps;  // generation each word was evaluated in
+  uint8_t m_generation = 0;
+};
+
 // One region at a time, grown span by span over a flat copy whose words hold
 // blue, green, red and, in the top byte, the texture, so one load serves a
 // test. The spans are walked with an explicit stack in exactly the order of
@@ -200,13 +245,14 @@ class CGridInTopBytes {
 //
 // With SSE2 four neighbouring pixels are tested at once. Tests have no side
 // effects, so testing a few pixels more and ignoring them changes nothing;
-// the pixel and grid buffers carry kPad elements before and after the image
-// so that such reads stay inside them.
+// the pixel and grid buffers carry kPad elements after the image so that
+// such reads stay inside them.
 template <typename Store>
 class CRegionGrower {
  public:
-  CRegionGrower(int width, int height, Store grid, CSpan* spans)
-      : m_width(width), m_height(height), m_grid(grid), m_spans(spans), m_stack(kMaxDepth) {}
+  CRegionGrower(int width, int height, Store grid, CSpan* spans, CTakeableBits& takeable)
+      : m_width(width), m_height(height), m_grid(grid), m_spans(spans), m_takeable(takeable),
+        m_stack(kMaxDepth) {}
 
   // The words grown on, and the words whose top byte is the texture (often
   // the same).
@@ -230,6 +276,7 @@ class CRegionGrower {
 #endif
     m_count = 0;
     m_spanCount = 0;
+    m_takeable.NextRegion();
 #if KELVANE_FOUR_AT_ONCE
     m_sumVec[0] = m_sumVec[1] = m_sumVec[2] = _mm_setzero_si128();
 #else
@@ -304,20 +351,10 @@ class CRegionGrower {
   }
 
 #if KELVANE_FOUR_AT_ONCE
-  // Pixels i .. i + 3: distances and grid values in the low four 16-bit
-  // lanes, and bit k set when pixel i + k would be taken. The saturating
-  // differences give the positive and the negative parts of the channel
-  // differences; the texture byte drops out of both.
-  struct CQuad {
-    __m128i distance;
-    __m128i grid;
-    unsigned taken;
-  };
-
-  // Signed: a read left of a span on the first row starts in the padding
-  // before the buffer, which an unsigned offset would wrap around.
-  CQuad Quad(ptrdiff_t i) const {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
+  // Distances of the four pixels in v to the seed, in the low four 16-bit
+  // lanes. The saturating differences give the positive and the negative
+  // parts of the channel differences; the texture byte drops out of both.
+  __m128i Distances(__m128i v) const {
     __m128i up = _mm_subs_epu8(v, m_seedHigh);
     __m128i down = _mm_subs_epu8(m_seedLow, v);
     up = _mm_max_epu8(up, _mm_srli_epi32(up, 8));
@@ -326,83 +363,117 @@ class CRegionGrower {
     down = _mm_max_epu8(down, _mm_srli_epi32(down, 16));
     const __m128i low = _mm_set1_epi32(0xFF);
     const __m128i distance32 = _mm_add_epi32(_mm_and_si128(up, low), _mm_and_si128(down, low));
+    return _mm_packs_epi32(distance32, distance32);
+  }
+
+  // Bit k set when pixel i + k (k < 4) would be taken.
+  unsigned TakenOfFour(size_t i) const {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
     const uint8_t* texture = reinterpret_cast<const uint8_t*>(m_textures + i) + 3;
     __m128i limit = _mm_cvtsi32_si128(m_limit[texture[0]]);
     limit = _mm_insert_epi16(limit, m_limit[texture[4]], 1);
     limit = _mm_insert_epi16(limit, m_limit[texture[8]], 2);
     limit = _mm_insert_epi16(limit, m_limit[texture[12]], 3);
-    CQuad q;
-    q.distance = _mm_packs_epi32(distance32, distance32);
-    q.grid = m_grid.Lanes(i, v);
-    const __m128i taken = _mm_cmplt_epi16(q.distance, _mm_min_epi16(limit, q.grid));
-    q.taken = static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(taken, taken))) & 0xFu;
-    return q;
-  }
-
-  // Writes the distances of the lanes in the mask (16 bits a lane) into the
-  // grid and leaves the others as they were.
-  void StoreGrid(ptrdiff_t i, const CQuad& q, const uint64_t* laneMask) {
-    const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(laneMask));
-    m_grid.StoreLanes(i, _mm_or_si128(_mm_and_si128(m, q.distance), _mm_andnot_si128(m, q.grid)));
-  }
-
-  static int LaneDistance(const CQuad& q, int k) {
-    alignas(16) int16_t d[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(d), q.distance);
-    return d[k];
+    const __m128i limitOrGrid = _mm_min_epi16(limit, m_grid.Lanes(static_cast<ptrdiff_t>(i), v));
+    const __m128i taken = _mm_cmplt_epi16(Distances(v), limitOrGrid);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(taken, taken))) & 0xFu;
   }
 #endif
 
+  // Bits of pixels 64 w .. 64 w + 63 that would be taken now.
+  uint64_t& Word(size_t w) {
+    return m_takeable.Word(w, [this](size_t first) { return Evaluate(first); });
+  }
+
+  uint64_t Evaluate(size_t first) const {
+    const size_t n = std::min<size_t>(64, m_takeable.Pixels() - first);
+    uint64_t bits = 0;
+#if KELVANE_FOUR_AT_ONCE
+    for (size_t k = 0; k < n; k += 4) bits |= static_cast<uint64_t>(TakenOfFour(first + k)) << k;
+    if (n < 64) bits &= (uint64_t{1} << n) - 1;
+#else
+    for (size_t k = 0; k < n; ++k) {
+      if (Test(first + k) >= 0) bits |= uint64_t{1} << k;
+    }
+#endif
+    return bits;
+  }
+
   // First pixel in [x, end] of the row that would be taken, or end + 1; its
   // distance goes to a.
-  int FindTaken(size_t row, int x, int end, int& a) const {
-#if KELVANE_FOUR_AT_ONCE
-    for (; x <= end; x += 4) {
-      const CQuad q = Quad(static_cast<ptrdiff_t>(row + x));
-      const unsigned taken = q.taken & kLowLanes[std::min(end - x + 1, 4)];
-      if (taken != 0) {
-        const int k = std::countr_zero(taken);
-        a = LaneDistance(q, k);
-        return x + k;
+  int FindTaken(size_t row, int x, int end, int& a) {
+    if (x > end) return end + 1;
+    const size_t last = row + end;
+    for (size_t i = row + x; i <= last; i = (i | 63) + 1) {
+      const uint64_t bits = Word(i / 64) >> (i % 64);
+      if (bits != 0) {
+        const size_t j = i + std::countr_zero(bits);
+        if (j > last) break;
+        a = Distance(m_pixels[j], m_b, m_g, m_r);
+        return static_cast<int>(j - row);
       }
     }
     return end + 1;
+  }
+
+  // The last pixel of the run of takeable pixels that starts at i, or i - 1
+  // if pixel i is not takeable; at most last.
+  size_t RunRightFrom(size_t i, size_t last) {
+    for (; i <= last; i = (i | 63) + 1) {
+      const int run = std::countr_one(Word(i / 64) >> (i % 64));
+      if (run < 64 - static_cast<int>(i % 64)) return std::min(i + run, last + 1) - 1;
+    }
+    return last;
+  }
+
+  // The first pixel of the run of takeable pixels that ends at i, or i + 1
+  // if pixel i is not takeable; at least first. i may be first - 1.
+  size_t RunLeftFrom(size_t i, size_t first) {
+    for (; i + 1 > first; i = (i & ~size_t{63}) - 1) {
+      const int offset = static_cast<int>(i % 64);
+      const int run = std::countl_one(Word(i / 64) << (63 - offset));
+      if (run <= offset) return std::max(i + 1 - run, first);
+      if (i < 64) break;
+    }
+    return first;
+  }
+
+  // Pixels first .. last are taken: their bits clear, their distances go to
+  // the grid.
+  void TakeRun(size_t first, size_t last) {
+    for (size_t w = first / 64; w <= last / 64; ++w) {
+      const size_t lo = w == first / 64 ? first % 64 : 0;
+      const size_t hi = w == last / 64 ? last % 64 : 63;
+      const uint64_t ones = hi - lo == 63 ? ~uint64_t{0} : ((uint64_t{1} << (hi - lo + 1)) - 1) << lo;
+      Word(w) &= ~ones;
+    }
+    const int n = static_cast<int>(last - first + 1);
+#if KELVANE_FOUR_AT_ONCE
+    for (int k = 0; k < n; k += 4) {
+      const ptrdiff_t i = static_cast<ptrdiff_t>(first) + k;
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
+      const __m128i distance = Distances(v);
+      const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kLowLaneMask[std::min(n - k, 4)]));
+      m_grid.StoreLanes(i, _mm_or_si128(_mm_and_si128(m, distance), _mm_andnot_si128(m, m_grid.Lanes(i, v))));
+    }
 #else
-    while (x <= end && (a = Test(row + x)) < 0) ++x;
-    return x;
+    for (size_t i = first; i <= last; ++i) m_grid.Set(i, Distance(m_pixels[i], m_b, m_g, m_r));
 #endif
   }
 
   // Fills the span through (x, y), whose distance the caller has measured,
-  // and sets up its frame. The grid takes each distance at once: no other
-  // test of the extension reads the pixel again.
+  // and sets up its frame.
   template <bool kSum>
   void Enter(int x, int y, int distance, int dir, int parentLeft, int parentRight, int depth,
              CFrame& frame) {
     const size_t row = static_cast<size_t>(y) * m_width;
-    int left = x;
-    int right = x;
-#if KELVANE_FOUR_AT_ONCE
-    for (bool open = true; open;) {
-      const CQuad q = Quad(static_cast<ptrdiff_t>(row) + left - 4);
-      const unsigned taken = q.taken & kHighLanes[std::min(left, 4)];
-      const int run = std::countl_one(taken << 28);  // passing pixels next to the span
-      StoreGrid(static_cast<ptrdiff_t>(row) + left - 4, q, &kHighLaneMask[run]);
-      left -= run;
-      open = run == 4;
-    }
-    for (bool open = true; open;) {
-      const CQuad q = Quad(static_cast<ptrdiff_t>(row + right + 1));
-      const unsigned taken = q.taken & kLowLanes[std::min(m_width - 1 - right, 4)];
-      const int run = std::countr_one(taken);
-      StoreGrid(static_cast<ptrdiff_t>(row + right + 1), q, &kLowLaneMask[run]);
-      right += run;
-      open = run == 4;
-    }
-#else
-    while (left > 0 && Take(row + left - 1)) --left;
-    while (right + 1 < m_width && Take(row + right + 1)) ++right;
-#endif
+    const size_t start = row + x;
+    // The start pixel joins the runs on either side whether or not it passes.
+    const size_t first = start == row ? start : RunLeftFrom(start - 1, row);
+    const size_t last = RunRightFrom(start + 1, row + m_width - 1);
+    TakeRun(first, last);
+    const int left = static_cast<int>(first - row);
+    const int right = static_cast<int>(last - row);
     // The start pixel belongs to the span untested; in the first pass a
     // painted seed may lie farther from its own mean than the grid says.
     m_grid.Set(row + x, std::min(distance, Store::Kind::kMost));
@@ -448,29 +519,16 @@ class CRegionGrower {
     frame.end[2] = backward ? right : -1;
   }
 
-#if !KELVANE_FOUR_AT_ONCE
-  bool Take(size_t i) {
-    const int a = Test(i);
-    if (a < 0) return false;
-    m_grid.Set(i, a);
-    return true;
-  }
-#endif
-
 #if KELVANE_FOUR_AT_ONCE
-  // Bits of the lowest or highest n of four lanes, and the same as 16-bit
-  // lane masks.
-  static constexpr unsigned kLowLanes[5] = {0x0, 0x1, 0x3, 0x7, 0xF};
-  static constexpr unsigned kHighLanes[5] = {0x0, 0x8, 0xC, 0xE, 0xF};
+  // The lowest n of four 16-bit lanes.
   static constexpr uint64_t kLowLaneMask[5] = {0, 0xFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFFFFFu, ~uint64_t{0}};
-  static constexpr uint64_t kHighLaneMask[5] = {0, 0xFFFF000000000000u, 0xFFFFFFFF00000000u,
-                                                0xFFFFFFFFFFFF0000u, ~uint64_t{0}};
 #endif
 
   const int m_width;
   const int m_height;
   Store m_grid;
   CSpan* const m_spans;
+  CTakeableBits& m_takeable;
   const uint32_t* m_pixels = nullptr;
   const uint32_t* m_textures = nullptr;
   const int16_t* m_limit = nullptr;
@@ -749,6 +807,7 @@ struct CPassInputs {
   const std::vector<CSeed>& seeds;
   CLimitTables& limits;
   CSpan* spans;
+  CTakeableBits& takeable;
 };
 
 // Reached is judged when the scan gets to the pixel, so regions grown earlier
@@ -777,7 +836,7 @@ void GrowEachSeed(const CPassInputs& in, const Store& grid, CRegionGrower<Store>
 // texture.
 template <typename Store>
 void PaintRegions(const CPassInputs& in, Store grid, const uint32_t* source, uint32_t* painted) {
-  CRegionGrower<Store> grower(in.width, in.height, grid, in.spans);
+  CRegionGrower<Store> grower(in.width, in.height, grid, in.spans, in.takeable);
   grower.SetPixels(source, painted);
   GrowEachSeed<true>(in, grid, grower, painted, [&] {
     int64_t sums[3];
@@ -797,7 +856,7 @@ CScratch<uint8_t> DecideRegions(const CPassInputs& in, Store grid, const uint32_
   ForEachFlatRow(in.width, in.height, [&](size_t first, int n) { std::memset(undecided + first, kUntouched, n); });
   const CScratch<uint8_t> marksCopy = ReadRows<uint8_t>(marks, kBytePad);
   const uint8_t* mark = marksCopy.Data();
-  CRegionGrower<Store> grower(in.width, in.height, grid, in.spans);
+  CRegionGrower<Store> grower(in.width, in.height, grid, in.spans, in.takeable);
   grower.SetPixels(painted, painted);
   GrowEachSeed<false>(in, grid, grower, painted, [&] {
     const int state = DecideState(grower.Spans(), grower.SpanCount(), mark);
@@ -918,7 +977,8 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage te
   const int mostLimit = std::max(AcceptanceThreshold(strength, 255, 255, textureRange),
                                  AcceptanceThreshold(ObjectTolerance(strength), 255, 255, textureRange)) + 1;
   CScratch<CSpan> spans(pixels, 0, keScratchUse::keSparse);
-  const CPassInputs in{width, height, seeds, limits, spans.Data()};
+  CTakeableBits takeable(pixels);
+  const CPassInputs in{width, height, seeds, limits, spans.Data(), takeable};
   const bool byteGrid = strength >= 0 && mostLimit <= kByteGridMostLimit;
   const CScratch<uint8_t> decision = GrowAndDecide(in, painted, marks, byteGrid);
 

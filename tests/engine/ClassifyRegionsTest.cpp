@@ -332,6 +332,28 @@ TEST(ClassifyRegions, MatchesPlainRecursiveFillWithItsRowsInBands) {
   }
 }
 
+// Rows wider than a word of 64 pixels, with runs that cross words and rows
+// that start inside one; and pictures marked so densely with object marks
+// that hundreds of regions grow one after another over the same pixels.
+TEST(ClassifyRegions, MatchesPlainRecursiveFillOnWideRowsAndManyRegions) {
+  std::mt19937 rng(1964);
+  for (int index = 0; index < 40; ++index) {
+    const int w = std::uniform_int_distribution<int>(60, 200)(rng);
+    const int h = std::uniform_int_distribution<int>(1, 12)(rng);
+    ExpectMatchesReference(MakeCase(rng, w, h), index);
+    if (HasFatalFailure()) return;
+  }
+  for (int index = 0; index < 6; ++index) {
+    CCase c = MakeCase(rng, 70, 40);
+    c.strength = std::uniform_int_distribution<int>(10, 60)(rng);
+    for (size_t i = 0; i < c.marks.size(); ++i) {
+      if (i % 7 == 0) c.marks[i] = keMarkObject;
+    }
+    ExpectMatchesReference(c, 100 + index);
+    if (HasFatalFailure()) return;
+  }
+}
+
 // Tall regions nest more than 2000 spans, so the depth limit decides which
 // pixels a seed reaches and in which order.
 TEST(ClassifyRegions, MatchesPlainRecursiveFillBeyondTheDepthLimit) {
