@@ -471,14 +471,19 @@ class CHoleFill {
   // 1. Background reach: climbs from each background mark over non-opaque
   // pixels whose matte does not decrease. Marking a pixel when it is pushed
   // reaches the same pixels as marking it when popped, on a smaller stack.
-  bool Reach() {
+  bool Reach(bool plain) {
     m_scale.Stage(0);
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
       for (int x = 0; x < m_w; ++x) {
-        if (m_k[At(x, y)] == keMarkBackground && m_c[At(x, y)] != kReached)
+        if (m_k[At(x, y)] != keMarkBackground || m_c[At(x, y)] == kReached)
+          continue;
+        if (plain) {
           ReachFrom(x, y);
+        } else {
+          ReachRunsFrom(x, y);
+        }
       }
     }
     return true;
@@ -648,6 +653,47 @@ class CHoleFill {
     }
   }
 
+  // The pixels ReachFrom reaches, a row run at a time. What is reached is
+  // closed under stepping to a neighbour that is not opaque and not lower,
+  // so the order of the steps does not matter. A seed is reached when it is
+  // popped, and its run along the row then; a pixel below or above the run
+  // is pushed when it may be stepped to, unless it also follows from the
+  // pushed pixel to its left along the row.
+  void ReachRunsFrom(int x, int y) {
+    m_stack.push_back({x, y});
+    while (!m_stack.empty()) {
+      const CFloodSeed seed = m_stack.back();
+      m_stack.pop_back();
+      uint8_t* reached = m_c + At(0, seed.y);
+      if (reached[seed.x] == kReached)
+        continue;
+      const uint8_t* m = m_m + At(0, seed.y);
+      const auto steps = [&](int from, int to) {
+        return reached[to] != kReached && m[to] != 255 && m[to] >= m[from];
+      };
+      reached[seed.x] = kReached;
+      int right = seed.x;
+      while (right + 1 < m_w && steps(right, right + 1))
+        reached[++right] = kReached;
+      int left = seed.x;
+      while (left > 0 && steps(left, left - 1))
+        reached[--left] = kReached;
+      for (const int ny : {seed.y + 1, seed.y - 1}) {
+        if (ny < 0 || ny >= m_h)
+          continue;
+        const uint8_t* next = m_m + At(0, ny);
+        const uint8_t* nextReached = m_c + At(0, ny);
+        bool previous = false;
+        for (int nx = left; nx <= right; ++nx) {
+          const bool stepped = nextReached[nx] != kReached && next[nx] != 255 && next[nx] >= m[nx];
+          if (stepped && !(previous && next[nx] >= next[nx - 1]))
+            m_stack.push_back({nx, ny});
+          previous = stepped;
+        }
+      }
+    }
+  }
+
   void Label(size_t i) {
     if (m_c[i] == 1)
       m_m[i] = kLabelSmall;
@@ -691,7 +737,7 @@ CoreResult FillHolesImpl(CPlane& matte, const CPlane& marks, CProgressScale* pro
   // The caller's matte stays as it was until the end: it is the entry copy,
   // and a stop leaves it untouched.
   CHoleFill fill(matte, marks, progress);
-  if (!fill.Reach() || !fill.Candidates() || !fill.SizeClasses() || !fill.Interpolate(plain) ||
+  if (!fill.Reach(plain) || !fill.Candidates() || !fill.SizeClasses() || !fill.Interpolate(plain) ||
       !fill.LabelBorders() || !fill.Smooth(plain) || !fill.KeepLarger(matte))
     return MakeResult(keErrAborted);
   matte = fill.TakeResult();

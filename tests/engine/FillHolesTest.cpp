@@ -206,6 +206,29 @@ TEST(FillHolesTest, NothingEndsLowerAndThePlainFormAgreesOnRandomMattes) {
   }
 }
 
+// Mattes of small values that rise and fall from pixel to pixel, with
+// opaque walls: which pixels the background reaches turns on every step's
+// direction, and the fill reaches them a row run at a time where its plain
+// form goes pixel by pixel.
+TEST(FillHolesTest, ReachOverRisingAndFallingValuesAgreesWithThePlainForm) {
+  std::mt19937 random(29);
+  for (int round = 0; round < 60; ++round) {
+    const int w = 1 + static_cast<int>(random() % 90);
+    const int h = 1 + static_cast<int>(random() % 60);
+    const int levels = 2 + static_cast<int>(random() % 6);
+    const int walls = static_cast<int>(random() % 20);
+    CPlane matte(w, h, 1, 0);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x)
+        matte.At(x, y) = static_cast<int>(random() % 100) < walls ? 255 : static_cast<uint8_t>(random() % levels);
+    CPlane marks = NoMarks(w, h);
+    for (int n = 1 + static_cast<int>(random() % 5); n > 0; --n)
+      marks.At(static_cast<int>(random() % w), static_cast<int>(random() % h)) = keMarkBackground;
+    Fill(matte, marks);
+    if (HasFatalFailure()) return;
+  }
+}
+
 TEST(WeightedRayMeanTest, ExactIntegerMeansAreNotRoundedDown) {
   const int all255[8] = {255, 255, 255, 255, 255, 255, 255, 255};
   const int lengths[8] = {1, 3, 7, 11, 13, 29, 31, 1000};
