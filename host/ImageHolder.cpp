@@ -1,6 +1,8 @@
 #include "ImageHolder.h"
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "imagecore/RowBands.h"
@@ -35,11 +37,14 @@ void ConvertRow(const uint8_t* from, uint8_t* to, int width, int planes) {
       }
       break;
     case 4:
-      for (int x = 0; x < width; ++x, from += 4, to += 4) {
-        to[0] = from[2];
-        to[1] = from[1];
-        to[2] = from[0];
-        to[3] = from[3];
+      // Channels 0 and 2 trade places within each pixel's word: word
+      // operations the compiler can do many pixels at a time.
+      static_assert(std::endian::native == std::endian::little);
+      for (int x = 0; x < width; ++x) {
+        uint32_t pixel;
+        std::memcpy(&pixel, from + 4 * x, 4);
+        pixel = (pixel & 0xFF00FF00u) | ((pixel >> 16) & 0xFFu) | ((pixel & 0xFFu) << 16);
+        std::memcpy(to + 4 * x, &pixel, 4);
       }
       break;
     default:
