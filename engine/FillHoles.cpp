@@ -1,9 +1,11 @@
 #include "engine/FillHoles.h"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -40,6 +42,21 @@ uint8_t SizeClass(int pixels) {
 }
 
 bool IsLabel(uint8_t value) { return value >= kLabelSmall && value <= kLabelLarge; }
+
+// The first x in [x, n) where row[x] is not 0, or n; eight at a time over
+// the zeros, the first in memory the lowest bits.
+static_assert(std::endian::native == std::endian::little);
+int NextNonzero(const uint8_t* row, int x, int n) {
+  for (; x + 8 <= n; x += 8) {
+    uint64_t eight;
+    std::memcpy(&eight, row + x, 8);
+    if (eight != 0)
+      return x + std::countr_zero(eight) / 8;
+  }
+  while (x < n && row[x] == 0)
+    ++x;
+  return x;
+}
 
 // Unsigned big integer, little-endian 32-bit limbs: the exact mean needs the
 // product of all ray lengths, which outgrows any machine word.
@@ -476,15 +493,15 @@ class CHoleFill {
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
-      for (int x = 0; x < m_w; ++x) {
-        if (m_k[At(x, y)] != keMarkBackground || m_c[At(x, y)] == kReached)
-          continue;
+      ForEachMarkOfKind(m_k + At(0, y), m_w, keMarkBackground, [&](int x) {
+        if (m_c[At(x, y)] == kReached)
+          return;
         if (plain) {
           ReachFrom(x, y);
         } else {
           ReachRunsFrom(x, y);
         }
-      }
+      });
     }
     return true;
   }
@@ -495,19 +512,20 @@ class CHoleFill {
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
-      for (int x = 0; x < m_w; ++x) {
-        const size_t i = At(x, y);
-        m_c[i] = m_c[i] != kReached && m_m[i] != 255 ? kReached : 0;
-      }
+      // Masks, not branches, in these whole-row loops: they then go many
+      // pixels at a time.
+      uint8_t* c = m_c + At(0, y);
+      const uint8_t* m = m_m + At(0, y);
+      for (int x = 0; x < m_w; ++x)
+        c[x] = (c[x] != kReached) & (m[x] != 255) ? kReached : 0;
     }
     m_scale.Stage(2);
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
-      for (int x = 0; x < m_w; ++x) {
-        if (IsLabel(m_m[At(x, y)]))
-          m_m[At(x, y)] = 4;
-      }
+      uint8_t* m = m_m + At(0, y);
+      for (int x = 0; x < m_w; ++x)
+        m[x] = IsLabel(m[x]) ? 4 : m[x];
     }
     return true;
   }
@@ -518,9 +536,14 @@ class CHoleFill {
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
+      // The fills only ever clear kReached from pixels, so a pixel found
+      // before a fill of its row still is one if the fill left it.
+      const uint8_t* c = m_c + At(0, y);
       for (int x = 0; x < m_w; ++x) {
-        if (m_c[At(x, y)] != kReached)
-          continue;
+        const void* found = std::memchr(c + x, kReached, static_cast<size_t>(m_w - x));
+        if (!found)
+          break;
+        x = static_cast<int>(static_cast<const uint8_t*>(found) - c);
         const int pixels = FloodReplace(m_cand, x, y, kCounting, m_h, m_w, m_stack);
         FloodReplace(m_cand, x, y, SizeClass(pixels), m_h, m_w, m_stack);
       }
@@ -536,9 +559,9 @@ class CHoleFill {
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
-      for (int x = 0; x < m_w; ++x) {
+      for (int x = NextNonzero(m_c + At(0, y), 0, m_w); x < m_w; x = NextNonzero(m_c + At(0, y), x + 1, m_w)) {
         const size_t i = At(x, y);
-        if (m_c[i] == 0 || m_m[i] == kLabelLarge)
+        if (m_m[i] == kLabelLarge)
           continue;
         if (!OnBorder(x, y))
           Label(i);
@@ -582,10 +605,10 @@ class CHoleFill {
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
-      for (int x = 0; x < m_w; ++x) {
-        if (m_m[At(x, y)] > 3)
-          m_c[At(x, y)] = m_m[At(x, y)];
-      }
+      uint8_t* c = m_c + At(0, y);
+      const uint8_t* m = m_m + At(0, y);
+      for (int x = 0; x < m_w; ++x)
+        c[x] = m[x] > 3 ? m[x] : c[x];
     }
     m_scale.Stage(7);
     if (plain) {

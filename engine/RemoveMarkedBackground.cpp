@@ -31,17 +31,16 @@ void RemoveMarkedBackground(CPlane& matte, const CPlane& marks, int threshold) {
 
   CFloodStack stack;
   for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) {
-      const size_t i = static_cast<size_t>(y) * w + x;
-      if (k[i] == keMarkBackground && s[i] == kBelow)
+    const size_t row = static_cast<size_t>(y) * w;
+    ForEachMarkOfKind(k + row, w, keMarkBackground, [&](int x) {
+      if (s[row + x] == kBelow)
         FloodReplace(scratch, x, y, kReached, h, w, stack);
-    }
+    });
   }
 
-  for (size_t i = 0; i < count; ++i) {
-    if (s[i] == kReached)
-      m[i] = 0;
-  }
+  // Written whole, so that the loop goes many pixels at a time.
+  for (size_t i = 0; i < count; ++i)
+    m[i] = s[i] == kReached ? 0 : m[i];
 }
 
 void RemoveMarkedBackground(CCoreImage& matte, CCoreImage& marks, int threshold) {
