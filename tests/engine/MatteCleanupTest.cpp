@@ -377,3 +377,23 @@ TEST(CleanMatteTest, OnlyValuesAboveZeroAndBelowTheBackgroundThresholdAreFaint) 
   matte.At(1, 0) = 1;
   EXPECT_TRUE(HasFaintValues(matte));
 }
+
+// The stages start their floods from the marks a search finds: every mark of
+// the kind, in order, the row's first and last pixels included, nothing past
+// the row's end.
+TEST(MarksTest, EachMarkOfAKindIsVisitedOnceInOrder) {
+  std::mt19937 random(3);
+  for (int round = 0; round < 200; ++round) {
+    const int n = static_cast<int>(random() % 40);
+    std::vector<uint8_t> row(static_cast<size_t>(n) + 8, keMarkObject);  // past the end: marks that must not count
+    for (int x = 0; x < n; ++x) row[x] = static_cast<uint8_t>(random() % 3);
+    for (const uint8_t kind : {keMarkBackground, keMarkObject}) {
+      std::vector<int> expected;
+      for (int x = 0; x < n; ++x)
+        if (row[x] == kind) expected.push_back(x);
+      std::vector<int> visited;
+      ForEachMarkOfKind(row.data(), n, kind, [&](int x) { visited.push_back(x); });
+      EXPECT_EQ(visited, expected) << "round " << round;
+    }
+  }
+}
