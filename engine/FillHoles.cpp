@@ -536,8 +536,7 @@ class CHoleFill {
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
-      // The fills only ever clear kReached from pixels, so a pixel found
-      // before a fill of its row still is one if the fill left it.
+      // Each search reads the row as the fills before it have left it.
       const uint8_t* c = m_c + At(0, y);
       for (int x = 0; x < m_w; ++x) {
         const void* found = std::memchr(c + x, kReached, static_cast<size_t>(m_w - x));
