@@ -447,8 +447,8 @@ class CRegionGrower {
       const uint64_t ones = hi - lo == 63 ? ~uint64_t{0} : ((uint64_t{1} << (hi - lo + 1)) - 1) << lo;
       Word(w) &= ~ones;
     }
-    const int n = static_cast<int>(last - first + 1);
 #if KELVANE_FOUR_AT_ONCE
+    const int n = static_cast<int>(last - first + 1);
     for (int k = 0; k < n; k += 4) {
       const ptrdiff_t i = static_cast<ptrdiff_t>(first) + k;
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
