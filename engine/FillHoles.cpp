@@ -517,7 +517,7 @@ class CHoleFill {
       uint8_t* c = m_c + At(0, y);
       const uint8_t* m = m_m + At(0, y);
       for (int x = 0; x < m_w; ++x)
-        c[x] = (c[x] != kReached) & (m[x] != 255) ? kReached : 0;
+        c[x] = ((c[x] != kReached) & (m[x] != 255)) ? kReached : 0;
     }
     m_scale.Stage(2);
     for (int y = 0; y < m_h; ++y) {
