@@ -14,12 +14,10 @@ enum : uint8_t {
 // sparse, so the row is searched rather than tested pixel by pixel.
 template <typename Body>
 void ForEachMarkOfKind(const uint8_t* marks, int n, uint8_t kind, Body&& body) {
-  for (const uint8_t* p = marks; n > 0;) {
-    const void* found = std::memchr(p, kind, static_cast<size_t>(marks + n - p));
-    if (!found) return;
-    p = static_cast<const uint8_t*>(found);
+  const uint8_t* const end = marks + n;
+  for (const uint8_t* p = marks; p < end; ++p) {
+    p = static_cast<const uint8_t*>(std::memchr(p, kind, static_cast<size_t>(end - p)));
+    if (!p) return;
     body(static_cast<int>(p - marks));
-    ++p;
-    if (p == marks + n) return;
   }
 }
