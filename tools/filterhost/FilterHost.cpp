@@ -71,6 +71,7 @@ bool MakePiece(const VRect& rect, int16_t lo, int16_t hi, CHostLayer& layer, boo
     piece.rowBytes = width * piece.count;
     const size_t rowBytes = static_cast<size_t>(piece.rowBytes);
     piece.bytes.reserve(rowBytes * height);
+    AdviseHugePages(piece.bytes.data(), rowBytes * height);
     PrefaultForWriting(piece.bytes.data(), rowBytes * height);
     for (int y = rect.top; y < rect.bottom; ++y) {
       const auto from = layer.bytes.begin() + static_cast<ptrdiff_t>(LayerOffset(layer, rect.left, y));

@@ -3,6 +3,23 @@
 #include <cstddef>
 #include <utility>
 
+#include "platform/VirtualMemory.h"
+
+namespace {
+
+// A buffer that a conversion writes once: its pages come in before the loop
+// (as huge pages where the system has them), not one fault at a time.
+std::vector<uint8_t> ConversionBuffer(size_t bytes) {
+  std::vector<uint8_t> buffer;
+  buffer.reserve(bytes);
+  AdviseHugePages(buffer.data(), bytes);
+  PrefaultForWriting(buffer.data(), bytes);
+  buffer.resize(bytes);
+  return buffer;
+}
+
+}  // namespace
+
 CHostLayer LayerFromPixels(CPicture pixels, bool planesAsFile) {
   CHostLayer layer;
   layer.width = pixels.width;
@@ -22,7 +39,7 @@ CHostLayer LayerFromPixels(CPicture pixels, bool planesAsFile) {
     layer.bytes = std::move(pixels.bytes);
     return layer;
   }
-  layer.bytes.resize(count * 4);
+  layer.bytes = ConversionBuffer(count * 4);
   const uint8_t* from = pixels.bytes.data();
   uint8_t* to = layer.bytes.data();
   for (size_t i = 0; i < count; ++i, from += pixels.channels, to += 4) {
@@ -40,7 +57,7 @@ CHostLayer LayerFromPixels(CPicture pixels, bool planesAsFile) {
 
 std::vector<uint8_t> LayerToRGBA(const CHostLayer& layer) {
   const size_t count = static_cast<size_t>(layer.width) * static_cast<size_t>(layer.height);
-  std::vector<uint8_t> rgba(count * 4);
+  std::vector<uint8_t> rgba = ConversionBuffer(count * 4);
   const bool grey = layer.imageMode == plugInModeGrayScale;
   const uint8_t* from = layer.bytes.data();
   uint8_t* to = rgba.data();

@@ -156,6 +156,8 @@ bool PullRows(VipsImage* image, int channels, std::vector<uint8_t>& bytes, std::
   const int bands = image->Bands;
   const size_t rowBytes = static_cast<size_t>(width) * static_cast<size_t>(channels);
   bytes.reserve(rowBytes * static_cast<size_t>(height));
+  // Only marks the range: pages still come in band by band below.
+  AdviseHugePages(bytes.data(), bytes.capacity());
   std::unique_ptr<VipsRegion, CUnref> region(vips_region_new(image));
   constexpr int kBandRows = 64;
   for (int top = 0; top < height; top += kBandRows) {
