@@ -1,5 +1,6 @@
 #include "engine/ImageChannels.h"
 
+#include <atomic>
 #include <cstdint>
 
 #include "engine/Plane.h"
@@ -65,6 +66,19 @@ void InsertAlpha(const CPlane& matte, CCoreImage& image) {
     const uint8_t* grey = matte.Row(y);
     for (int x = 0; x < width; ++x) bgra[4 * x + 3] = grey[x];
   });
+}
+
+bool AlphaIsBinary(CCoreImage& image) {
+  const int width = image.Width();
+  std::atomic<bool> faint{false};
+  ForEachRow(image, [&](const uint8_t* bgra) {
+    if (faint.load(std::memory_order_relaxed)) return;
+    // Whole rows without branches: alpha - 1 wraps 0 to 255 and leaves 255 at 254.
+    bool rowFaint = false;
+    for (int x = 0; x < width; ++x) rowFaint |= static_cast<uint8_t>(bgra[4 * x + 3] - 1) < 254;
+    if (rowFaint) faint.store(true, std::memory_order_relaxed);
+  });
+  return !faint.load();
 }
 
 void BinarizeAlpha(CCoreImage& image) {

@@ -13,6 +13,8 @@ void InsertAlpha(CCoreImage& matte, CCoreImage& image);
 // The alpha channel of a BGRA image as a grey plane, and back.
 CPlane AlphaPlane(CCoreImage& image);
 void InsertAlpha(const CPlane& matte, CCoreImage& image);
+// Whether every alpha is 0 or 255 already.
+bool AlphaIsBinary(CCoreImage& image);
 // Every non-zero alpha becomes 255.
 void BinarizeAlpha(CCoreImage& image);
 // Every alpha becomes 255.

@@ -16,8 +16,14 @@ void CMatteDocument::Open(const CCoreImage& original, CCoreImage* displayed) {
   Guard lock(m_lock);
   m_original.AssignFrom(original);
   m_displayed = displayed;
-  ThrowIfFailed(m_work.CopyFrom(m_original));
-  BinarizeAlpha(m_work);
+  // An alpha that is all 0 and 255 already, as every opaque photo's is,
+  // leaves the work equal to the original: it shares the original's storage
+  // until a run or a brush writes it.
+  ThrowIfFailed(m_work.SnapshotFrom(m_original));
+  if (!AlphaIsBinary(m_work)) {
+    OwnWork();
+    BinarizeAlpha(m_work);
+  }
   CommitBaseLocked();
   TakePrevMatteFromWork();
   m_prevStrength = 0;

@@ -500,6 +500,17 @@ CoreResult CCoreImage::ShareFrom(const CCoreImage& source) {
   return CoreResult();
 }
 
+CoreResult CCoreImage::SnapshotFrom(const CCoreImage& source) {
+  if (&source == this) return CoreResult();
+  if (!source.HasStorage() || source.m_rowCache || source.m_viewFormat != source.m_storageFormat ||
+      source.m_channelCode != keChannelNone) {
+    return CopyFrom(source);
+  }
+  CoreResult shared = ShareFrom(source);
+  if (shared.IsNull()) m_tag = 0;  // as on a copy
+  return shared;
+}
+
 size_t CCoreImage::StorageBytes() const {
   if (!m_strips) return 0;
   size_t bytes = 0;

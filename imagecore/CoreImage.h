@@ -85,6 +85,10 @@ class CCoreImage {
   CoreResult CopyFrom(const CCoreImage& source);
   // Shallow copy: shares strips, row table and palette; no view.
   CoreResult ShareFrom(const CCoreImage& source);
+  // A copy that costs a reference where it can: a source without a view is
+  // shared, and whichever of the two is written first copies it then (see
+  // OwnStorage); a source with a view is copied as CopyFrom copies it.
+  CoreResult SnapshotFrom(const CCoreImage& source);
   // Shallow copy that also repeats the source's view and tag word.
   CCoreImage& AssignFrom(const CCoreImage& source);
   // Whether another image (or a cursor) holds this image's storage too.

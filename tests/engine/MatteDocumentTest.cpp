@@ -53,6 +53,29 @@ TEST_F(MatteDocumentTest, OpeningMakesEveryNonZeroAlphaOpaque) {
   EXPECT_EQ(PixelByte(m_doc.Original(), 1, 1, 3), 7);  // the layer itself is untouched
 }
 
+TEST_F(MatteDocumentTest, AWorkWithNothingToBinarizeSharesTheLayerUntilItIsWritten) {
+  // The fixture's layer has a partial alpha: its work is a binarized copy.
+  EXPECT_NE(m_doc.Work().StorageId(), m_layer.StorageId());
+
+  CCoreImage opaque;
+  MakeBGRA(opaque, 8, 6, 10, 20, 30, 255);
+  SetPixelByte(opaque, 2, 1, 3, 0);  // 0 and 255 only
+  CCoreImage displayed;
+  ThrowIfFailed(displayed.CopyFrom(opaque));
+  CMatteDocument doc;
+  doc.Open(opaque, &displayed);
+  EXPECT_EQ(doc.Work().StorageId(), opaque.StorageId());
+  EXPECT_EQ(AllBytes(doc.Work()), AllBytes(opaque));
+  EXPECT_EQ(PixelByte(*doc.PrevMatte(), 2, 1), 0);
+
+  // A brush dab on the work leaves the layer and the committed base alone.
+  doc.EditWork([](CCoreImage& work, CCoreImage&, CCoreImage&) { SetPixelByte(work, 4, 4, 3, 0); });
+  EXPECT_EQ(PixelByte(doc.Work(), 4, 4, 3), 0);
+  EXPECT_EQ(PixelByte(opaque, 4, 4, 3), 255);
+  EXPECT_EQ(PixelByte(doc.Base(), 4, 4, 3), 255);
+  EXPECT_EQ(PixelByte(doc.Original(), 4, 4, 3), 255);
+}
+
 TEST_F(MatteDocumentTest, StrokeWritesOnlySampledPixelsClampedToTheImage) {
   m_doc.BeginMarkStroke(false);
   m_doc.MarkPoint(false, 3, 2);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "TestImages.h"
@@ -64,4 +65,29 @@ TEST(RowStageBands, RowStagesGiveTheSameBytesInOneBandOrMany) {
   const std::vector<std::vector<uint8_t>> one = RowStages(1);
   EXPECT_EQ(RowStages(3), one);
   EXPECT_EQ(RowStages(37), one);
+}
+
+// A single faint alpha anywhere, in any band, is found; 0 and 255 are not
+// faint.
+TEST(RowStageBands, AnAlphaIsBinaryOnlyWithoutOneFaintValueInAnyBand) {
+  for (int bands : {1, 3, 37}) {
+    SetBandsForTesting(bands);
+    CCoreImage bgra;
+    ThrowIfFailed(bgra.CreateBGRA(45, 37));
+    EXPECT_TRUE(AlphaIsBinary(bgra));  // all 0
+    MakeOpaque(bgra);
+    SetPixelByte(bgra, 44, 36, 3, 0);
+    EXPECT_TRUE(AlphaIsBinary(bgra));
+    for (uint8_t faint : {1, 128, 254}) {
+      for (const auto& [x, y] : {std::pair{0, 0}, std::pair{44, 36}, std::pair{20, 18}}) {
+        SetPixelByte(bgra, x, y, 3, faint);
+        EXPECT_FALSE(AlphaIsBinary(bgra)) << int{faint} << " at " << x << "," << y;
+        SetPixelByte(bgra, x, y, 3, 255);
+      }
+    }
+    // Colours never count.
+    SetPixelByte(bgra, 3, 3, 0, 77);
+    EXPECT_TRUE(AlphaIsBinary(bgra));
+  }
+  SetBandsForTesting(0);
 }

@@ -419,6 +419,40 @@ TEST(CoreImageCopy, OwnStorageCopiesOnlyWhatIsShared) {
   EXPECT_EQ(Code(viewed.OwnStorage()), 101u);
 }
 
+TEST(CoreImageCopy, ASnapshotSharesPlainStorageAndCopiesAView) {
+  CCoreImage image;
+  ASSERT_EQ(Code(image.CreateBGRA(30, 200)), 0u);
+  FillPattern(image, 4);
+  image.SetTag(9);
+  CCoreImage snapshot;
+  ASSERT_EQ(Code(snapshot.SnapshotFrom(image)), 0u);
+  EXPECT_EQ(snapshot.StorageId(), image.StorageId());
+  EXPECT_EQ(snapshot.Tag(), 0);  // as on a copy
+  const std::vector<uint8_t> kept = ReadRow(snapshot, 150);
+  // Whoever writes first takes its own storage: the other keeps the pixels.
+  ASSERT_EQ(Code(snapshot.OwnStorage()), 0u);
+  FillPattern(snapshot, 5);
+  EXPECT_EQ(ReadRow(image, 150), kept);
+  EXPECT_NE(ReadRow(snapshot, 150), kept);
+
+  // Seen through a view, the snapshot is what CopyFrom gives: the view's
+  // pixels in storage of its own.
+  CCoreImage alphaView;
+  alphaView.AssignFrom(image);
+  ASSERT_EQ(Code(alphaView.SetChannelView(3, keAccessRead)), 0u);
+  CCoreImage alpha;
+  ASSERT_EQ(Code(alpha.SnapshotFrom(alphaView)), 0u);
+  CCoreImage copied;
+  ASSERT_EQ(Code(copied.CopyFrom(alphaView)), 0u);
+  EXPECT_NE(alpha.StorageId(), image.StorageId());
+  EXPECT_EQ(alpha.ViewFormat(), keFormatGrey);
+  EXPECT_EQ(ReadRow(alpha, 150), ReadRow(copied, 150));
+
+  // Nothing to share fails as a copy does.
+  CCoreImage empty;
+  EXPECT_EQ(Code(snapshot.SnapshotFrom(empty)), 101u);
+}
+
 // Images sharing storage are read on two threads at once (a run's snapshot
 // and the editor taking its own copy): each copy is whole and the storage
 // survives both.
