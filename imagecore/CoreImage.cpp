@@ -379,6 +379,20 @@ CoreResult CCoreImage::PixelCopy(CCoreImage& source) {
   }
   const bool direct = !m_rowCache && m_viewFormat == m_storageFormat && !source.m_rowCache &&
                       source.m_viewFormat == source.m_storageFormat;
+  if (!direct && ConvertsStraightFrom(source)) {
+    // Each row converted from the source's storage into place, rows in bands
+    // side by side: what the source's row cache would hand out, without the
+    // cache (one row at a time, on one thread) or a second copy.
+    const int64_t bit = static_cast<int64_t>(source.m_storageBpp) * source.m_originX;
+    source.m_convertBitPhase = 0;
+    RunBands(height, BandCount(height, kMinRowsPerBand), [&](int, int first, int last) {
+      for (int y = first; y < last; ++y) {
+        source.m_load(source, StorageRow(y) + static_cast<int64_t>(m_storageBpp) * m_originX / 8,
+                      source.StorageRow(y) + bit / 8, width);
+      }
+    });
+    return CoreResult();
+  }
   if (!direct) {
     const size_t bytes = (static_cast<size_t>(FormatBitsPerPixel(m_viewFormat)) * width + 7) / 8;
     for (int y = 0; y < height; ++y) {
@@ -447,6 +461,24 @@ CoreResult CCoreImage::PixelCopy(CCoreImage& source) {
     }
   });
   return CoreResult();
+}
+
+// True when PixelCopy can convert the source's rows straight into this
+// image's storage: a plain image, and a source whose read-only view converts
+// whole bytes and holds no row (a held row is handed out as it stands in the
+// cache, which may differ from the storage).
+bool CCoreImage::ConvertsStraightFrom(const CCoreImage& source) const {
+  if (m_rowCache || m_viewFormat != m_storageFormat || m_channelCode != keChannelNone ||
+      m_storageBpp % 8 != 0) {
+    return false;
+  }
+  if (!source.m_rowCache || !source.m_load || source.m_store || source.m_storageBpp % 8 != 0) {
+    return false;
+  }
+  for (int y = 0; y < source.m_rowCacheRows; ++y) {
+    if (source.m_rowCache[y].m_buffer) return false;
+  }
+  return true;
 }
 
 // True when CopyFrom can write the source into this image's storage as it

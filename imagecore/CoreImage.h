@@ -202,6 +202,7 @@ class CCoreImage {
   CoreResult CreateStorage(int width, int height, keFormat format, bool zero,
                            const uint8_t* palette, int paletteCount);
   void FlushRowCache();
+  bool ConvertsStraightFrom(const CCoreImage& source) const;
   CoreResult InstallConverters(RowConverter load, RowConverter store, int accessMode);
   void RemoveView();
   CoreResult PixelCopy(CCoreImage& source);

@@ -11,6 +11,7 @@
 #include "imagecore/ColorRef.h"
 #include "imagecore/MemBlock.h"
 #include "imagecore/Palettes.h"
+#include "imagecore/RowBands.h"
 
 namespace {
 
@@ -498,6 +499,64 @@ TEST(CoreImageCopy, CopyFromTakesTheSourceViewFormat) {
   EXPECT_EQ(alpha.ViewFormat(), keFormatGrey);
   const std::vector<uint8_t> row = ReadRow(alpha, 1);
   for (int x = 0; x < 5; ++x) EXPECT_EQ(row[x], colour[4 * x + 3]);
+}
+
+// A copy through a read-only view converts rows straight into place, in
+// bands; it must hand over what the view's rows show, window and held rows
+// included.
+TEST(CoreImageCopy, ACopyThroughAReadOnlyViewHasTheViewsRowsInAnyBands) {
+  CCoreImage bgra;
+  ASSERT_EQ(Code(bgra.CreateBGRA(37, 300)), 0u);
+  FillPattern(bgra, 6);
+  CCoreImage indexed;
+  ASSERT_EQ(Code(indexed.Create(29, 260, keFormatIndex8, nullptr, nullptr, -1)), 0u);
+  FillPattern(indexed, 7);
+  CCoreImage window;
+  ASSERT_EQ(Code(window.SubImage(bgra, 5, 40, 30, 290)), 0u);
+
+  struct CViewCase {
+    CCoreImage* storage;
+    keFormat format;
+    int channel;
+  };
+  const CViewCase cases[] = {{&bgra, keFormatNone, keChannelColour},
+                             {&bgra, keFormatNone, 3},
+                             {&bgra, keFormatGreyA, keChannelNone},
+                             {&bgra, keFormatBGRxA, keChannelNone},
+                             {&indexed, keFormatBGRA, keChannelNone},
+                             {&window, keFormatNone, keChannelColour}};
+  for (int bands : {1, 3, 7}) {
+    SetBandsForTesting(bands);
+    for (const CViewCase& c : cases) {
+      CCoreImage view;
+      view.AssignFrom(*c.storage);
+      if (c.channel != keChannelNone) {
+        ASSERT_EQ(Code(view.SetChannelView(c.channel, keAccessRead)), 0u);
+      } else {
+        ASSERT_EQ(Code(view.SetViewFormat(c.format, keAccessRead)), 0u);
+      }
+      CCoreImage copy;
+      ASSERT_EQ(Code(copy.CopyFrom(view)), 0u);
+      ASSERT_EQ(copy.Height(), view.Height());
+      for (int y = 0; y < view.Height(); ++y) {
+        ASSERT_EQ(ReadRow(copy, y), ReadRow(view, y)) << "bands " << bands << ", row " << y;
+      }
+    }
+  }
+  SetBandsForTesting(0);
+
+  // A row held in the view's cache is copied as it stands there.
+  CCoreImage view;
+  view.AssignFrom(bgra);
+  ASSERT_EQ(Code(view.SetChannelView(keChannelColour, keAccessRead)), 0u);
+  uint8_t* held = nullptr;
+  ASSERT_EQ(Code(view.GetRow(10, held)), 0u);
+  std::memset(held, 0xAB, 3 * 37);
+  CCoreImage copy;
+  ASSERT_EQ(Code(copy.CopyFrom(view)), 0u);
+  view.ReleaseRow(10);
+  EXPECT_EQ(ReadRow(copy, 10), std::vector<uint8_t>(3 * 37, 0xAB));
+  EXPECT_EQ(ReadRow(copy, 11), ReadRow(view, 11));
 }
 
 TEST(CoreImageCopy, CopyOfSubByteSubImageShiftsTheBits) {
