@@ -44,11 +44,11 @@ void HardMatteRow(const uint8_t* bgra, uint8_t* grey, int count, int threshold) 
 CCoreImage WideBlur(CCoreImage& image, int width, int threshold) {
   CCoreImage wide;
   ThrowIfFailed(wide.CreateGrey(image.Width(), image.Height()));
-  for (int y = 0; y < image.Height(); ++y) {
+  ForEachRowInBands(image.Height(), image.HasRowCache(), [&](int y) {
     const CRowLease bgra(image, y);
     const CRowLease grey(wide, y);
     HardMatteRow(bgra.Data(), grey.Data(), image.Width(), threshold);
-  }
+  });
   int window = 3 * width;
   ThrowIfFailed(BoxBlur(nullptr, wide, wide, window));
   return wide;
@@ -232,14 +232,22 @@ std::vector<CTileRun> RunsToWorkOn(const CFeatherInputs& in) {
 }
 
 // The run's spread image, made over a crop of the image with a margin of
-// the feathering width; `crop` is room to reuse.
-void SpreadRun(const CFeatherInputs& in, CTileRun& run, CCoreImage& crop) {
+// the feathering width. The crop is a window on `room`, storage kept from
+// run to run and made larger only when a run needs more: a thread works on
+// many runs, and new storage for each would cost more than the blur.
+void SpreadRun(const CFeatherInputs& in, CTileRun& run, CCoreImage& room) {
   const int left = std::max(run.left - in.width, 0);
   const int top = std::max(run.top - in.width, 0);
   const int right = std::min(run.right + in.width, in.imageWidth);
   const int bottom = std::min(run.bottom + in.width, in.imageHeight);
-  crop.Reset();
-  ThrowIfFailed(crop.CreateBGRA(right - left, bottom - top));
+  if (!room.HasStorage() || room.Width() < right - left || room.Height() < bottom - top) {
+    const int roomWidth = std::max(room.Width(), right - left);
+    const int roomHeight = std::max(room.Height(), bottom - top);
+    room.Reset();
+    ThrowIfFailed(room.CreateBGRA(roomWidth, roomHeight));
+  }
+  CCoreImage crop;
+  ThrowIfFailed(crop.SubImage(room, 0, 0, right - left, bottom - top));
   for (int y = top; y < bottom; ++y) {
     const CRowLease to(crop, y - top);
     std::memcpy(to.Data(), in.rows.Row(y) + 4 * left, static_cast<size_t>(right - left) * 4);
@@ -309,8 +317,8 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
   // All spread images are made before any pixel changes: their margins read
   // pixels of neighbouring runs.
   RunBands(runCount, runBands, [&](int, int first, int last) {
-    CCoreImage crop;
-    for (int i = first; i < last; ++i) SpreadRun(in, runs[static_cast<size_t>(i)], crop);
+    CCoreImage room;
+    for (int i = first; i < last; ++i) SpreadRun(in, runs[static_cast<size_t>(i)], room);
   });
 
   const std::array<double, 256> factors = FeatherFactors();
