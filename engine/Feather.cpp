@@ -9,6 +9,7 @@
 
 #include "engine/BoxBlur.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/PageBuffer.h"
 #include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
 
@@ -207,7 +208,10 @@ bool TileNeeded(const CTileFlags& tiles, int tx, int ty, int reach) {
 // the spread image over it once it is made.
 struct CTileRun {
   int left, top, right, bottom;  // pixels
-  std::vector<uint8_t> spread;   // BGRA, (right - left) x (bottom - top)
+  uint8_t* spread;               // BGRA, (right - left) x (bottom - top)
+  size_t SpreadBytes() const {
+    return static_cast<size_t>(right - left) * static_cast<size_t>(bottom - top) * 4;
+  }
 };
 
 // The runs of needed tiles, row by row of tiles.
@@ -224,7 +228,7 @@ std::vector<CTileRun> RunsToWorkOn(const CFeatherInputs& in) {
       int end = tx + 1;
       while (end < tiles.tilesX && TileNeeded(tiles, end, ty, reach)) ++end;
       runs.push_back(CTileRun{tx * kTile, ty * kTile, std::min(end * kTile, in.imageWidth),
-                              std::min((ty + 1) * kTile, in.imageHeight), {}});
+                              std::min((ty + 1) * kTile, in.imageHeight), nullptr});
       tx = end;
     }
   }
@@ -254,10 +258,9 @@ void SpreadRun(const CFeatherInputs& in, CTileRun& run, CCoreImage& room) {
   }
   Spread(crop, in.width);
   const size_t runRow = static_cast<size_t>(run.right - run.left) * 4;
-  run.spread.resize(runRow * static_cast<size_t>(run.bottom - run.top));
   for (int y = run.top; y < run.bottom; ++y) {
     const CRowLease from(crop, y - top);
-    std::memcpy(run.spread.data() + runRow * static_cast<size_t>(y - run.top),
+    std::memcpy(run.spread + runRow * static_cast<size_t>(y - run.top),
                 from.Data() + 4 * (run.left - left), runRow);
   }
 }
@@ -269,7 +272,7 @@ void MixRun(const CFeatherInputs& in, const CTileRun& run, const std::array<doub
   const size_t runRow = static_cast<size_t>(count) * 4;
   mixed.resize(runRow);
   for (int y = run.top; y < run.bottom; ++y) {
-    const uint8_t* spreadRow = run.spread.data() + runRow * static_cast<size_t>(y - run.top);
+    const uint8_t* spreadRow = run.spread + runRow * static_cast<size_t>(y - run.top);
     std::memcpy(mixed.data(), in.rows.Row(y) + 4 * run.left, runRow);
     MixRow(mixed.data(), in.wideRows.Row(y) + run.left, spreadRow, count, in.threshold, in.inside,
            factors);
@@ -312,6 +315,16 @@ void Feather(CCoreImage& image, int width, const CFeatherSink& sink) {
                           image.Height(), width, threshold, threshold / 2};
   std::vector<CTileRun> runs = RunsToWorkOn(in);
   const int runCount = static_cast<int>(runs.size());
+  // The spread images side by side in one buffer: recycled pages, where one
+  // allocation per run would take fresh ones on every Apply.
+  size_t spreadBytes = 0;
+  for (const CTileRun& run : runs) spreadBytes += run.SpreadBytes();
+  CPageBuffer spreads(spreadBytes);
+  uint8_t* next = spreads.Data();
+  for (CTileRun& run : runs) {
+    run.spread = next;
+    next += run.SpreadBytes();
+  }
   const int runBands = BandCount(runCount, 4);
 
   // All spread images are made before any pixel changes: their margins read
