@@ -11,6 +11,7 @@
 
 #include "engine/FloodReplace.h"
 #include "engine/Marks.h"
+#include "engine/RowSearch.h"
 #include "engine/Plane.h"
 #include "imagecore/ChildProgress.h"
 #include "imagecore/CoreImage.h"
@@ -493,7 +494,7 @@ class CHoleFill {
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
-      ForEachMarkOfKind(m_k + At(0, y), m_w, keMarkBackground, [&](int x) {
+      ForEachByteOf(m_k + At(0, y), m_w, keMarkBackground, [&](int x) {
         if (m_c[At(x, y)] == kReached)
           return;
         if (plain) {
@@ -536,16 +537,11 @@ class CHoleFill {
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
-      // Each search reads the row as the fills before it have left it.
-      const uint8_t* c = m_c + At(0, y);
-      for (int x = 0; x < m_w; ++x) {
-        const void* found = std::memchr(c + x, kReached, static_cast<size_t>(m_w - x));
-        if (!found)
-          break;
-        x = static_cast<int>(static_cast<const uint8_t*>(found) - c);
+      // The floods relabel pixels further on, which the search then skips.
+      ForEachByteOf(m_c + At(0, y), m_w, kReached, [&](int x) {
         const int pixels = FloodReplace(m_cand, x, y, kCounting, m_h, m_w, m_stack);
         FloodReplace(m_cand, x, y, SizeClass(pixels), m_h, m_w, m_stack);
-      }
+      });
     }
     return true;
   }
@@ -558,7 +554,8 @@ class CHoleFill {
     for (int y = 0; y < m_h; ++y) {
       if (m_scale.Stop(y))
         return false;
-      for (int x = NextNonzero(m_c + At(0, y), 0, m_w); x < m_w; x = NextNonzero(m_c + At(0, y), x + 1, m_w)) {
+      const uint8_t* c = m_c + At(0, y);
+      for (int x = NextNonzero(c, 0, m_w); x < m_w; x = NextNonzero(c, x + 1, m_w)) {
         const size_t i = At(x, y);
         if (m_m[i] == kLabelLarge)
           continue;

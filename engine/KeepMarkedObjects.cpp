@@ -4,6 +4,7 @@
 
 #include "engine/FloodReplace.h"
 #include "engine/Marks.h"
+#include "engine/RowSearch.h"
 #include "engine/Plane.h"
 #include "imagecore/ChildProgress.h"
 #include "imagecore/CoreImage.h"
@@ -45,7 +46,7 @@ CoreResult KeepMarkedObjects(CPlane& matte, const CPlane& marks, int threshold,
     if (scale.Stop(y))
       return MakeResult(keErrAborted);
     const uint8_t* s = scratch.Row(y);
-    ForEachMarkOfKind(marks.Row(y), w, keMarkObject, [&](int x) {
+    ForEachByteOf(marks.Row(y), w, keMarkObject, [&](int x) {
       if (s[x] != kDropped && s[x] != kKept)
         FloodReplace(scratch, x, y, kKept, h, w, stack);
     });

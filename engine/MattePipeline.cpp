@@ -185,9 +185,10 @@ void Contract(CPlane& matte, int passes) {
   }
 }
 
+static_assert(std::endian::native == std::endian::little);
+
 // out colours := work's; out alpha := the smaller of source's and work's.
 // A pixel at a time as one word (alpha in the top byte), which vectorizes.
-static_assert(std::endian::native == std::endian::little);
 void ComposePixels(const uint8_t* src, const uint8_t* wrk, uint8_t* out, int count) {
   for (int x = 0; x < count; ++x) {
     uint32_t s;

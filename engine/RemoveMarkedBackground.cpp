@@ -2,6 +2,7 @@
 
 #include "engine/FloodReplace.h"
 #include "engine/Marks.h"
+#include "engine/RowSearch.h"
 #include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
@@ -32,7 +33,7 @@ void RemoveMarkedBackground(CPlane& matte, const CPlane& marks, int threshold) {
   CFloodStack stack;
   for (int y = 0; y < h; ++y) {
     const size_t row = static_cast<size_t>(y) * w;
-    ForEachMarkOfKind(k + row, w, keMarkBackground, [&](int x) {
+    ForEachByteOf(k + row, w, keMarkBackground, [&](int x) {
       if (s[row + x] == kBelow)
         FloodReplace(scratch, x, y, kReached, h, w, stack);
     });

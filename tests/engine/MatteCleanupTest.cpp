@@ -8,6 +8,7 @@
 #include "engine/CleanMatte.h"
 #include "engine/KeepMarkedObjects.h"
 #include "engine/Marks.h"
+#include "engine/RowSearch.h"
 #include "engine/Plane.h"
 #include "engine/RemoveMarkedBackground.h"
 #include "engine/RemoveSmallIslands.h"
@@ -392,8 +393,27 @@ TEST(MarksTest, EachMarkOfAKindIsVisitedOnceInOrder) {
       for (int x = 0; x < n; ++x)
         if (row[x] == kind) expected.push_back(x);
       std::vector<int> visited;
-      ForEachMarkOfKind(row.data(), n, kind, [&](int x) { visited.push_back(x); });
+      ForEachByteOf(row.data(), n, kind, [&](int x) { visited.push_back(x); });
       EXPECT_EQ(visited, expected) << "round " << round;
     }
   }
+}
+
+// Hole filling's size classes rely on it: a flood started from one pixel
+// relabels others further along the row, and the search must not start
+// another flood from them.
+TEST(MarksTest, TheSearchGoesOnOverTheRowAsTheBodyLeftIt) {
+  std::vector<uint8_t> row = {7, 0, 7, 7, 0, 7, 0, 0, 7};
+  std::vector<int> visited;
+  ForEachByteOf(row.data(), static_cast<int>(row.size()), 7, [&](int x) {
+    visited.push_back(x);
+    // Each visit clears the next 7 along, as a flood over it would.
+    for (size_t i = static_cast<size_t>(x) + 1; i < row.size(); ++i) {
+      if (row[i] == 7) {
+        row[i] = 1;
+        break;
+      }
+    }
+  });
+  EXPECT_EQ(visited, (std::vector<int>{0, 3, 8}));
 }
