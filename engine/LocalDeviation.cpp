@@ -9,6 +9,7 @@
 #include "engine/SlidingRows.h"
 #include "engine/SquareWindowFilter.h"
 #include "imagecore/AlphaConversion.h"
+#include "imagecore/CoreImage.h"
 
 namespace {
 
@@ -234,4 +235,43 @@ CoreResult LocalDeviation(CProgressScale* progress, CCoreImage& source, CCoreIma
   window = LocalDeviationWindow(window);
   return FilterImageInWindow(progress, source, destination, window,
                              EWindowAlpha::kColoursOnly, kDeviationFilters);
+}
+
+bool MapLargestColourDeviation(CCoreImage& source, int window, const uint8_t* map,
+                               CCoreImage& destination) {
+  const int n = LocalDeviationWindow(window);
+  const int width = source.Width();
+  const int height = source.Height();
+  if (source.ViewFormat() != keFormatBGRA || NoLargerThanHalfTheWindow(width, height, n) ||
+      !IntegerSumsAreExact(n, height)) {
+    return false;
+  }
+  if (!destination.HasStorage() || destination.Width() != width ||
+      destination.Height() != height || destination.ViewFormat() != keFormatGrey) {
+    ThrowIfFailed(destination.CreateGrey(width, height));
+  }
+  // One table from floor(4D / n^4) straight to the mapped byte.
+  const uint8_t* rounded = RoundedRootTable();
+  std::vector<uint8_t> mapped(65026);
+  for (size_t v = 0; v < mapped.size(); ++v) mapped[v] = map[rounded[v]];
+
+  const size_t pixels = static_cast<size_t>(width);
+  const double nn = static_cast<double>(n) * n;
+  const double reciprocal4 = 1.0 / (nn * nn);
+  CWindowRows input(source);
+  CWindowRows output(destination);
+  // floor(4D / n^4) and its rounded root only grow with D, so the largest
+  // colour byte is the byte of the largest index.
+  auto makeWriter = [&] {
+    return [&, index = std::vector<int32_t>(4 * pixels)](const CWindowPrefixes<2>& sums,
+                                                         uint8_t* dst) mutable {
+      RootIndices(sums.of[0], sums.of[1], sums.span, nn, reciprocal4, index.data(), 4 * pixels);
+      const int32_t* cell = index.data();
+      for (size_t x = 0; x < pixels; ++x, cell += 4) {
+        dst[x] = mapped[static_cast<size_t>(std::max(std::max(cell[0], cell[1]), cell[2]))];
+      }
+    };
+  };
+  FilterBySlidingSums<4, 2>(input, output, n, false, nullptr, makeWriter);
+  return true;
 }

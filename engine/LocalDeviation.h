@@ -2,6 +2,8 @@
 // measure the classification widens its tolerance with.
 #pragma once
 
+#include <cstdint>
+
 #include "imagecore/CoreResult.h"
 
 class CCoreImage;
@@ -24,3 +26,13 @@ int LocalDeviationWindow(int window);
 // same image.
 CoreResult LocalDeviation(CProgressScale* progress, CCoreImage& source, CCoreImage& destination,
                           int& window);
+
+// For each pixel of a BGRA image, map[d] with d the largest of the blue,
+// green and red bytes LocalDeviation gives it with the same window (its
+// alpha plays no part), without the deviation image: destination becomes a
+// grey image of the source's size. False, with nothing written, for any
+// other format, an image LocalDeviation would leave unfiltered, or a window
+// too large for this image's exact sums; the caller then goes through
+// LocalDeviation.
+bool MapLargestColourDeviation(CCoreImage& source, int window, const uint8_t* map,
+                               CCoreImage& destination);

@@ -86,14 +86,15 @@ void FillHolesOfBoth(CPlane& matte, CRunInputs& in, CRunOutputs& out, CStepCount
 
 // The texture map: how much the colours vary around each pixel.
 CCoreImage TextureOf(CCoreImage& work, CStepCounter& steps) {
+  CCoreImage texture;
+  ThrowIfFailed(texture.CreateGrey(work.Width(), work.Height()));
+  steps.Next();
+  if (TextureFromColours(work, kTextureWindow, texture)) return texture;
   CCoreImage colourView;
   colourView.AssignFrom(work);
   ThrowIfFailed(colourView.SetChannelView(keChannelColour, keAccessRead));
   // LocalDeviation makes its destination a copy of the colours first.
   CCoreImage deviation;
-  CCoreImage texture;
-  ThrowIfFailed(texture.CreateGrey(work.Width(), work.Height()));
-  steps.Next();
   int window = kTextureWindow;
   ThrowIfFailed(LocalDeviation(nullptr, colourView, deviation, window));
   TextureFromDeviation(deviation, texture);

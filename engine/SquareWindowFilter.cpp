@@ -5,10 +5,6 @@
 
 namespace {
 
-bool NoLargerThanHalfTheWindow(const CWindowRows& rows, int window) {
-  return window / 2 >= rows.Height() || window / 2 >= rows.Width();
-}
-
 CoreResult Filtered(bool finished) { return finished ? CoreResult() : MakeResult(keErrAborted); }
 
 // BGRA's colours only: the colour view writes them back under the alpha.
@@ -41,7 +37,7 @@ CoreResult FilterImageInWindow(CProgressScale* progress, CCoreImage& source,
   CoreResult copied = destination.CopyFrom(source);
   if (!copied.IsNull()) return copied;
   CWindowRows rows(destination);
-  if (NoLargerThanHalfTheWindow(rows, window)) return CoreResult();
+  if (NoLargerThanHalfTheWindow(rows.Width(), rows.Height(), window)) return CoreResult();
 
   switch (destination.ViewFormat()) {
     case keFormatGrey:
@@ -63,6 +59,6 @@ CoreResult FilterImageInWindow(CProgressScale* progress, CCoreImage& source,
 CoreResult FilterGreyPlaneInWindow(CPlane& plane, int window, const CWindowFilters& filters) {
   if (plane.BytesPerPixel() != 1) return MakeResult(keErrInvalidArgument);
   CWindowRows rows(plane);
-  if (NoLargerThanHalfTheWindow(rows, window)) return CoreResult();
+  if (NoLargerThanHalfTheWindow(rows.Width(), rows.Height(), window)) return CoreResult();
   return Filtered(filters[0](rows, window, false, nullptr));
 }

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "engine/SlidingRows.h"
@@ -24,6 +25,12 @@ class CPlane;
 
 // The window made odd and kept within 3..largest.
 int OddWindowWithin(int window, int largest);
+
+// An image no larger than half the window in either direction is left
+// unfiltered.
+inline bool NoLargerThanHalfTheWindow(int width, int height, int window) {
+  return window / 2 >= height || window / 2 >= width;
+}
 
 // Index i of a line of `count` cells, reflected without repeating the edge
 // cell; |i| stays below count because the window is smaller than the image.
@@ -206,34 +213,45 @@ constexpr int kMinBandRows = 64;
 
 }  // namespace window_sums
 
-// Filters all the rows in place with the odd window n from their window
-// sums, in bands side by side where there are enough rows. Each band calls
-// makeWriter() once for a writer of its own, and writer(prefixes, row) for
-// each of its output rows. Progress reports come row by row in order, so a
-// run with a scale keeps to one band. False when the progress scale asked to
-// stop.
+// Output rows written from the input's window sums with the odd window n,
+// in bands side by side where there are enough rows: into the input's own
+// rows (output is input), or into another image's of the same height. Each
+// band calls makeWriter() once for a writer of its own, and writer(prefixes,
+// row) for each of its output rows. Progress reports come row by row in
+// order, so a run with a scale keeps to one band. False when the progress
+// scale asked to stop.
 template <int C, int Moments, class MakeWriter>
-bool FilterBySlidingSums(CWindowRows& rows, int n, bool premultiplied, CProgressScale* progress,
-                         MakeWriter&& makeWriter) {
-  const int height = rows.Height();
+bool FilterBySlidingSums(CWindowRows& input, CWindowRows& output, int n, bool premultiplied,
+                         CProgressScale* progress, MakeWriter&& makeWriter) {
+  const int height = input.Height();
   const int r = n / 2;
-  const int bands = progress || rows.OneThreadOnly()
+  // Rows written in place are still input to the neighbouring bands.
+  const int reach = &input == &output ? r : 0;
+  const int bands = progress || input.OneThreadOnly() || output.OneThreadOnly()
                         ? 1
                         : BandCount(height, window_sums::kMinBandRows, 2 * r + 1);
   if (bands == 1) {
-    CBandOutput whole(rows, 0, height, r);
+    CBandOutput whole(output, 0, height, reach);
     auto writer = makeWriter();
-    return window_sums::SlideDown<C, Moments>(rows, n, premultiplied, 0, height, whole, progress,
+    return window_sums::SlideDown<C, Moments>(input, n, premultiplied, 0, height, whole, progress,
                                               writer);
   }
   std::vector<std::unique_ptr<CBandOutput>> outputs(static_cast<size_t>(bands));
   RunBands(height, bands, [&](int band, int first, int last) {
-    auto& output = outputs[static_cast<size_t>(band)];
-    output = std::make_unique<CBandOutput>(rows, first, last, r);
+    auto& held = outputs[static_cast<size_t>(band)];
+    held = std::make_unique<CBandOutput>(output, first, last, reach);
     auto writer = makeWriter();
-    window_sums::SlideDown<C, Moments>(rows, n, premultiplied, first, last, *output, nullptr,
+    window_sums::SlideDown<C, Moments>(input, n, premultiplied, first, last, *held, nullptr,
                                        writer);
   });
-  for (const std::unique_ptr<CBandOutput>& output : outputs) output->Flush();
+  for (const std::unique_ptr<CBandOutput>& held : outputs) held->Flush();
   return true;
+}
+
+// The same in place: every row is both input and output.
+template <int C, int Moments, class MakeWriter>
+bool FilterBySlidingSums(CWindowRows& rows, int n, bool premultiplied, CProgressScale* progress,
+                         MakeWriter&& makeWriter) {
+  return FilterBySlidingSums<C, Moments>(rows, rows, n, premultiplied, progress,
+                                         std::forward<MakeWriter>(makeWriter));
 }

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "engine/LocalDeviation.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/RowBands.h"
 #include "imagecore/RowLease.h"
@@ -43,4 +44,8 @@ void TextureFromDeviation(CCoreImage& deviation, CCoreImage& texture) {
       grey[x] = table[m];
     }
   });
+}
+
+bool TextureFromColours(CCoreImage& image, int window, CCoreImage& texture) {
+  return MapLargestColourDeviation(image, window, TextureTable().data(), texture);
 }
