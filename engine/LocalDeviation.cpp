@@ -6,10 +6,17 @@
 #include <cstdint>
 #include <vector>
 
+#if defined(__SSE2__) && !defined(KELVANE_SCALAR_ONLY)
+#include <emmintrin.h>
+#define KELVANE_FOUR_AT_ONCE 1
+#endif
+
 #include "engine/SlidingRows.h"
 #include "engine/SquareWindowFilter.h"
 #include "imagecore/AlphaConversion.h"
 #include "imagecore/CoreImage.h"
+#include "imagecore/RowBands.h"
+#include "imagecore/RowLease.h"
 
 namespace {
 
@@ -65,6 +72,146 @@ const uint8_t* RoundedRootTable() {
 void RoundedRoots(const int32_t* __restrict index, const uint8_t* __restrict rounded,
                   uint8_t* __restrict dst, size_t count) {
   for (size_t i = 0; i < count; ++i) dst[i] = rounded[index[i]];
+}
+
+// The 3 x 3 window of BGRA pixels summed straight from its three rows, with
+// no running sums: per pixel the four channels' column sums of the values
+// and of their squares, then the sums of three neighbouring columns. D
+// (9Q - T^2 < 2^23) and every sum fit 32 bits, and T fits 16.
+class CThreeByThreeSums {
+ public:
+  explicit CThreeByThreeSums(int width)
+      : m_width(width), m_values(4 * static_cast<size_t>(width + 2)),
+        m_squares(4 * static_cast<size_t>(width + 2)) {}
+
+  // The column sums over rows a, b and c, the border columns reflected
+  // without repeating the edge pixel.
+  void Columns(const uint8_t* a, const uint8_t* b, const uint8_t* c) {
+    uint16_t* values = m_values.data() + 4;
+    int32_t* squares = m_squares.data() + 4;
+    int x = 0;
+#if KELVANE_FOUR_AT_ONCE
+    const __m128i zero = _mm_setzero_si128();
+    for (; x + 4 <= m_width; x += 4) {
+      const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + 4 * x));
+      const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + 4 * x));
+      const __m128i vc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + 4 * x));
+      for (int half = 0; half < 2; ++half) {  // pixels x, x + 1, then x + 2, x + 3
+        const __m128i a16 = half == 0 ? _mm_unpacklo_epi8(va, zero) : _mm_unpackhi_epi8(va, zero);
+        const __m128i b16 = half == 0 ? _mm_unpacklo_epi8(vb, zero) : _mm_unpackhi_epi8(vb, zero);
+        const __m128i c16 = half == 0 ? _mm_unpacklo_epi8(vc, zero) : _mm_unpackhi_epi8(vc, zero);
+        const int p = x + 2 * half;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(values + 4 * p),
+                         _mm_add_epi16(_mm_add_epi16(a16, b16), c16));
+        // Pairs (a, b) and (c, 0) per channel: one multiply-add squares and sums them.
+        const __m128i abFirst = _mm_unpacklo_epi16(a16, b16);
+        const __m128i abSecond = _mm_unpackhi_epi16(a16, b16);
+        const __m128i cFirst = _mm_unpacklo_epi16(c16, zero);
+        const __m128i cSecond = _mm_unpackhi_epi16(c16, zero);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(squares + 4 * p),
+                         _mm_add_epi32(_mm_madd_epi16(abFirst, abFirst), _mm_madd_epi16(cFirst, cFirst)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(squares + 4 * (p + 1)),
+                         _mm_add_epi32(_mm_madd_epi16(abSecond, abSecond), _mm_madd_epi16(cSecond, cSecond)));
+      }
+    }
+#endif
+    for (size_t i = 4 * static_cast<size_t>(x); i < 4 * static_cast<size_t>(m_width); ++i) {
+      values[i] = static_cast<uint16_t>(a[i] + b[i] + c[i]);
+      squares[i] = a[i] * a[i] + b[i] * b[i] + c[i] * c[i];
+    }
+    for (int k = 0; k < 4; ++k) {
+      values[-4 + k] = values[4 * ReflectIndex(-1, m_width) + k];
+      squares[-4 + k] = squares[4 * ReflectIndex(-1, m_width) + k];
+      values[4 * m_width + k] = values[4 * ReflectIndex(m_width, m_width) + k];
+      squares[4 * m_width + k] = squares[4 * ReflectIndex(m_width, m_width) + k];
+    }
+  }
+
+  // index[x] = floor(4D / 81) of pixel x's largest colour D, as RootIndices
+  // computes it.
+  void LargestColourIndices(int32_t* index) const {
+    const uint16_t* values = m_values.data() + 4;
+    const int32_t* squares = m_squares.data() + 4;
+    const double reciprocal4 = 1.0 / 81.0;
+    int x = 0;
+#if KELVANE_FOUR_AT_ONCE
+    const __m128i zero = _mm_setzero_si128();
+    auto load = [](const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); };
+    for (; x + 4 <= m_width; x += 4) {
+      __m128i d[4];
+      for (int pair = 0; pair < 2; ++pair) {
+        const int p = x + 2 * pair;
+        const __m128i t16 = _mm_add_epi16(_mm_add_epi16(load(values + 4 * (p - 1)), load(values + 4 * p)),
+                                          load(values + 4 * (p + 1)));
+        for (int k = 0; k < 2; ++k) {
+          const __m128i t = k == 0 ? _mm_unpacklo_epi16(t16, zero) : _mm_unpackhi_epi16(t16, zero);
+          const int q = p + k;
+          const __m128i sum = _mm_add_epi32(_mm_add_epi32(load(squares + 4 * (q - 1)), load(squares + 4 * q)),
+                                            load(squares + 4 * (q + 1)));
+          d[2 * pair + k] = _mm_sub_epi32(_mm_add_epi32(_mm_slli_epi32(sum, 3), sum), _mm_madd_epi16(t, t));
+        }
+      }
+      // Channels across: blue, green and red of the four pixels.
+      const __m128i t0 = _mm_unpacklo_epi32(d[0], d[1]);
+      const __m128i t1 = _mm_unpacklo_epi32(d[2], d[3]);
+      const __m128i t2 = _mm_unpackhi_epi32(d[0], d[1]);
+      const __m128i t3 = _mm_unpackhi_epi32(d[2], d[3]);
+      const __m128i blue = _mm_unpacklo_epi64(t0, t1);
+      const __m128i green = _mm_unpackhi_epi64(t0, t1);
+      const __m128i red = _mm_unpacklo_epi64(t2, t3);
+      auto larger = [](__m128i u, __m128i v) {
+        const __m128i uWins = _mm_cmpgt_epi32(u, v);
+        return _mm_or_si128(_mm_and_si128(uWins, u), _mm_andnot_si128(uWins, v));
+      };
+      const __m128i largest = larger(larger(blue, green), red);
+      const __m128d four = _mm_set1_pd(4.0);
+      const __m128d half = _mm_set1_pd(0.5);
+      const __m128d scale = _mm_set1_pd(reciprocal4);
+      auto indices = [&](__m128i two) {
+        const __m128d v = _mm_mul_pd(_mm_add_pd(_mm_mul_pd(_mm_cvtepi32_pd(two), four), half), scale);
+        return _mm_cvttpd_epi32(v);
+      };
+      const __m128i low = indices(largest);
+      const __m128i high = indices(_mm_shuffle_epi32(largest, _MM_SHUFFLE(1, 0, 3, 2)));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(index + x), _mm_unpacklo_epi64(low, high));
+    }
+#endif
+    for (; x < m_width; ++x) {
+      int32_t largest = 0;
+      for (int c = 0; c < 3; ++c) {
+        const size_t i = 4 * static_cast<size_t>(x) + c;
+        const int32_t t = values[i - 4] + values[i] + values[i + 4];
+        const int32_t q = squares[i - 4] + squares[i] + squares[i + 4];
+        const int32_t d = 9 * q - t * t;
+        largest = c == 0 ? d : std::max(largest, d);
+      }
+      index[x] = static_cast<int32_t>((4.0 * largest + 0.5) * reciprocal4);
+    }
+  }
+
+ private:
+  int m_width;
+  std::vector<uint16_t> m_values;  // one reflected pixel each side
+  std::vector<int32_t> m_squares;
+};
+
+// MapLargestColourDeviation for the 3 x 3 window, rows in bands.
+void MapLargestColourDeviation3(CCoreImage& source, const uint8_t* mapped, CCoreImage& destination) {
+  const int width = source.Width();
+  const int height = source.Height();
+  const CRowLease sourceRows = CRowLease::AllRows(source);
+  const CRowLease destinationRows = CRowLease::AllRows(destination);
+  RunBands(height, BandCount(height, kMinRowsPerBand), [&](int, int first, int last) {
+    CThreeByThreeSums sums(width);
+    std::vector<int32_t> index(static_cast<size_t>(width));
+    for (int y = first; y < last; ++y) {
+      sums.Columns(sourceRows.Row(ReflectIndex(y - 1, height)), sourceRows.Row(y),
+                   sourceRows.Row(ReflectIndex(y + 1, height)));
+      sums.LargestColourIndices(index.data());
+      uint8_t* out = destinationRows.Row(y);
+      for (int x = 0; x < width; ++x) out[x] = mapped[static_cast<size_t>(index[static_cast<size_t>(x)])];
+    }
+  });
 }
 
 // The deviations from exact integer sums, in bands side by side.
@@ -255,6 +402,10 @@ bool MapLargestColourDeviation(CCoreImage& source, int window, const uint8_t* ma
   std::vector<uint8_t> mapped(65026);
   for (size_t v = 0; v < mapped.size(); ++v) mapped[v] = map[rounded[v]];
 
+  if (n == 3 && !source.HasRowCache() && !destination.HasRowCache()) {
+    MapLargestColourDeviation3(source, mapped.data(), destination);
+    return true;
+  }
   const size_t pixels = static_cast<size_t>(width);
   const double nn = static_cast<double>(n) * n;
   const double reciprocal4 = 1.0 / (nn * nn);

@@ -74,6 +74,7 @@ TEST(TextureMapTest, StraightFromTheColoursGivesTheBytesOfTheDeviationImage) {
     int width, height, window, lowest, highest;
   };
   const CCase cases[] = {{9, 7, 3, 0, 255},     {37, 21, 3, 100, 103}, {40, 300, 3, 0, 255},
+                         {2, 9, 3, 0, 255},     {3, 2, 3, 0, 255},     {134, 41, 3, 250, 255},
                          {64, 150, 5, 90, 100}, {23, 80, 11, 0, 255},  {70, 45, 21, 0, 3},
                          {5, 200, 9, 0, 255}};
   for (const CCase& c : cases) {
