@@ -297,7 +297,10 @@ ERunEnd RunMattePipeline(CRunInputs& in, CCoreImage& source, CCoreImage& result,
         InsertAlpha(matte, out.work);
       }
     }
-    if (const int window = SmoothingWindow(p.smoothLevel); window != 0) {
+    // The work's alpha holds the matte so far; only smoothing and
+    // contraction change it again.
+    const int window = SmoothingWindow(p.smoothLevel);
+    if (window != 0) {
       steps.Next();
       SmoothBoundary(matte, window);
     }
@@ -305,7 +308,7 @@ ERunEnd RunMattePipeline(CRunInputs& in, CCoreImage& source, CCoreImage& result,
       steps.Next();
       Contract(matte, p.contract);
     }
-    InsertAlpha(matte, out.work);
+    if (window != 0 || p.contract > 0) InsertAlpha(matte, out.work);
     if (p.refineEdge) {
       steps.Next();
       ComposeRefined(source, out.work, p.edgeWidth, result, progress, steps);
