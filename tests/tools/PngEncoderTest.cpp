@@ -108,6 +108,35 @@ TEST_F(PngEncoderTest, EveryChannelCountDecodesToThePixelsWhateverTheThreads) {
   }
 }
 
+// A cut-out as the editor writes it: bands that are all cleared background
+// pack to a few bytes, and bands of shaded object end their blocks mid-way;
+// every band's stream joins the next.
+TEST_F(PngEncoderTest, ACutOutOfManyBandsDecodesToItsPixels) {
+  CPicture picture;
+  picture.width = 1500;
+  picture.height = 1200;
+  picture.channels = 4;
+  picture.bytes.assign(static_cast<size_t>(picture.width) * picture.height * 4, 0);
+  for (int y = 300; y < 900; ++y) {
+    for (int x = 400; x < 1100; ++x) {
+      uint8_t* p = &picture.bytes[(static_cast<size_t>(y) * picture.width + x) * 4];
+      p[0] = static_cast<uint8_t>(x / 3);
+      p[1] = static_cast<uint8_t>(y / 5);
+      p[2] = static_cast<uint8_t>((x + y) / 7);
+      p[3] = 255;
+    }
+  }
+  const std::string one = Encoded(picture, {}, 1);
+  EXPECT_EQ(Encoded(picture, {}, 2), one);
+  // Far smaller than the pixels: the bands were compressed, not stored.
+  EXPECT_LT(one.size(), picture.bytes.size() / 20);
+  std::ofstream(Path("cut.png"), std::ios::binary) << one;
+  CPicture read;
+  std::string error;
+  ASSERT_TRUE(ReadPicture(Path("cut.png"), read, error)) << error;
+  EXPECT_TRUE(read.bytes == picture.bytes);
+}
+
 TEST_F(PngEncoderTest, ProfileExifAndXmpAreWrittenAsGiven) {
   VipsBlob* blob = nullptr;
   ASSERT_EQ(vips_profile_load("srgb", &blob, nullptr), 0);

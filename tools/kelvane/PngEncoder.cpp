@@ -1,5 +1,6 @@
 #include "PngEncoder.h"
 
+#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <memory>
 #include <new>
 #include <string>
 #include <system_error>
@@ -153,35 +155,49 @@ class CBandCompressor {
     }
   }
 
-  // Raw deflate of the filtered bytes. A band before the last ends with a
-  // sync flush: byte aligned and not final, so the next band's blocks follow
-  // it directly.
+  // Raw deflate of the filtered bytes at the fastest level. A band before
+  // the last ends with a sync flush: byte aligned and not final, so the
+  // next band's blocks follow it directly.
   bool Deflate(bool last, std::vector<uint8_t>& packed) {
-    z_stream stream{};
-    if (deflateInit2(&stream, 1, Z_DEFLATED, -15, 8, Z_RLE) != Z_OK) return false;
-    packed.resize(deflateBound(&stream, static_cast<uLong>(m_filtered.size())) + 64);
+    if (!m_stream) {
+      m_stream = std::make_unique<isal_zstream>();
+      m_levelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
+    }
+    isal_zstream& stream = *m_stream;
+    isal_deflate_init(&stream);
+    stream.level = 1;
+    stream.level_buf = m_levelBuffer.data();
+    stream.level_buf_size = static_cast<uint32_t>(m_levelBuffer.size());
+    stream.gzip_flag = IGZIP_DEFLATE;
+    stream.end_of_stream = last ? 1 : 0;
+    stream.flush = last ? NO_FLUSH : SYNC_FLUSH;
     stream.next_in = m_filtered.data();
-    stream.avail_in = static_cast<uInt>(m_filtered.size());
+    stream.avail_in = static_cast<uint32_t>(m_filtered.size());
+    // Stored blocks bound the output: five bytes of header each 64 KiB.
+    packed.resize(m_filtered.size() + m_filtered.size() / 8192 + 1024);
     size_t written = 0;
-    int status = Z_OK;
     for (;;) {
       stream.next_out = packed.data() + written;
-      stream.avail_out = static_cast<uInt>(packed.size() - written);
-      status = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
+      stream.avail_out = static_cast<uint32_t>(packed.size() - written);
+      if (isal_deflate(&stream) != COMP_OK) return false;
       written = packed.size() - stream.avail_out;
-      const bool finished = last ? status == Z_STREAM_END : stream.avail_out != 0;
-      if (finished || (status != Z_OK && status != Z_BUF_ERROR)) break;
+      const int state = stream.internal_state.state;
+      if (stream.avail_in == 0 && state == (last ? ZSTATE_END : ZSTATE_NEW_HDR)) break;
+      // Only a full output buffer leaves work undone.
+      if (stream.avail_out != 0) return false;
       packed.resize(packed.size() * 2);
     }
-    deflateEnd(&stream);
     packed.resize(written);
-    return last ? status == Z_STREAM_END : status == Z_OK || status == Z_BUF_ERROR;
+    return true;
   }
 
   const CPicture& m_picture;
   const size_t m_rowBytes;
   const int m_rowsPerBand;
   std::vector<uint8_t> m_filtered;
+  // The compressor's state and match tables, kept from band to band.
+  std::unique_ptr<isal_zstream> m_stream;
+  std::vector<uint8_t> m_levelBuffer;
 };
 
 // Compresses the bands on `threads` threads (the caller's among them) and

@@ -1,9 +1,9 @@
 // PNG files written on every core: bands of rows are filtered and
 // compressed side by side, and each band's compressed stream ends on a byte
 // boundary, so the bands join into the one stream the format holds.
-// Run-length matching at the fastest level packs cleared backgrounds and
-// flat colours at a fraction of a full match search's time, and on photos
-// as small.
+// ISA-L's deflate at its fastest level packs a photo and its cleared
+// background smaller than zlib's run-length matching does, in a third of
+// its time.
 #pragma once
 
 #include <cstddef>
