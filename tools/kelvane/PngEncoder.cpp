@@ -1,5 +1,6 @@
 #include "PngEncoder.h"
 
+#include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
@@ -45,15 +46,8 @@ bool WriteChunk(const PngSink& sink, const char type[4], const uint8_t* data, si
 }
 
 uint32_t ChunkCrc(const char type[4], const uint8_t* data, size_t size) {
-  uLong crc = crc32(0, reinterpret_cast<const Bytef*>(type), 4);
-  // zlib takes lengths as uInt: long data goes in pieces.
-  while (size > 0) {
-    const uInt piece = static_cast<uInt>(std::min<size_t>(size, 1u << 30));
-    crc = crc32(crc, data, piece);
-    data += piece;
-    size -= piece;
-  }
-  return static_cast<uint32_t>(crc);
+  const uint32_t crc = crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(type), 4);
+  return crc32_gzip_refl(crc, data, size);
 }
 
 bool WriteWholeChunk(const PngSink& sink, const char type[4], const std::string& data) {
@@ -128,7 +122,7 @@ class CBandCompressor {
     try {
       Filter(top, rows);
       band.filteredBytes = m_filtered.size();
-      band.adler = adler32_z(adler32(0, nullptr, 0), m_filtered.data(), m_filtered.size());
+      band.adler = isal_adler32(1, m_filtered.data(), m_filtered.size());
       band.failed = !Deflate(last, band.packed);
       band.crc = ChunkCrc("IDAT", band.packed.data(), band.packed.size());
     } catch (const std::bad_alloc&) {
