@@ -65,7 +65,7 @@ const CRunConfig kEverythingOn{
     "everything-on", 60, 9, 10, 10, true, true, 6.0, 200,
     {"copies of the document, matte", "texture map, colour copies", "7 x 7 colour blur",
      "classify regions", "clean-up (marked background, marked objects)",
-     "fill holes (matte)", "fill holes (previous matte)", "combine with previous",
+     "fill holes (matte and previous matte, side by side)", "(both filled)", "combine with previous",
      "clean-up again", "smoothing blur 27, threshold",
      "contract 10, feather 10, compose, result copies"}};
 

@@ -71,17 +71,19 @@ void FillMatteHoles(CPlane& matte, const CPlane& allMarks) {
 }
 
 // The matte's holes are filled, and so are the previous run's, which the
-// next combination reads.
+// next combination reads. Neither fill reads the other's matte, so the two
+// run side by side, as two bands of one.
 void FillHolesOfBoth(CPlane& matte, CRunInputs& in, CRunOutputs& out, CStepCounter& steps) {
   const CPlane allMarks = ReadPlane(*in.allMarks);
   steps.Next();
-  FillMatteHoles(matte, allMarks);
-  if (out.prevMatte) {
-    steps.Next();
-    auto filled = std::make_shared<CPlane>(*out.prevMatte);
-    FillMatteHoles(*filled, allMarks);
-    out.prevMatte = std::move(filled);
+  if (!out.prevMatte) {
+    FillMatteHoles(matte, allMarks);
+    return;
   }
+  auto filled = std::make_shared<CPlane>(*out.prevMatte);
+  RunBands(2, 2, [&](int band, int, int) { FillMatteHoles(band == 0 ? matte : *filled, allMarks); });
+  steps.Next();
+  out.prevMatte = std::move(filled);
 }
 
 // The texture map: how much the colours vary around each pixel.
