@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <string>
 #include <system_error>
