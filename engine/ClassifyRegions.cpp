@@ -51,8 +51,9 @@ struct CGridKind<uint8_t> {
 // Nested spans per region. A span at the last level is filled but grows no
 // further, which bounds the walk's stack.
 constexpr int kMaxDepth = 2000;
-// Elements around the pixel and grid buffers that four-at-once tests may read.
-constexpr size_t kPad = 4;
+// Elements after the pixel and grid buffers that tests of several pixels at
+// once may read.
+constexpr size_t kPad = 8;
 // The same for the byte buffers (marks, decisions), read 16 at a time.
 constexpr size_t kBytePad = 16;
 
@@ -151,6 +152,14 @@ class CGridArray {
       return _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), _mm_setzero_si128());
     }
   }
+  // Values of pixels i .. i + 7 in the eight 16-bit lanes.
+  __m128i EightLanes(ptrdiff_t i, __m128i /*low*/, __m128i /*high*/) const {
+    if constexpr (sizeof(Grid) == 2) {
+      return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_grid + i));
+    } else {
+      return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(m_grid + i)), _mm_setzero_si128());
+    }
+  }
   // Byte grids get lanes that fit a byte: taken distances lie below a limit.
   void StoreLanes(ptrdiff_t i, __m128i lanes) {
     if constexpr (sizeof(Grid) == 2) {
@@ -178,6 +187,9 @@ class CGridInTopBytes {
   __m128i Lanes(ptrdiff_t /*i*/, __m128i pixels) const {
     const __m128i top = _mm_srli_epi32(pixels, 24);
     return _mm_packs_epi32(top, top);
+  }
+  __m128i EightLanes(ptrdiff_t /*i*/, __m128i low, __m128i high) const {
+    return _mm_packs_epi32(_mm_srli_epi32(low, 24), _mm_srli_epi32(high, 24));
   }
   void StoreLanes(ptrdiff_t i, __m128i lanes) {
     __m128i* p = reinterpret_cast<__m128i*>(m_words + i);
@@ -355,6 +367,12 @@ class CRegionGrower {
   // lanes. The saturating differences give the positive and the negative
   // parts of the channel differences; the texture byte drops out of both.
   __m128i Distances(__m128i v) const {
+    const __m128i distance32 = Distances32(v);
+    return _mm_packs_epi32(distance32, distance32);
+  }
+
+  // The same in four 32-bit lanes.
+  __m128i Distances32(__m128i v) const {
     __m128i up = _mm_subs_epu8(v, m_seedHigh);
     __m128i down = _mm_subs_epu8(m_seedLow, v);
     up = _mm_max_epu8(up, _mm_srli_epi32(up, 8));
@@ -362,21 +380,26 @@ class CRegionGrower {
     down = _mm_max_epu8(down, _mm_srli_epi32(down, 8));
     down = _mm_max_epu8(down, _mm_srli_epi32(down, 16));
     const __m128i low = _mm_set1_epi32(0xFF);
-    const __m128i distance32 = _mm_add_epi32(_mm_and_si128(up, low), _mm_and_si128(down, low));
-    return _mm_packs_epi32(distance32, distance32);
+    return _mm_add_epi32(_mm_and_si128(up, low), _mm_and_si128(down, low));
   }
 
-  // Bit k set when pixel i + k (k < 4) would be taken.
-  unsigned TakenOfFour(size_t i) const {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
+  // Bit k set when pixel i + k (k < 8) would be taken.
+  unsigned TakenOfEight(size_t i) const {
+    const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
+    const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i + 4));
     const uint8_t* texture = reinterpret_cast<const uint8_t*>(m_textures + i) + 3;
     __m128i limit = _mm_cvtsi32_si128(m_limit[texture[0]]);
     limit = _mm_insert_epi16(limit, m_limit[texture[4]], 1);
     limit = _mm_insert_epi16(limit, m_limit[texture[8]], 2);
     limit = _mm_insert_epi16(limit, m_limit[texture[12]], 3);
-    const __m128i limitOrGrid = _mm_min_epi16(limit, m_grid.Lanes(static_cast<ptrdiff_t>(i), v));
-    const __m128i taken = _mm_cmplt_epi16(Distances(v), limitOrGrid);
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(taken, taken))) & 0xFu;
+    limit = _mm_insert_epi16(limit, m_limit[texture[16]], 4);
+    limit = _mm_insert_epi16(limit, m_limit[texture[20]], 5);
+    limit = _mm_insert_epi16(limit, m_limit[texture[24]], 6);
+    limit = _mm_insert_epi16(limit, m_limit[texture[28]], 7);
+    const __m128i limitOrGrid = _mm_min_epi16(limit, m_grid.EightLanes(static_cast<ptrdiff_t>(i), low, high));
+    const __m128i distance = _mm_packs_epi32(Distances32(low), Distances32(high));
+    const __m128i taken = _mm_cmplt_epi16(distance, limitOrGrid);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_packs_epi16(taken, taken))) & 0xFFu;
   }
 #endif
 
@@ -389,7 +412,7 @@ class CRegionGrower {
     const size_t n = std::min<size_t>(64, m_takeable.Pixels() - first);
     uint64_t bits = 0;
 #if KELVANE_FOUR_AT_ONCE
-    for (size_t k = 0; k < n; k += 4) bits |= static_cast<uint64_t>(TakenOfFour(first + k)) << k;
+    for (size_t k = 0; k < n; k += 8) bits |= static_cast<uint64_t>(TakenOfEight(first + k)) << k;
     if (n < 64) bits &= (uint64_t{1} << n) - 1;
 #else
     for (size_t k = 0; k < n; ++k) {
@@ -439,7 +462,8 @@ class CRegionGrower {
   }
 
   // Pixels first .. last are taken: their bits clear, their distances go to
-  // the grid.
+  // the grid; with kSum their colours join the sums.
+  template <bool kSum>
   void TakeRun(size_t first, size_t last) {
     for (size_t w = first / 64; w <= last / 64; ++w) {
       const size_t lo = w == first / 64 ? first % 64 : 0;
@@ -455,9 +479,25 @@ class CRegionGrower {
       const __m128i distance = Distances(v);
       const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kLowLaneMask[std::min(n - k, 4)]));
       m_grid.StoreLanes(i, _mm_or_si128(_mm_and_si128(m, distance), _mm_andnot_si128(m, m_grid.Lanes(i, v))));
+      if constexpr (kSum) {
+        // Byte sums per channel; lanes past the run count nothing.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i inside = _mm_and_si128(v, FirstLanes(n - k));
+        for (int c = 0; c < 3; ++c) {
+          const __m128i channel = _mm_and_si128(inside, _mm_set1_epi32(0xFF << (8 * c)));
+          m_sumVec[c] = _mm_add_epi64(m_sumVec[c], _mm_sad_epu8(channel, zero));
+        }
+      }
     }
 #else
-    for (size_t i = first; i <= last; ++i) m_grid.Set(i, Distance(m_pixels[i], m_b, m_g, m_r));
+    for (size_t i = first; i <= last; ++i) {
+      m_grid.Set(i, Distance(m_pixels[i], m_b, m_g, m_r));
+      if constexpr (kSum) {
+        m_sum[0] += m_pixels[i] & 0xFF;
+        m_sum[1] += (m_pixels[i] >> 8) & 0xFF;
+        m_sum[2] += (m_pixels[i] >> 16) & 0xFF;
+      }
+    }
 #endif
   }
 
@@ -471,7 +511,7 @@ class CRegionGrower {
     // The start pixel joins the runs on either side whether or not it passes.
     const size_t first = start == row ? start : RunLeftFrom(start - 1, row);
     const size_t last = RunRightFrom(start + 1, row + m_width - 1);
-    TakeRun(first, last);
+    TakeRun<kSum>(first, last);
     const int left = static_cast<int>(first - row);
     const int right = static_cast<int>(last - row);
     // The start pixel belongs to the span untested; in the first pass a
@@ -481,26 +521,6 @@ class CRegionGrower {
     const int n = right - left + 1;
     m_spans[m_spanCount++] = CSpan{static_cast<int32_t>(row + left), n};
     m_count += n;
-    if constexpr (kSum) {
-      const uint32_t* p = m_pixels + row + left;
-#if KELVANE_FOUR_AT_ONCE
-      // Byte sums per channel; lanes past the span count nothing.
-      const __m128i zero = _mm_setzero_si128();
-      for (int k = 0; k < n; k += 4) {
-        const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k)), FirstLanes(n - k));
-        for (int c = 0; c < 3; ++c) {
-          const __m128i channel = _mm_and_si128(v, _mm_set1_epi32(0xFF << (8 * c)));
-          m_sumVec[c] = _mm_add_epi64(m_sumVec[c], _mm_sad_epu8(channel, zero));
-        }
-      }
-#else
-      for (int i = 0; i < n; ++i) {
-        m_sum[0] += p[i] & 0xFF;
-        m_sum[1] += (p[i] >> 8) & 0xFF;
-        m_sum[2] += (p[i] >> 16) & 0xFF;
-      }
-#endif
-    }
 
     const bool deeper = depth + 1 < kMaxDepth;
     const bool forward = deeper && y + dir >= 0 && y + dir < m_height;
