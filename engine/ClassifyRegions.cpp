@@ -297,7 +297,10 @@ class CRegionGrower {
 
     int top = 0;
     const size_t seed = static_cast<size_t>(y) * m_width + x;
-    Enter<kSum>(x, y, Distance(m_pixels[seed], m_b, m_g, m_r), 1, x, x, 0, m_stack[0]);
+    Enter<kSum>(x, y, 1, x, x, 0, m_stack[0]);
+    // The seed belongs to its region untested; in the first pass a painted
+    // seed may lie farther from its own mean than the grid holds.
+    m_grid.Set(seed, std::min(Distance(m_pixels[seed], m_b, m_g, m_r), Store::Kind::kMost));
     for (;;) {
       CFrame& f = m_stack[top];
       // Phase 0 scans the forward row over the span; phases 1 and 2 the
@@ -306,12 +309,11 @@ class CRegionGrower {
       while (!entered && f.phase < 3) {
         const int end = f.end[f.phase];
         const int row = f.phase == 0 ? f.y + f.dir : f.y - f.dir;
-        int a = -1;
-        const int nx = FindTaken(static_cast<size_t>(row) * m_width, f.x, end, a);
+        const int nx = FindTaken(static_cast<size_t>(row) * m_width, f.x, end);
         if (nx <= end) {
           const int dir = f.phase == 0 ? f.dir : -f.dir;
           ++top;
-          Enter<kSum>(nx, row, a, dir, f.left, f.right, top, m_stack[top]);
+          Enter<kSum>(nx, row, dir, f.left, f.right, top, m_stack[top]);
           entered = true;
         } else if (++f.phase < 3) {
           f.x = f.start[f.phase];
@@ -422,9 +424,8 @@ class CRegionGrower {
     return bits;
   }
 
-  // First pixel in [x, end] of the row that would be taken, or end + 1; its
-  // distance goes to a.
-  int FindTaken(size_t row, int x, int end, int& a) {
+  // First pixel in [x, end] of the row that would be taken, or end + 1.
+  int FindTaken(size_t row, int x, int end) {
     if (x > end) return end + 1;
     const size_t last = row + end;
     for (size_t i = row + x; i <= last; i = (i | 63) + 1) {
@@ -432,7 +433,6 @@ class CRegionGrower {
       if (bits != 0) {
         const size_t j = i + std::countr_zero(bits);
         if (j > last) break;
-        a = Distance(m_pixels[j], m_b, m_g, m_r);
         return static_cast<int>(j - row);
       }
     }
@@ -501,11 +501,9 @@ class CRegionGrower {
 #endif
   }
 
-  // Fills the span through (x, y), whose distance the caller has measured,
-  // and sets up its frame.
+  // Fills the span through (x, y) and sets up its frame.
   template <bool kSum>
-  void Enter(int x, int y, int distance, int dir, int parentLeft, int parentRight, int depth,
-             CFrame& frame) {
+  void Enter(int x, int y, int dir, int parentLeft, int parentRight, int depth, CFrame& frame) {
     const size_t row = static_cast<size_t>(y) * m_width;
     const size_t start = row + x;
     // The start pixel joins the runs on either side whether or not it passes.
@@ -514,9 +512,6 @@ class CRegionGrower {
     TakeRun<kSum>(first, last);
     const int left = static_cast<int>(first - row);
     const int right = static_cast<int>(last - row);
-    // The start pixel belongs to the span untested; in the first pass a
-    // painted seed may lie farther from its own mean than the grid says.
-    m_grid.Set(row + x, std::min(distance, Store::Kind::kMost));
 
     const int n = right - left + 1;
     m_spans[m_spanCount++] = CSpan{static_cast<int32_t>(row + left), n};
