@@ -128,7 +128,13 @@ struct CSpan {
 // All bits in the first n (at most 4) 32-bit lanes.
 inline __m128i FirstLanes(int n) {
   static constexpr int32_t kOnes[8] = {-1, -1, -1, -1, 0, 0, 0, 0};
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 4 - std::min(n, 4)));
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 4 - std::clamp(n, 0, 4)));
+}
+
+// All bits in the first n (at most 8) 16-bit lanes.
+inline __m128i FirstShortLanes(int n) {
+  static constexpr int16_t kOnes[16] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 8 - std::min(n, 8)));
 }
 #endif
 
@@ -142,17 +148,8 @@ class CGridArray {
   int At(size_t i) const { return m_grid[i]; }
   void Set(size_t i, int value) { m_grid[i] = static_cast<Grid>(value); }
 #if KELVANE_FOUR_AT_ONCE
-  // Values of pixels i .. i + 3 in the low four 16-bit lanes.
-  __m128i Lanes(ptrdiff_t i, __m128i /*pixels*/) const {
-    if constexpr (sizeof(Grid) == 2) {
-      return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(m_grid + i));
-    } else {
-      int32_t four;
-      std::memcpy(&four, m_grid + i, 4);
-      return _mm_unpacklo_epi8(_mm_cvtsi32_si128(four), _mm_setzero_si128());
-    }
-  }
-  // Values of pixels i .. i + 7 in the eight 16-bit lanes.
+  // Values of pixels i .. i + 7 in the eight 16-bit lanes (low and high:
+  // the pixel words, unused here).
   __m128i EightLanes(ptrdiff_t i, __m128i /*low*/, __m128i /*high*/) const {
     if constexpr (sizeof(Grid) == 2) {
       return _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_grid + i));
@@ -161,12 +158,11 @@ class CGridArray {
     }
   }
   // Byte grids get lanes that fit a byte: taken distances lie below a limit.
-  void StoreLanes(ptrdiff_t i, __m128i lanes) {
+  void StoreEightLanes(ptrdiff_t i, __m128i lanes) {
     if constexpr (sizeof(Grid) == 2) {
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(m_grid + i), lanes);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(m_grid + i), lanes);
     } else {
-      const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(lanes, lanes));
-      std::memcpy(m_grid + i, &four, 4);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(m_grid + i), _mm_packus_epi16(lanes, lanes));
     }
   }
 #endif
@@ -184,18 +180,18 @@ class CGridInTopBytes {
     m_words[i] = (m_words[i] & kColourBits) | (static_cast<uint32_t>(value) << 24);
   }
 #if KELVANE_FOUR_AT_ONCE
-  __m128i Lanes(ptrdiff_t /*i*/, __m128i pixels) const {
-    const __m128i top = _mm_srli_epi32(pixels, 24);
-    return _mm_packs_epi32(top, top);
-  }
+  // low and high are the words i .. i + 7 as loaded: the walk grows on them.
   __m128i EightLanes(ptrdiff_t /*i*/, __m128i low, __m128i high) const {
     return _mm_packs_epi32(_mm_srli_epi32(low, 24), _mm_srli_epi32(high, 24));
   }
-  void StoreLanes(ptrdiff_t i, __m128i lanes) {
-    __m128i* p = reinterpret_cast<__m128i*>(m_words + i);
-    const __m128i top = _mm_slli_epi32(_mm_unpacklo_epi16(lanes, _mm_setzero_si128()), 24);
-    const __m128i colour = _mm_and_si128(_mm_loadu_si128(p), _mm_set1_epi32(static_cast<int>(kColourBits)));
-    _mm_storeu_si128(p, _mm_or_si128(colour, top));
+  void StoreEightLanes(ptrdiff_t i, __m128i lanes) {
+    const __m128i colour = _mm_set1_epi32(static_cast<int>(kColourBits));
+    __m128i* low = reinterpret_cast<__m128i*>(m_words + i);
+    __m128i* high = reinterpret_cast<__m128i*>(m_words + i + 4);
+    const __m128i topLow = _mm_slli_epi32(_mm_unpacklo_epi16(lanes, _mm_setzero_si128()), 24);
+    const __m128i topHigh = _mm_slli_epi32(_mm_unpackhi_epi16(lanes, _mm_setzero_si128()), 24);
+    _mm_storeu_si128(low, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(low), colour), topLow));
+    _mm_storeu_si128(high, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(high), colour), topHigh));
   }
 #endif
 
@@ -365,15 +361,9 @@ class CRegionGrower {
   }
 
 #if KELVANE_FOUR_AT_ONCE
-  // Distances of the four pixels in v to the seed, in the low four 16-bit
-  // lanes. The saturating differences give the positive and the negative
-  // parts of the channel differences; the texture byte drops out of both.
-  __m128i Distances(__m128i v) const {
-    const __m128i distance32 = Distances32(v);
-    return _mm_packs_epi32(distance32, distance32);
-  }
-
-  // The same in four 32-bit lanes.
+  // Distances of the four pixels in v to the seed, in 32-bit lanes. The
+  // saturating differences give the positive and the negative parts of the
+  // channel differences; the texture byte drops out of both.
   __m128i Distances32(__m128i v) const {
     __m128i up = _mm_subs_epu8(v, m_seedHigh);
     __m128i down = _mm_subs_epu8(m_seedLow, v);
@@ -473,19 +463,24 @@ class CRegionGrower {
     }
 #if KELVANE_FOUR_AT_ONCE
     const int n = static_cast<int>(last - first + 1);
-    for (int k = 0; k < n; k += 4) {
+    for (int k = 0; k < n; k += 8) {
       const ptrdiff_t i = static_cast<ptrdiff_t>(first) + k;
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
-      const __m128i distance = Distances(v);
-      const __m128i m = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kLowLaneMask[std::min(n - k, 4)]));
-      m_grid.StoreLanes(i, _mm_or_si128(_mm_and_si128(m, distance), _mm_andnot_si128(m, m_grid.Lanes(i, v))));
+      const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
+      const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i + 4));
+      const __m128i distance = _mm_packs_epi32(Distances32(low), Distances32(high));
+      // Lanes past the run keep their grid values and count nothing.
+      const __m128i m = FirstShortLanes(n - k);
+      const __m128i old = m_grid.EightLanes(i, low, high);
+      m_grid.StoreEightLanes(i, _mm_or_si128(_mm_and_si128(m, distance), _mm_andnot_si128(m, old)));
       if constexpr (kSum) {
-        // Byte sums per channel; lanes past the run count nothing.
         const __m128i zero = _mm_setzero_si128();
-        const __m128i inside = _mm_and_si128(v, FirstLanes(n - k));
+        const __m128i insideLow = _mm_and_si128(low, FirstLanes(n - k));
+        const __m128i insideHigh = _mm_and_si128(high, FirstLanes(n - k - 4));
         for (int c = 0; c < 3; ++c) {
-          const __m128i channel = _mm_and_si128(inside, _mm_set1_epi32(0xFF << (8 * c)));
-          m_sumVec[c] = _mm_add_epi64(m_sumVec[c], _mm_sad_epu8(channel, zero));
+          const __m128i channel = _mm_set1_epi32(0xFF << (8 * c));
+          const __m128i sums = _mm_add_epi64(_mm_sad_epu8(_mm_and_si128(insideLow, channel), zero),
+                                             _mm_sad_epu8(_mm_and_si128(insideHigh, channel), zero));
+          m_sumVec[c] = _mm_add_epi64(m_sumVec[c], sums);
         }
       }
     }
@@ -533,11 +528,6 @@ class CRegionGrower {
     frame.end[1] = backward ? parentLeft : -1;
     frame.end[2] = backward ? right : -1;
   }
-
-#if KELVANE_FOUR_AT_ONCE
-  // The lowest n of four 16-bit lanes.
-  static constexpr uint64_t kLowLaneMask[5] = {0, 0xFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFFFFFu, ~uint64_t{0}};
-#endif
 
   const int m_width;
   const int m_height;
