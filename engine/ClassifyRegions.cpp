@@ -463,6 +463,7 @@ class CRegionGrower {
     }
 #if KELVANE_FOUR_AT_ONCE
     const int n = static_cast<int>(last - first + 1);
+    const __m128i channels[3] = {_mm_set1_epi32(0xFF), _mm_set1_epi32(0xFF00), _mm_set1_epi32(0xFF0000)};
     for (int k = 0; k < n; k += 8) {
       const ptrdiff_t i = static_cast<ptrdiff_t>(first) + k;
       const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(m_pixels + i));
@@ -477,9 +478,8 @@ class CRegionGrower {
         const __m128i insideLow = _mm_and_si128(low, FirstLanes(n - k));
         const __m128i insideHigh = _mm_and_si128(high, FirstLanes(n - k - 4));
         for (int c = 0; c < 3; ++c) {
-          const __m128i channel = _mm_set1_epi32(0xFF << (8 * c));
-          const __m128i sums = _mm_add_epi64(_mm_sad_epu8(_mm_and_si128(insideLow, channel), zero),
-                                             _mm_sad_epu8(_mm_and_si128(insideHigh, channel), zero));
+          const __m128i sums = _mm_add_epi64(_mm_sad_epu8(_mm_and_si128(insideLow, channels[c]), zero),
+                                             _mm_sad_epu8(_mm_and_si128(insideHigh, channels[c]), zero));
           m_sumVec[c] = _mm_add_epi64(m_sumVec[c], sums);
         }
       }
