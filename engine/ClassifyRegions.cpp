@@ -125,17 +125,15 @@ struct CSpan {
 };
 
 #if KELVANE_FOUR_AT_ONCE
-// All bits in the first n (at most 4) 32-bit lanes.
-inline __m128i FirstLanes(int n) {
-  static constexpr int32_t kOnes[8] = {-1, -1, -1, -1, 0, 0, 0, 0};
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 4 - std::clamp(n, 0, 4)));
+// All bits in the first n bytes; none when n <= 0, all when n >= 16.
+inline __m128i FirstBytes(int n) {
+  static constexpr int8_t kOnes[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 16 - std::clamp(n, 0, 16)));
 }
 
-// All bits in the first n (at most 8) 16-bit lanes.
-inline __m128i FirstShortLanes(int n) {
-  static constexpr int16_t kOnes[16] = {-1, -1, -1, -1, -1, -1, -1, -1};
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 8 - std::min(n, 8)));
-}
+// The same for the first n 32-bit lanes, and for the first n 16-bit lanes.
+inline __m128i FirstLanes(int n) { return FirstBytes(4 * std::clamp(n, 0, 4)); }
+inline __m128i FirstShortLanes(int n) { return FirstBytes(2 * std::clamp(n, 0, 8)); }
 #endif
 
 // Where a grower keeps its grid: an array of its own, or the top byte of the
@@ -592,14 +590,6 @@ uint32_t Mean(const int64_t* sums, int count) {
   }
   return mean;
 }
-
-#if KELVANE_FOUR_AT_ONCE
-// All bits in the first n (at most 16) bytes.
-inline __m128i FirstBytes(int n) {
-  static constexpr int8_t kOnes[32] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(kOnes + 16 - std::min(n, 16)));
-}
-#endif
 
 // Index of the first marked pixel in [k, n), or n. Reads up to 15 bytes
 // past n.
