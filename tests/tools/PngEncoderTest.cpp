@@ -1,6 +1,8 @@
 #include "tools/kelvane/PngEncoder.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 #include <vips/vips.h>
 
 #include <cerrno>
@@ -135,6 +137,31 @@ TEST_F(PngEncoderTest, ACutOutOfManyBandsDecodesToItsPixels) {
   std::string error;
   ASSERT_TRUE(ReadPicture(Path("cut.png"), read, error)) << error;
   EXPECT_TRUE(read.bytes == picture.bytes);
+}
+
+// Helpers held to one core with the caller, as under other processes' load:
+// the bands ahead fill the lead window while a helper still holds the next
+// one. Every write must end, with the bytes one thread writes.
+TEST_F(PngEncoderTest, ManyThreadsSharingOneCoreFinishEveryWriteWithTheSameBytes) {
+  cpu_set_t before;
+  ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof before, &before), 0);
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(sched_getcpu(), &one);
+  ASSERT_EQ(pthread_setaffinity_np(pthread_self(), sizeof one, &one), 0);
+  // About a hundred bands, more than sixteen threads may lead, and all
+  // cleared, so that a band takes far less than a time slice and a helper
+  // sent to wait misses many.
+  CPicture picture;
+  picture.width = 8000;
+  picture.height = 3200;
+  picture.channels = 4;
+  picture.bytes.assign(static_cast<size_t>(picture.width) * picture.height * 4, 0);
+  const std::string expected = Encoded(picture, {}, 1);
+  for (int run = 0; run < 30; ++run) {
+    EXPECT_EQ(Encoded(picture, {}, 16), expected) << run;
+  }
+  pthread_setaffinity_np(pthread_self(), sizeof before, &before);
 }
 
 TEST_F(PngEncoderTest, ProfileExifAndXmpAreWrittenAsGiven) {

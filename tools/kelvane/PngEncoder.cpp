@@ -238,6 +238,8 @@ class CBandPipeline {
         ++m_written;
         m_changed.notify_all();
       } else if (!TakeAndCompress(compressor, lock)) {
+        // Nothing to take while the lead window is full: sleep, so that the
+        // helper holding the next band can hand it in.
         m_changed.wait(lock, [&] { return next.done || CanTake(); });
       }
     }
@@ -248,17 +250,18 @@ class CBandPipeline {
   void Help() {
     CBandCompressor compressor(m_picture, m_rowsPerBand);
     std::unique_lock<std::mutex> lock(m_lock);
-    while (TakeAndCompress(compressor, lock)) m_changed.wait(lock, [this] { return CanTake(); });
+    while (!m_stopped && m_taken < m_bands.size()) {
+      if (!TakeAndCompress(compressor, lock)) m_changed.wait(lock, [this] { return CanTake(); });
+    }
   }
 
   bool CanTake() const {
     return m_stopped || (m_taken < m_bands.size() && m_taken < m_written + m_lead);
   }
 
-  // Compresses the next band when one may be taken; false when none may
-  // (for a helper: when it is to stop).
+  // Compresses the next band when one may be taken; false when none was.
   bool TakeAndCompress(CBandCompressor& compressor, std::unique_lock<std::mutex>& lock) {
-    if (m_stopped || !CanTake()) return !m_stopped && m_taken < m_bands.size();
+    if (m_stopped || !CanTake()) return false;
     const size_t index = m_taken++;
     lock.unlock();
     CBand band;
