@@ -5,6 +5,53 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <random>
+
+namespace {
+
+bool g_useUnnamedFiles = true;
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// "." + name + ".XXXXXX" within the folder's longest name: a name that fits
+// there keeps a temporary name that fits too, however long it is.
+std::string HiddenPattern(const std::string& path, const std::string& folder) {
+  const size_t slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  constexpr size_t kAdded = 8;  // the dot in front and ".XXXXXX"
+  const size_t room = longest > static_cast<long>(kAdded) ? static_cast<size_t>(longest) - kAdded
+                                                          : 255 - kAdded;
+  if (name.size() > room) name.resize(room);
+  return "." + name + ".XXXXXX";
+}
+
+// The pattern's X's replaced by random letters.
+std::string FilledPattern(std::string pattern) {
+  static constexpr char kLetters[] =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device device;
+  std::uniform_int_distribution<size_t> pick(0, sizeof kLetters - 2);
+  for (size_t i = pattern.size(); i > 0 && pattern[i - 1] == 'X'; --i) {
+    pattern[i - 1] = kLetters[pick(device)];
+  }
+  return pattern;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    ::fsync(folderFd);
+    ::close(folderFd);
+  }
+}
+
+}  // namespace
 
 bool WriteAll(int fd, const void* data, size_t size) {
   const char* bytes = static_cast<const char*>(data);
@@ -23,27 +70,103 @@ bool WriteAll(int fd, const void* data, size_t size) {
 
 bool WriteAll(int fd, const std::string& bytes) { return WriteAll(fd, bytes.data(), bytes.size()); }
 
-int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
-                const std::string& temporaryName, struct stat* written) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
-  std::string temporary = folder + "/" + temporaryName;
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return errno;
-  int error = 0;
-  if (::fchmod(fd, mode) != 0 || !WriteAll(fd, bytes) || ::fsync(fd) != 0) error = errno;
-  if (error == 0 && written && ::fstat(fd, written) != 0) error = errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-  if (error != 0) {
+CAtomicFile::~CAtomicFile() { Abandon(); }
+
+void CAtomicFile::Abandon() {
+  if (m_fd >= 0) ::close(m_fd);
+  m_fd = -1;
+  if (m_named) ::unlink(m_temporary.c_str());
+  m_named = false;
+}
+
+int CAtomicFile::Open(const std::string& path, mode_t mode, const std::string& temporaryName) {
+  Abandon();
+  m_path = path;
+  m_folder = FolderOf(path);
+  m_temporary = m_folder + "/" +
+                (temporaryName.empty() ? HiddenPattern(path, m_folder) : temporaryName);
+  // Unnamed, a file killed half-written is gone with the process. It is put
+  // in place through /proc, so both must be there.
+  if (g_useUnnamedFiles && ::access("/proc/self/fd", X_OK) == 0) {
+    m_fd = ::open(m_folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode);
+    if (m_fd >= 0) return 0;
+    // Other errors (no folder, no right to write) are the target's own.
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return errno;
+  }
+  // Made here rather than by mkstemp, whose private mode would outlive the
+  // rename: the creation mode goes through the umask like any new file's.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temporary = FilledPattern(m_temporary);
+    m_fd = ::open(temporary.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, mode);
+    if (m_fd >= 0) {
+      m_temporary = temporary;
+      m_named = true;
+      return 0;
+    }
+    if (errno != EEXIST) return errno;
+  }
+  return EEXIST;
+}
+
+// An unnamed file gets the target's name by a link, which never replaces:
+// an existing target is replaced by linking under a temporary name and
+// renaming that over it.
+int CAtomicFile::LinkUnnamed() {
+  const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != EEXIST) return errno;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string temporary = FilledPattern(m_temporary);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      if (errno == EEXIST) continue;
+      return errno;
+    }
+    if (::rename(temporary.c_str(), m_path.c_str()) == 0) return 0;
+    const int error = errno;
     ::unlink(temporary.c_str());
     return error;
   }
-  // The new name itself must survive a crash too.
-  const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (folderFd >= 0) {
-    ::fsync(folderFd);
-    ::close(folderFd);
+  return EEXIST;
+}
+
+int CAtomicFile::Commit(struct stat* written) {
+  if (m_fd < 0) return EBADF;
+  int error = 0;
+  if (::fsync(m_fd) != 0) error = errno;
+  if (error == 0 && written && ::fstat(m_fd, written) != 0) error = errno;
+  if (error == 0 && !m_named) error = LinkUnnamed();
+  const int fd = m_fd;
+  m_fd = -1;
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && m_named && ::rename(m_temporary.c_str(), m_path.c_str()) != 0) error = errno;
+  if (error != 0) {
+    Abandon();
+    return error;
   }
+  m_named = false;
+  // The new name itself must survive a crash too.
+  SyncFolder(m_folder);
   return 0;
+}
+
+void UseUnnamedFilesForTesting(bool use) { g_useUnnamedFiles = use; }
+
+int CheckNewFileName(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t nameLength = slash == std::string::npos ? path.size() : path.size() - slash - 1;
+  const long longestName = ::pathconf(FolderOf(path).c_str(), _PC_NAME_MAX);
+  const long longestPath = ::pathconf(FolderOf(path).c_str(), _PC_PATH_MAX);
+  if (longestName > 0 && nameLength > static_cast<size_t>(longestName)) return ENAMETOOLONG;
+  if (longestPath > 0 && path.size() >= static_cast<size_t>(longestPath)) return ENAMETOOLONG;
+  return 0;
+}
+
+int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
+                const std::string& temporaryName, struct stat* written) {
+  CAtomicFile file;
+  const int error = file.Open(path, mode, temporaryName);
+  if (error != 0) return error;
+  // The mode exactly, whatever the umask.
+  if (::fchmod(file.Descriptor(), mode) != 0 || !WriteAll(file.Descriptor(), bytes)) return errno;
+  return file.Commit(written);
 }

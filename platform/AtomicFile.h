@@ -1,6 +1,7 @@
 // Replacing a file so that no reader and no crash ever meets half of it: the
-// new contents go to a temporary file in the same folder, are synced, and
-// are renamed over the old name, whose folder is synced in turn.
+// new contents are written to a file with no name (or, where the file system
+// cannot make one, a temporary name in the same folder), synced, and only
+// then put in place under the target's name, whose folder is synced in turn.
 #pragma once
 
 #include <sys/stat.h>
@@ -13,9 +14,47 @@
 bool WriteAll(int fd, const void* data, size_t size);
 bool WriteAll(int fd, const std::string& bytes);
 
-// `temporaryName` is the temporary file's name in the target's folder and
-// ends in "XXXXXX". Returns 0, or the errno of the step that failed; the old
-// file is then untouched and no temporary file is left. `written`, when
-// given, receives the new file's status as it was before its rename.
+// A file that appears under its name only whole. Dropped before Commit, it
+// leaves nothing behind: an unnamed file vanishes with its descriptor, a
+// named temporary one is removed.
+class CAtomicFile {
+ public:
+  CAtomicFile() = default;
+  ~CAtomicFile();
+  CAtomicFile(const CAtomicFile&) = delete;
+  CAtomicFile& operator=(const CAtomicFile&) = delete;
+
+  // Opens the file that is to become `path`, created with `mode` as open()
+  // creates a file (the umask applies).
+  // `temporaryName`, ending in "XXXXXX", names the temporary file where one is
+  // needed; empty: the target's own name, hidden, shortened where needed so
+  // that it fits wherever the target's name does. Returns 0 or an errno.
+  int Open(const std::string& path, mode_t mode, const std::string& temporaryName = {});
+  int Descriptor() const { return m_fd; }
+  // Syncs the file and puts it in place, replacing any file of that name.
+  // Returns 0 or the errno of the step that failed; the old file is then
+  // untouched and nothing is left behind. `written`, when given, receives the
+  // file's status as it was before it was put in place.
+  int Commit(struct stat* written = nullptr);
+
+ private:
+  int LinkUnnamed();
+  void Abandon();
+
+  std::string m_path;
+  std::string m_folder;
+  std::string m_temporary;  // the named temporary file, or the pattern for one
+  bool m_named = false;     // m_temporary exists on disk
+  int m_fd = -1;
+};
+
+// Tests switch unnamed files off to take the way of file systems without them.
+void UseUnnamedFilesForTesting(bool use);
+
+// ENAMETOOLONG when `path` or its last name is longer than its folder takes,
+// else 0: a name to be written is checked before any work is done for it.
+int CheckNewFileName(const std::string& path);
+
+// Replaces `path` with `bytes` through a CAtomicFile, with exactly `mode`.
 int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
                 const std::string& temporaryName, struct stat* written = nullptr);

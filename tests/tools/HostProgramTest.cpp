@@ -147,3 +147,26 @@ TEST_F(HostProgramTest, HelpDescribesTheOptions) {
   }
   EXPECT_NE(run.output.find("--demo"), std::string::npos);
 }
+
+// A name the folder takes is written, however long, and nothing is left
+// beside it; one it does not take is refused before the input is even read.
+TEST_F(HostProgramTest, OutputNamesUpToTheLongestAreWrittenAndLongerOnesRefusedFirst) {
+  std::vector<uint8_t> rgba(5 * 4 * 4, 200);
+  std::string error;
+  ASSERT_TRUE(WriteRgbaPicture(Path("in.png"), 5, 4, rgba.data(), error));
+  WriteText("s.txt", kUnchangedSession);
+  for (const size_t length : {248, 255}) {
+    const std::string name = std::string(length - 4, 'o') + ".png";
+    const CRun run = Kelvane("--script s.txt in.png " + name);
+    EXPECT_EQ(run.status, 0) << length << run.output;
+    EXPECT_TRUE(Exists(name)) << length;
+    std::filesystem::remove(m_dir / name);
+  }
+  const CRun tooLong = Kelvane("--script s.txt missing.png " + std::string(252, 'o') + ".png");
+  EXPECT_EQ(tooLong.status, 2) << tooLong.output;
+  EXPECT_NE(tooLong.output.find("File name too long"), std::string::npos) << tooLong.output;
+  EXPECT_EQ(tooLong.output.find("missing.png"), std::string::npos) << tooLong.output;
+  size_t entries = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir)) entries += entry.path() != m_dir / "config";
+  EXPECT_EQ(entries, 2u);  // the input and the script
+}

@@ -17,6 +17,7 @@
 #include <set>
 #include <system_error>
 
+#include "platform/AtomicFile.h"
 #include "tools/kelvane/PictureFile.h"
 
 namespace fs = std::filesystem;
@@ -88,6 +89,11 @@ bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictu
     fs::path name = inside.filename().stem();
     name += ending;
     const fs::path output = (outDir / inside.parent_path() / name).lexically_normal();
+    if (const int failure = CheckNewFileName(output.string()); failure != 0) {
+      error = "cannot write " + Quoted(output) + " for " + Quoted(input) + ": " +
+              std::strerror(failure);
+      return false;
+    }
     const auto [at, added] = byResult.emplace(Canonical(output), pictures.size());
     if (!added) {
       error = Quoted(pictures[at->second].input) + " and " + Quoted(input) +

@@ -16,6 +16,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/AtomicFile.h"
 #include "tools/filterhost/ModuleRun.h"
 #include "tools/kelvane/BatchRun.h"
 #include "tools/kelvane/DemoSession.h"
@@ -47,6 +48,10 @@ bool OutputFolderWritable(const std::string& output, std::string& error) {
   }
   if (access(folder.c_str(), W_OK) != 0) {
     error = "cannot write '" + output + "': " + std::strerror(errno);
+    return false;
+  }
+  if (const int failure = CheckNewFileName(output); failure != 0) {
+    error = "cannot write '" + output + "': " + std::strerror(failure);
     return false;
   }
   return true;

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 
@@ -499,36 +498,16 @@ bool WritePicture(const std::string& path, const std::string& format, const CPic
     }
     return true;
   }
-  namespace fs = std::filesystem;
-  const fs::path target(path);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  // Beside the target, so the rename stays within one file system.
-  std::string temporary = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  const int fd = mkstemp(temporary.data());
-  if (fd < 0) {
-    error = cannot + std::strerror(errno);
+  CAtomicFile file;
+  int failure = file.Open(path, 0666);
+  if (failure == 0 && !WriteToDescriptor(picture, strip, file.Descriptor(), *found, reason)) {
+    error = cannot + reason;
     return false;
   }
-  bool written = WriteToDescriptor(picture, strip, fd, *found, reason);
-  if (!written) {
-    error = cannot + reason;
-  } else if (fsync(fd) != 0) {
-    error = cannot + std::strerror(errno);
-    written = false;
-  } else {
-    // mkstemp's private mode would outlive the rename; take the usual one.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fd, 0666 & ~mask);
+  if (failure == 0) failure = file.Commit();
+  if (failure != 0) {
+    error = cannot + std::strerror(failure);
+    return false;
   }
-  if (close(fd) != 0 && written) {
-    error = cannot + std::strerror(errno);
-    written = false;
-  }
-  if (written && std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = cannot + std::strerror(errno);
-    written = false;
-  }
-  if (!written) unlink(temporary.c_str());
-  return written;
+  return true;
 }

@@ -49,8 +49,9 @@ bool CheckOutputFormat(const std::string& path, const std::string& format, bool 
                        std::string& error);
 
 // Writes 1, 3 or 4 channels in `format`, "-" being standard output. A file is
-// written under a temporary name beside `path` and renamed into place, so a
-// failure leaves any existing file as it was and no partial file behind.
+// written unnamed (or under a temporary name beside `path`) and put in place
+// whole, so a failure leaves any existing file as it was and no partial file
+// behind.
 // With `strip` no EXIF or XMP is written; the colour profile always is.
 bool WritePicture(const std::string& path, const std::string& format, const CPicture& picture,
                   bool strip, std::string& error);

@@ -1,0 +1,116 @@
+#include "platform/AtomicFile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Each test in a folder of its own, once with unnamed files and once with the
+// named temporary files of file systems that lack them.
+class AtomicFileTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/kelvane-atomic-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    m_folder = pattern;
+    UseUnnamedFilesForTesting(GetParam());
+  }
+  void TearDown() override {
+    UseUnnamedFilesForTesting(true);
+    std::error_code ignored;
+    fs::remove_all(m_folder, ignored);
+  }
+
+  std::string Path(const std::string& name) const { return (m_folder / name).string(); }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(m_folder / name, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  size_t Entries() const {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(m_folder), {}));
+  }
+
+  fs::path m_folder;
+};
+
+TEST_P(AtomicFileTest, ANameAsLongAsTheFolderTakesIsWrittenAndReplacedWithNothingBeside) {
+  const std::string name(255, 'n');
+  ASSERT_EQ(CheckNewFileName(Path(name)), 0);
+  ASSERT_EQ(ReplaceFile(Path(name), "first", 0640, ""), 0);
+  EXPECT_EQ(Read(name), "first");
+  ASSERT_EQ(ReplaceFile(Path(name), "second", 0604, ""), 0);
+  EXPECT_EQ(Read(name), "second");
+  EXPECT_EQ(Entries(), 1u);
+  struct stat info {};
+  ASSERT_EQ(stat(Path(name).c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0604u);
+}
+
+TEST_P(AtomicFileTest, ANameLongerThanTheFolderTakesIsRefusedAndNothingIsMade) {
+  const std::string name(256, 'n');
+  EXPECT_EQ(CheckNewFileName(Path(name)), ENAMETOOLONG);
+  EXPECT_EQ(CheckNewFileName(Path(std::string(255, 'n'))), 0);
+  EXPECT_NE(ReplaceFile(Path(name), "bytes", 0644, ""), 0);
+  EXPECT_EQ(Entries(), 0u);
+}
+
+TEST_P(AtomicFileTest, AFileDroppedOrKilledBeforeItIsCommittedLeavesTheOldOneAlone) {
+  ASSERT_EQ(ReplaceFile(Path("kept"), "old", 0644, ""), 0);
+  {
+    CAtomicFile file;
+    ASSERT_EQ(file.Open(Path("kept"), 0644), 0);
+    ASSERT_TRUE(WriteAll(file.Descriptor(), std::string("half")));
+  }
+  EXPECT_EQ(Read("kept"), "old");
+  EXPECT_EQ(Entries(), 1u);
+
+  // Killed mid-write: an unnamed file goes with the process.
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    CAtomicFile file;
+    if (file.Open(Path("kept"), 0644) != 0) _exit(1);
+    (void)WriteAll(file.Descriptor(), std::string(1 << 16, 'x'));
+    raise(SIGKILL);
+    _exit(2);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(Read("kept"), "old");
+  if (GetParam()) {
+    EXPECT_EQ(Entries(), 1u);
+  }
+}
+
+TEST_P(AtomicFileTest, AFailedCommitLeavesNothingBehind) {
+  ASSERT_EQ(ReplaceFile(Path("target"), "old", 0644, ""), 0);
+  // A folder where the file should go cannot be replaced by a file.
+  fs::create_directory(m_folder / "folder");
+  std::ofstream(m_folder / "folder" / "inside") << "x";
+  EXPECT_NE(ReplaceFile(Path("folder"), "new", 0644, ""), 0);
+  EXPECT_TRUE(fs::is_directory(m_folder / "folder"));
+  EXPECT_EQ(Entries(), 2u);
+  EXPECT_EQ(Read("target"), "old");
+}
+
+INSTANTIATE_TEST_SUITE_P(UnnamedAndNamed, AtomicFileTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                           return info.param ? "Unnamed" : "NamedTemporary";
+                         });
+
+}  // namespace
