@@ -121,8 +121,8 @@ class CBandCompressor {
     const bool last = top + rows == m_picture.height;
     try {
       Filter(top, rows);
-      band.filteredBytes = m_filtered.size();
-      band.adler = isal_adler32(1, m_filtered.data(), m_filtered.size());
+      band.filteredBytes = m_filteredBytes;
+      band.adler = isal_adler32(1, m_filtered.data(), m_filteredBytes);
       band.failed = !Deflate(last, band.packed);
       band.crc = ChunkCrc("IDAT", band.packed.data(), band.packed.size());
     } catch (const std::bad_alloc&) {
@@ -134,7 +134,12 @@ class CBandCompressor {
   // Each row as its difference from the row above: a filter byte, then the
   // bytes. The first row's "above" is zeros.
   void Filter(int top, int rows) {
-    m_filtered.resize(static_cast<size_t>(rows) * (m_rowBytes + 1));
+    m_filteredBytes = static_cast<size_t>(rows) * (m_rowBytes + 1);
+    // Zeros past the end, whatever band this buffer held before: nothing a
+    // compressor may look at beyond its input depends on the order bands
+    // came to this thread.
+    m_filtered.resize(m_filteredBytes + kPadding);
+    std::fill(m_filtered.begin() + static_cast<ptrdiff_t>(m_filteredBytes), m_filtered.end(), 0);
     uint8_t* to = m_filtered.data();
     for (int y = top; y < top + rows; ++y) {
       const uint8_t* row = m_picture.bytes.data() + static_cast<size_t>(y) * m_rowBytes;
@@ -157,7 +162,11 @@ class CBandCompressor {
       m_stream = std::make_unique<isal_zstream>();
       m_levelBuffer.resize(ISAL_DEF_LVL1_DEFAULT);
     }
+    // Every band starts from the same state, so its bytes depend on its rows
+    // alone, never on which band this thread compressed before.
     isal_zstream& stream = *m_stream;
+    stream = isal_zstream();
+    std::fill(m_levelBuffer.begin(), m_levelBuffer.end(), 0);
     isal_deflate_init(&stream);
     stream.level = 1;
     stream.level_buf = m_levelBuffer.data();
@@ -166,9 +175,9 @@ class CBandCompressor {
     stream.end_of_stream = last ? 1 : 0;
     stream.flush = last ? NO_FLUSH : SYNC_FLUSH;
     stream.next_in = m_filtered.data();
-    stream.avail_in = static_cast<uint32_t>(m_filtered.size());
+    stream.avail_in = static_cast<uint32_t>(m_filteredBytes);
     // Stored blocks bound the output: five bytes of header each 64 KiB.
-    packed.resize(m_filtered.size() + m_filtered.size() / 8192 + 1024);
+    packed.resize(m_filteredBytes + m_filteredBytes / 8192 + 1024);
     size_t written = 0;
     for (;;) {
       stream.next_out = packed.data() + written;
@@ -188,7 +197,9 @@ class CBandCompressor {
   const CPicture& m_picture;
   const size_t m_rowBytes;
   const int m_rowsPerBand;
-  std::vector<uint8_t> m_filtered;
+  static constexpr size_t kPadding = 64;
+  std::vector<uint8_t> m_filtered;  // the band's filtered rows, then kPadding zeros
+  size_t m_filteredBytes = 0;
   // The compressor's state and match tables, kept from band to band.
   std::unique_ptr<isal_zstream> m_stream;
   std::vector<uint8_t> m_levelBuffer;
