@@ -103,4 +103,22 @@ TEST_F(GimpPluginTest, ABadScriptFailsTheCallWithTheScriptsMessageAndLeavesTheLa
       << gimp.output;
 }
 
+// Headless batches must be able to tell a call that did nothing: repeating a
+// call that never ran, and the editor without a display, fail with the reason.
+TEST_F(GimpPluginTest, ARepeatWithNothingToRepeatAndTheEditorWithoutADisplayFailTheCall) {
+  WriteSkyPicture(Path("in.png"), 60, 40);
+  const CRun repeat =
+      Gimp(WithLayer(Path("in.png"), "(plug-in-kelvane RUN-WITH-LAST-VALS image layer \"\")"));
+  EXPECT_NE(repeat.output.find("Procedure execution of plug-in-kelvane failed: there is nothing "
+                               "to repeat"),
+            std::string::npos)
+      << repeat.output;
+  const CRun editor =
+      Gimp(WithLayer(Path("in.png"), "(plug-in-kelvane RUN-INTERACTIVE image layer \"\")"));
+  EXPECT_NE(editor.output.find("Procedure execution of plug-in-kelvane failed: the editor needs "
+                               "a display"),
+            std::string::npos)
+      << editor.output;
+}
+
 }  // namespace

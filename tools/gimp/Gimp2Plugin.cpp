@@ -5,6 +5,7 @@
 #include <libgimp/gimp.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -112,12 +113,13 @@ void WriteLayer(gint32 image, gint32 drawable, const CHostLayer& layer) {
   gimp_image_undo_group_end(image);
 }
 
-// The script a run with last values replays, or empty when there is none.
-std::string LastScript(const char* procedure) {
+// The script a run with last values replays (empty after the editor), or
+// nothing when the procedure has not run in this GIMP session.
+std::optional<std::string> LastScript(const char* procedure) {
   const gint size = gimp_get_data_size(procedure);
-  if (size <= 0) return std::string();
+  if (size <= 0) return std::nullopt;
   std::vector<char> bytes(static_cast<size_t>(size));
-  if (!gimp_get_data(procedure, bytes.data())) return std::string();
+  if (!gimp_get_data(procedure, bytes.data())) return std::nullopt;
   return std::string(bytes.data(), strnlen(bytes.data(), bytes.size()));
 }
 
@@ -142,8 +144,15 @@ void Run(const gchar* name, gint count, const GimpParam* params, gint* answerCou
     }
     request.script = script;
   } else if (runMode == GIMP_RUN_WITH_LAST_VALS) {
-    // Without an earlier script the editor opens, as for a filter without settings.
-    request.script = LastScript(name);
+    // A batch repeating a call that never ran must learn that nothing was done.
+    const std::optional<std::string> last = LastScript(name);
+    if (!last) {
+      g_answer.Set(GIMP_PDB_EXECUTION_ERROR, answerCount, answer,
+                   std::string("there is nothing to repeat: ") + name +
+                       " has not run in this GIMP session; give it a session script");
+      return;
+    }
+    request.script = *last;
   }
   request.interactive = request.script.empty();
   request.hasDisplay = request.interactive && HostPlatformData().hasDisplay != 0;
@@ -151,6 +160,12 @@ void Run(const gchar* name, gint count, const GimpParam* params, gint* answerCou
   if (!gimp_item_is_layer(drawable) || !gimp_drawable_is_rgb(drawable)) {
     g_answer.Set(GIMP_PDB_CALLING_ERROR, answerCount, answer,
                  "the filter works on a layer of an RGB image");
+    return;
+  }
+  if (request.interactive && !request.hasDisplay) {
+    g_answer.Set(GIMP_PDB_EXECUTION_ERROR, answerCount, answer,
+                 "the editor needs a display; without one, run the filter non-interactively "
+                 "with a session script");
     return;
   }
   gegl_init(nullptr, nullptr);
