@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -12,6 +13,7 @@
 #include "editor/ParamPanel.h"
 #include "editor/ToolView.h"
 #include "editor/model/SessionReplay.h"
+#include "editor/model/SessionScript.h"
 #include "framework/dialogs/QtApplicationScope.h"
 #include "engine/MatteFilter.h"
 #include "platform/MessageBox.h"
@@ -67,6 +69,61 @@ class CHostMessageScope {
   MessageBoxHandler m_previous;
 };
 
+// The file of a script the host only wants checked, or null.
+const char* ScriptToCheck(const KelvanePlatformData& platform) {
+  if (platform.size < offsetof(KelvanePlatformData, checkScriptPath) +
+                          sizeof platform.checkScriptPath) {
+    return nullptr;
+  }
+  return platform.checkScriptPath;
+}
+
+// How a replayed or checked script ended, for the host.
+void EndScript(KelvanePlatformData& platform, int32_t status, const std::string& message) {
+  platform.scriptStatus = status;
+  if (status == keScriptStatusOk) return;
+  if (HasMessageHook(platform)) {
+    platform.showMessage(platform.messageContext, keHostMessageScriptEnd, kProductName,
+                         message.c_str());
+  } else {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::fflush(stderr);
+  }
+}
+
+// The script the host hands over, whole: its text, or its file's. A host
+// may hand anything; past kScriptByteLimit nothing is read or copied.
+bool ScriptText(const char* text, const std::string& name, std::string& script,
+                std::string& message) {
+  if (!text) return ReadScriptFile(name, script, message);
+  const size_t length = strnlen(text, kScriptByteLimit + 1);
+  if (length > kScriptByteLimit) {
+    message = name + ": " + ScriptTooLongMessage();
+    return false;
+  }
+  script.assign(text, length);
+  return true;
+}
+
+bool CheckScript(KelvanePlatformData& platform, const char* path) {
+  std::string text;
+  std::string message;
+  if (!ReadScriptFile(path, text, message)) {
+    EndScript(platform, keScriptStatusScriptError, message);
+    return false;
+  }
+  std::istringstream script(std::move(text));
+  CScriptReader reader(script);
+  CScriptError error;
+  if (CheckSessionScript(reader, error)) {
+    EndScript(platform, keScriptStatusOk, std::string());
+  } else {
+    EndScript(platform, keScriptStatusScriptError, FormatScriptError(path, error));
+  }
+  // A check hands back no result.
+  return false;
+}
+
 bool ReplayScript(KelvanePlatformData& platform, CMatteFilter& filter, CCoreImage& image) {
   std::unique_ptr<IReplayProgress> progress;
   if (StandardErrorIsTerminal()) progress = std::make_unique<CTerminalProgress>(stderr);
@@ -75,32 +132,26 @@ bool ReplayScript(KelvanePlatformData& platform, CMatteFilter& filter, CCoreImag
   options.progress = progress.get();
   options.showPresets = platform.showPresets != 0;
   CReplayOutcome outcome;
-  if (platform.scriptText) {
-    std::istringstream text(platform.scriptText);
-    outcome = ReplaySessionScript(text, name, filter, image, options);
+  std::string text;
+  if (!ScriptText(platform.scriptText, name, text, outcome.message)) {
+    outcome.end = keReplayScriptError;
   } else {
-    outcome = ReplaySessionScript(name, filter, image, options);
+    std::istringstream script(std::move(text));
+    outcome = ReplaySessionScript(script, name, filter, image, options);
   }
   switch (outcome.end) {
     case keReplayOk:
-      platform.scriptStatus = keScriptStatusOk;
+      EndScript(platform, keScriptStatusOk, std::string());
       return true;
     case keReplayCancelled:
-      platform.scriptStatus = keScriptStatusOk;
+      EndScript(platform, keScriptStatusOk, std::string());
       return false;
     case keReplayScriptError:
-      platform.scriptStatus = keScriptStatusScriptError;
-      break;
+      EndScript(platform, keScriptStatusScriptError, outcome.message);
+      return false;
     case keReplayRunFailed:
-      platform.scriptStatus = keScriptStatusRunFailed;
-      break;
-  }
-  if (HasMessageHook(platform)) {
-    platform.showMessage(platform.messageContext, keHostMessageScriptEnd, kProductName,
-                         outcome.message.c_str());
-  } else {
-    std::fprintf(stderr, "%s\n", outcome.message.c_str());
-    std::fflush(stderr);
+      EndScript(platform, keScriptStatusRunFailed, outcome.message);
+      return false;
   }
   return false;
 }
@@ -121,6 +172,10 @@ bool CMatteApp::RunEditor() {
   KelvanePlatformData* platform = PlatformDataOf(m_image.m_filterRecord);
   const bool replay = platform && (platform->scriptPath || platform->scriptText);
   const CHostMessageScope messages(platform);
+  // Before the filter is made: a check neither loads nor stores settings.
+  if (const char* path = platform ? ScriptToCheck(*platform) : nullptr) {
+    return CheckScript(*platform, path);
+  }
   // Made before the filter so that it outlives it: a failure to save the
   // settings, found as the filter goes, is then shown in a box of its own.
   std::optional<CQtApplicationScope> application;

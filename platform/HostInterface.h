@@ -2,6 +2,7 @@
 // the host fills, the selectors it calls and the codes a filter answers with.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 extern "C" {
@@ -57,6 +58,13 @@ struct KelvanePlatformData {
   // replay without a result, go here. Called on the thread showing the box.
   void (*showMessage)(void* context, int32_t kind, const char* caption, const char* text);
   void* messageContext;    // handed back to showMessage
+  // A script file only to check, or null. The module reads it through as a
+  // replay would, up to its first ok or cancel, carries nothing out and
+  // answers in scriptStatus: keScriptStatusScriptError, with the message as
+  // a replay's, for a line that is malformed whatever the picture. A host
+  // setting it names no scriptPath, so a module that predates the field
+  // runs nothing of the script.
+  const char* checkScriptPath;
 };
 
 // What a message handed to showMessage is.
@@ -96,3 +104,8 @@ typedef void (*FilterEntryProc)(int16_t selector, FilterRecord* record,
                                 intptr_t* data, int16_t* result);
 
 }  // extern "C"
+
+// The longest session script a module reads, and a host hands over: far
+// beyond any real session, and short enough that a file that never ends
+// costs nothing.
+inline constexpr size_t kScriptByteLimit = size_t{4} << 20;

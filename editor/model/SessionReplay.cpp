@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include "editor/model/EditorSession.h"
@@ -293,8 +294,8 @@ std::optional<std::string> CReplay::Preset(const CScriptCommand& command) {
     for (const std::string& entry : m_presets->List().Entries()) {
       entries += (entries.empty() ? "" : ", ") + entry;
     }
-    return "'preset' refused: the preset list has no entry '" + command.text + "' (it holds " +
-           entries + ")";
+    return "'preset' refused: the preset list has no entry " + QuoteScriptWord(command.text) +
+           " (it holds " + entries + ")";
   }
   bool loadFailed = false;
   std::optional<std::string> refused = RunAndWait(command.line, [&] {
@@ -302,7 +303,7 @@ std::optional<std::string> CReplay::Preset(const CScriptCommand& command) {
   });
   if (loadFailed) {
     m_errorColumn = command.textColumn;
-    return "'preset' failed: the preset '" + command.text + "' cannot be loaded";
+    return "'preset' failed: the preset " + QuoteScriptWord(command.text) + " cannot be loaded";
   }
   return refused;
 }
@@ -394,8 +395,11 @@ CReplayOutcome ReplaySessionScript(const std::string& scriptPath, CMatteFilter& 
 
 CReplayOutcome ReplaySessionScript(const std::string& scriptPath, CMatteFilter& filter,
                                    CCoreImage& holderImage, const CReplayOptions& options) {
-  CScriptReader reader(scriptPath);
-  if (!reader.IsOpen()) return {keReplayScriptError, scriptPath + ": the script cannot be opened"};
-  CReplay replay(scriptPath, filter, holderImage, options);
-  return replay.Run(reader);
+  // Read whole first: a file too long to be a session is refused before
+  // any of it is carried out.
+  std::string text;
+  std::string message;
+  if (!ReadScriptFile(scriptPath, text, message)) return {keReplayScriptError, message};
+  std::istringstream script(std::move(text));
+  return ReplaySessionScript(script, scriptPath, filter, holderImage, options);
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "engine/MatteParameters.h"
+#include "platform/HostInterface.h"
 
 namespace {
 
@@ -20,23 +21,6 @@ int ColumnOf(std::string_view line, size_t offset) {
     if ((static_cast<unsigned char>(line[i]) & 0xC0) != 0x80) ++column;
   }
   return column;
-}
-
-// Words end up in messages; bytes that would garble a terminal are escaped.
-std::string Quote(std::string_view word) {
-  std::string out = "'";
-  for (char c : word) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (u < 0x20 || u == 0x7F) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\x%02X", u);
-      out += buffer;
-    } else {
-      out += c;
-    }
-  }
-  out += "'";
-  return out;
 }
 
 std::vector<CWord> SplitWords(std::string_view line) {
@@ -171,7 +155,7 @@ bool CLineParser::OnOff(const CWord& word, keParseResult& failure) {
     m_command.on = word.text == "on";
     return true;
   }
-  failure = Fail("expected on or off, not " + Quote(word.text), &word);
+  failure = Fail("expected on or off, not " + QuoteScriptWord(word.text), &word);
   return false;
 }
 
@@ -180,7 +164,7 @@ bool CLineParser::FieldValue(const CWord& word, keParseResult& failure) {
     m_command.text = std::string(word.text);
     return true;
   }
-  failure = Fail("malformed number " + Quote(word.text), &word);
+  failure = Fail("malformed number " + QuoteScriptWord(word.text), &word);
   return false;
 }
 
@@ -191,7 +175,7 @@ keParseResult CLineParser::Points(keScriptCommand kind) {
   for (size_t i = 1; i < m_words.size(); ++i) {
     CScriptPoint point;
     if (!ParsePoint(m_words[i].text, point)) {
-      return Fail("malformed point " + Quote(m_words[i].text) +
+      return Fail("malformed point " + QuoteScriptWord(m_words[i].text) +
                       " (expected X,Y; each a pixel or a percentage from 0% to 100%)", &m_words[i]);
     }
     m_command.points.push_back(point);
@@ -207,7 +191,7 @@ keParseResult CLineParser::Set() {
   if (!found) {
     const std::string words =
         Listed(kMatteParameters, [](const CMatteParameter& row) { return row.scriptWord; });
-    return Fail("unknown field " + Quote(field.text) + " (" + words + ")", &field);
+    return Fail("unknown field " + QuoteScriptWord(field.text) + " (" + words + ")", &field);
   }
   if (!Exactly(3, failure)) return failure;
   m_command.kind = keScriptSet;
@@ -266,7 +250,7 @@ keParseResult CLineParser::Parse() {
   if (!command) {
     const std::string names =
         Listed(kCommandWords, [](const CCommandWord& candidate) { return candidate.name; });
-    return Fail("unknown command " + Quote(word) + " (" + names + ")", &m_words[0]);
+    return Fail("unknown command " + QuoteScriptWord(word) + " (" + names + ")", &m_words[0]);
   }
 
   keParseResult failure = keParseError;
@@ -288,7 +272,7 @@ keParseResult CLineParser::Parse() {
       if (!Exactly(2, failure)) return failure;
       const CWord& entry = m_words[1];
       if (entry.text != "original" && entry.text != "result") {
-        return Fail("expected original or result, not " + Quote(entry.text), &entry);
+        return Fail("expected original or result, not " + QuoteScriptWord(entry.text), &entry);
       }
       m_command.on = entry.text == "result";
       break;
@@ -304,6 +288,81 @@ keParseResult CLineParser::Parse() {
 }
 
 }  // namespace
+
+namespace {
+
+// The length of the UTF-8 character at the start of `text` when it is one
+// (no overlong forms, surrogates or code points past U+10FFFF), else 0.
+size_t Utf8Length(std::string_view text) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    if (lead == 0xE0) low = 0xA0;
+    if (lead == 0xED) high = 0x9F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    if (lead == 0xF0) low = 0x90;
+    if (lead == 0xF4) high = 0x8F;
+  } else {
+    return 0;
+  }
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (size_t i = 2; i < length; ++i) {
+    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
+  }
+  return length;
+}
+
+uint32_t CodePoint(std::string_view character) {
+  const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(character[i])); };
+  if (character.size() == 1) return byte(0);
+  uint32_t value = byte(0) & (0xFFu >> (character.size() + 1));
+  for (size_t i = 1; i < character.size(); ++i) value = (value << 6) | (byte(i) & 0x3F);
+  return value;
+}
+
+// Characters a terminal acts on instead of showing: controls (C0, DEL, C1)
+// and the marks that reverse the direction of the text around them.
+bool ActsOnTerminal(uint32_t code) {
+  return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x61C || code == 0x200E ||
+         code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+
+}  // namespace
+
+std::string QuoteScriptWord(std::string_view word) {
+  std::string out = "'";
+  size_t characters = 0;
+  while (!word.empty()) {
+    if (characters == kQuotedWordCharacters) {
+      out += "\u2026";
+      break;
+    }
+    ++characters;
+    const size_t length = Utf8Length(word);
+    const std::string_view character = word.substr(0, std::max<size_t>(length, 1));
+    if (length > 0 && !ActsOnTerminal(CodePoint(character))) {
+      out += character;
+    } else {
+      for (const char c : character) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+        out += escaped;
+      }
+    }
+    word.remove_prefix(character.size());
+  }
+  out += "'";
+  return out;
+}
 
 int ResolveScriptCoordinate(int value, bool percent, int extent) {
   if (!percent) return value;
@@ -353,19 +412,36 @@ CScriptReader::CScriptReader(const std::string& path)
   if (m_file->is_open()) m_input = m_file.get();
 }
 
+CScriptReader::keLine CScriptReader::ReadLine(std::string& line) {
+  line.clear();
+  bool any = false;
+  for (;;) {
+    const int c = m_input->get();
+    if (c == std::istream::traits_type::eof()) {
+      if (m_input->bad()) return keLineUnreadable;
+      return any ? keLineRead : keLineEnd;
+    }
+    // Counted before it is kept: a line that never ends stops at the bound.
+    if (++m_bytes > kScriptByteLimit) return keLineTooLong;
+    if (c == '\n') return keLineRead;
+    any = true;
+    line += static_cast<char>(c);
+  }
+}
+
 CScriptReader::keRead CScriptReader::Next(CScriptCommand& command, CScriptError& error) {
   if (m_finished || !m_input) return keReadEnd;
   std::string line;
   while (true) {
-    if (!std::getline(*m_input, line)) {
+    const keLine read = ReadLine(line);
+    if (read != keLineRead) {
       m_finished = true;
-      if (m_input->bad()) {
-        error = CScriptError();
-        error.line = m_lineNumber + 1;
-        error.message = "the script could not be read";
-        return keReadError;
-      }
-      return keReadEnd;
+      if (read == keLineEnd) return keReadEnd;
+      error = CScriptError();
+      error.line = m_lineNumber + 1;
+      error.message =
+          read == keLineTooLong ? ScriptTooLongMessage() : "the script could not be read";
+      return keReadError;
     }
     ++m_lineNumber;
     std::string_view text = line;
@@ -377,6 +453,50 @@ CScriptReader::keRead CScriptReader::Next(CScriptCommand& command, CScriptError&
         m_finished = true;
         return keReadError;
       case keParseEmpty:
+        break;
+    }
+  }
+}
+
+std::string ScriptTooLongMessage() {
+  return "the script is longer than " + std::to_string(kScriptByteLimit >> 20) +
+         " MiB: no session is that long";
+}
+
+bool ReadScriptFile(const std::string& path, std::string& text, std::string& message) {
+  text.clear();
+  std::ifstream file(path, std::ios::binary);
+  if (!file.is_open()) {
+    message = path + ": the script cannot be opened";
+    return false;
+  }
+  // One byte past the bound tells a script that is too long from one that
+  // fills it exactly.
+  text.resize(kScriptByteLimit + 1);
+  file.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<size_t>(file.gcount()));
+  if (file.bad()) {
+    message = path + ": the script could not be read";
+  } else if (text.size() > kScriptByteLimit) {
+    message = path + ": " + ScriptTooLongMessage();
+  } else {
+    return true;
+  }
+  text.clear();
+  return false;
+}
+
+bool CheckSessionScript(CScriptReader& reader, CScriptError& error) {
+  CScriptCommand command;
+  for (;;) {
+    switch (reader.Next(command, error)) {
+      case CScriptReader::keReadError:
+        return false;
+      case CScriptReader::keReadEnd:
+        return true;
+      case CScriptReader::keReadCommand:
+        // A replay reads nothing after these.
+        if (command.kind == keScriptOk || command.kind == keScriptCancel) return true;
         break;
     }
   }

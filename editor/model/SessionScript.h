@@ -82,6 +82,12 @@ enum keParseResult : int {
 keParseResult ParseScriptLine(std::string_view line, int lineNumber, CScriptCommand& command,
                               CScriptError& error);
 
+// A word of the script for a message, in quotes: cut after
+// kQuotedWordCharacters characters (an ellipsis says so), and every byte a
+// terminal would act on (controls, invalid UTF-8) written as \xNN.
+inline constexpr size_t kQuotedWordCharacters = 40;
+std::string QuoteScriptWord(std::string_view word);
+
 // Whether `word` is something the user could type into an integer field:
 // digits and minus signs with at most one e or E, which is not the first.
 bool IsFieldValueWord(std::string_view word);
@@ -108,8 +114,28 @@ class CScriptReader {
   int LineNumber() const { return m_lineNumber; }
 
  private:
+  enum keLine : int { keLineRead, keLineEnd, keLineTooLong, keLineUnreadable };
+  // The next line without its newline. Past kScriptByteLimit bytes of the
+  // script nothing more is read, so neither a line nor the script that
+  // never ends grows beyond that.
+  keLine ReadLine(std::string& line);
+
   std::unique_ptr<std::ifstream> m_file;
   std::istream* m_input = nullptr;
   int m_lineNumber = 0;
+  size_t m_bytes = 0;
   bool m_finished = false;
 };
+
+// Why a script longer than kScriptByteLimit is refused.
+std::string ScriptTooLongMessage();
+
+// The whole script file, read no further than one byte past
+// kScriptByteLimit. False, with "FILE: why" in `message`, when it cannot be
+// opened or read or is longer than that.
+bool ReadScriptFile(const std::string& path, std::string& text, std::string& message);
+
+// Reads the script through without carrying anything out, up to its first
+// ok or cancel (a replay reads nothing after them): the errors that need no
+// picture. False, with `error`, at the first malformed line.
+bool CheckSessionScript(CScriptReader& reader, CScriptError& error);

@@ -24,12 +24,11 @@
 #include "tools/kelvane/PictureFile.h"
 #include "tools/kelvane/ResultPicture.h"
 #include "tools/kelvane/SamplePicture.h"
+#include "tools/kelvane/ScriptFile.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr const char* kFilterName = "Kelvane...";
 
 void Complain(const std::string& text) {
   std::fprintf(stderr, "kelvane: %s\n", text.c_str());
@@ -114,6 +113,13 @@ class CPictureReading {
 
 int RunFilterOnFile(const CHostOptions& options) {
   std::string error;
+  // The script first: one that cannot be read, or that never ends, costs
+  // no decoding.
+  std::string script;
+  if (!options.script.empty() && !ReadScriptFile(options.script, script, error)) {
+    Complain(error);
+    return keExitUsage;
+  }
   const std::string output =
       options.output.empty() ? DefaultOutputPath(options) : options.output;
   if (!CheckOutput(options, output, error)) {
@@ -157,6 +163,10 @@ int RunFilterOnFile(const CHostOptions& options) {
     platform.scriptText = DemoSessionScript();
   } else if (!options.script.empty()) {
     platform.scriptPath = options.script.c_str();
+    // Handed over as read, so the file is read once. A NUL byte would end
+    // the text early: the module then reads the file itself and names the
+    // line that holds it.
+    if (script.find('\0') == std::string::npos) platform.scriptText = script.c_str();
   }
   const CModuleRunEnd end = RunLoadedModule(loaded, layer, platform);
   switch (end.end) {

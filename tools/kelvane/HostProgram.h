@@ -6,6 +6,9 @@
 
 #include "tools/kelvane/HostOptions.h"
 
+// The menu name of the filter the program runs.
+inline constexpr const char* kFilterName = "Kelvane...";
+
 // The folders searched for modules: the one named, or `../plugins` beside the
 // executable and then the installed folder.
 std::vector<std::string> PluginFolders(const CHostOptions& options);
