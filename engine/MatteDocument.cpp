@@ -1,6 +1,7 @@
 #include "engine/MatteDocument.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <utility>
 
 #include "engine/ImageChannels.h"
@@ -8,6 +9,18 @@
 #include "imagecore/RowLease.h"
 
 using Guard = std::lock_guard<std::recursive_mutex>;
+
+void CPointList::Restore(const CVersion& version) {
+  if (!version.storage) {
+    Clear();
+  } else if (version.storage->size() == version.count) {
+    m_points = version.storage;
+  } else {
+    m_points = std::make_shared<std::vector<CMarkPoint>>(
+        version.storage->begin(),
+        version.storage->begin() + static_cast<std::ptrdiff_t>(version.count));
+  }
+}
 
 CMatteDocument::CMatteDocument() = default;
 CMatteDocument::~CMatteDocument() = default;
@@ -44,8 +57,8 @@ void CMatteDocument::CreateMarks() {
 // The marks of this round go; those of all strokes stay for Fill Holes.
 void CMatteDocument::ClearMarks() {
   m_marks.Drop();
-  m_bgPoints.clear();
-  m_objPoints.clear();
+  m_bgPoints.Clear();
+  m_objPoints.Clear();
   m_applied.bgPointCount = 0;
   m_applied.objPointCount = 0;
 }
@@ -78,18 +91,19 @@ void CMatteDocument::MarkPoint(bool object, int x, int y) {
   const uint8_t mark = object ? keMarkObject : keMarkBackground;
   m_marks.Set(x, y, mark);
   m_allMarks.Set(x, y, mark);
-  (object ? m_objPoints : m_bgPoints).push_back({x, y});
+  (object ? m_objPoints : m_bgPoints).Append({x, y});
 }
 
 void CMatteDocument::CloseStroke(bool object) {
   Guard lock(m_lock);
-  std::vector<CMarkPoint>& points = object ? m_objPoints : m_bgPoints;
-  if (!points.empty() && points.back().x >= 0) points.push_back(kStrokeEnd);
+  CPointList& list = object ? m_objPoints : m_bgPoints;
+  const std::vector<CMarkPoint>& points = list.Points();
+  if (!points.empty() && points.back().x >= 0) list.Append(kStrokeEnd);
 }
 
 void CMatteDocument::RecordObjectPoint(CMarkPoint point) {
   Guard lock(m_lock);
-  m_objPoints.push_back(point);
+  m_objPoints.Append(point);
 }
 
 void CMatteDocument::CommitBase() {
@@ -158,8 +172,8 @@ CRunInputs CMatteDocument::SnapshotForRun(const CRunParameters& params) const {
   in.prevMatte = m_prevMatte;
   in.prevStrength = m_prevStrength;
   in.combineMode = m_combineMode;
-  in.bgPointCount = static_cast<unsigned>(m_bgPoints.size());
-  in.objPointCount = static_cast<unsigned>(m_objPoints.size());
+  in.bgPointCount = static_cast<unsigned>(m_bgPoints.Points().size());
+  in.objPointCount = static_cast<unsigned>(m_objPoints.Points().size());
   return in;
 }
 
@@ -197,8 +211,8 @@ CDocumentState CMatteDocument::SaveState() const {
   CDocumentState state;
   state.marks = m_marks.Version();
   state.allMarks = m_allMarks.Version();
-  state.bgPoints = m_bgPoints;
-  state.objPoints = m_objPoints;
+  state.bgPoints = m_bgPoints.Version();
+  state.objPoints = m_objPoints.Version();
   ShareInto(state.work, m_work);
   ShareInto(state.base, m_base);
   state.prevMatte = m_prevMatte;
@@ -214,8 +228,8 @@ void CMatteDocument::RestoreState(const CDocumentState& state) {
   Guard lock(m_lock);
   m_marks.Restore(state.marks);
   m_allMarks.Restore(state.allMarks);
-  m_bgPoints = state.bgPoints;
-  m_objPoints = state.objPoints;
+  m_bgPoints.Restore(state.bgPoints);
+  m_objPoints.Restore(state.objPoints);
   ShareInto(m_work, state.work);
   ShareInto(m_base, state.base);
   m_prevMatte = state.prevMatte;

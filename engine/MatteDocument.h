@@ -31,6 +31,33 @@ struct CMarkPoint {
 // Closes a stroke in a point list.
 inline constexpr CMarkPoint kStrokeEnd{-1, -1};
 
+// A kind's stroke points. Between clears the list only grows at its end,
+// so an earlier state of it is a prefix, kept as a length on the same
+// storage: saving one costs nothing however many points there are.
+class CPointList {
+ public:
+  struct CVersion {
+    std::shared_ptr<std::vector<CMarkPoint>> storage;  // null: no points
+    size_t count = 0;
+  };
+
+  CPointList() : m_points(std::make_shared<std::vector<CMarkPoint>>()) {}
+
+  const std::vector<CMarkPoint>& Points() const { return *m_points; }
+  // Only ever at the storage's end: the versions sharing it read before it.
+  void Append(CMarkPoint point) { m_points->push_back(point); }
+  // New storage; the versions keep the old one.
+  void Clear() { m_points = std::make_shared<std::vector<CMarkPoint>>(); }
+  CVersion Version() const { return {m_points, m_points->size()}; }
+  // The list as it was at `version`. Its storage is taken up again only
+  // where the version ends it; a prefix is copied, since points were
+  // appended after it that the list must not show or write over.
+  void Restore(const CVersion& version);
+
+ private:
+  std::shared_ptr<std::vector<CMarkPoint>> m_points;
+};
+
 // Everything the document is at one moment, for going back to it. The
 // images share the document's storage (which neither side then writes in
 // place) and the marks are versions of their journal, so a state costs
@@ -38,8 +65,8 @@ inline constexpr CMarkPoint kStrokeEnd{-1, -1};
 struct CDocumentState {
   CJournaledMarks::CVersion marks;
   CJournaledMarks::CVersion allMarks;
-  std::vector<CMarkPoint> bgPoints;
-  std::vector<CMarkPoint> objPoints;
+  CPointList::CVersion bgPoints;
+  CPointList::CVersion objPoints;
   CCoreImage work;
   CCoreImage base;
   std::shared_ptr<const CPlane> prevMatte;
@@ -120,7 +147,7 @@ class CMatteDocument {
   int Width() const { return m_work.Width(); }
   int Height() const { return m_work.Height(); }
   const std::vector<CMarkPoint>& Points(bool object) const {
-    return object ? m_objPoints : m_bgPoints;
+    return (object ? m_objPoints : m_bgPoints).Points();
   }
   const CCoreImage* Marks() const { return m_marks.Image(); }
   const CCoreImage* AllMarks() const { return m_allMarks.Image(); }
@@ -144,8 +171,8 @@ class CMatteDocument {
   mutable std::recursive_mutex m_lock;
   CJournaledMarks m_marks;
   CJournaledMarks m_allMarks;
-  std::vector<CMarkPoint> m_bgPoints;
-  std::vector<CMarkPoint> m_objPoints;
+  CPointList m_bgPoints;
+  CPointList m_objPoints;
   CCoreImage m_work;
   CCoreImage m_base;
   std::shared_ptr<const CPlane> m_prevMatte;

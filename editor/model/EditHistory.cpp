@@ -19,6 +19,8 @@ class CStorageTally {
     m_seen.insert(current.prevMatte.get());
     m_seen.insert(current.marks.generation.get());
     m_seen.insert(current.allMarks.generation.get());
+    m_seen.insert(current.bgPoints.storage.get());
+    m_seen.insert(current.objPoints.storage.get());
     m_bytes += CJournaledMarks::JournalBytes(current.marks);
     m_bytes += CJournaledMarks::JournalBytes(current.allMarks);
   }
@@ -37,7 +39,12 @@ class CStorageTally {
         m_bytes += marks->generation->image.StorageBytes() + CJournaledMarks::JournalBytes(*marks);
       }
     }
-    m_bytes += (state.bgPoints.capacity() + state.objPoints.capacity()) * sizeof(CMarkPoint);
+    // Point lists share their storage with later states: each counts once.
+    for (const CPointList::CVersion* points : {&state.bgPoints, &state.objPoints}) {
+      if (Unseen(points->storage.get())) {
+        m_bytes += points->storage->capacity() * sizeof(CMarkPoint);
+      }
+    }
   }
 
   size_t Bytes() const { return m_bytes; }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "TestImages.h"
@@ -605,6 +606,52 @@ TEST_F(EditorSession, EveryKindOfStepIsUndoneAndRedoneExactly) {
     EXPECT_EQ(seen(), states[i]) << "redoing step " << i;
   }
   EXPECT_FALSE(session.Redo());
+}
+
+// Saved states share the point lists with the document: strokes made after
+// an undo must not show in, or write over, the points of the states around.
+TEST_F(EditorSession, ManyStrokesAreUndoneAndRedoneWithThePointsTheViewDraws) {
+  using CPoints = std::pair<std::vector<CMarkPoint>, std::vector<CMarkPoint>>;
+  auto points = [this] { return CPoints(doc.Points(false), doc.Points(true)); };
+  std::vector<CPoints> states = {points()};
+  for (int i = 0; i < 60; ++i) {
+    const int x = (i * 7) % 80;
+    const int y = (i * 13) % 80;
+    Stroke(i % 3 == 2, {{x, y}, {(x + 5) % 80, y}});
+    states.push_back(points());
+  }
+  ASSERT_EQ(states.back().first.size() + states.back().second.size(), 60u * 3u);
+
+  // Back ten strokes, then a stroke of its own: the redo branch goes.
+  for (size_t i = 0; i < 10; ++i) ASSERT_TRUE(session.Undo());
+  EXPECT_TRUE(points() == states[50]);
+  Stroke(false, {{1, 2}});
+  CPoints branched = states[50];
+  branched.first.insert(branched.first.end(), {{1, 2}, kEnd});
+  EXPECT_TRUE(points() == branched);
+  EXPECT_FALSE(session.Redo());
+
+  // The states before the branch kept their points; the branch comes back on redo.
+  ASSERT_TRUE(session.Undo());
+  EXPECT_TRUE(points() == states[50]);
+  for (size_t i = 50; i > 20; --i) {
+    ASSERT_TRUE(session.Undo());
+    EXPECT_TRUE(points() == states[i - 1]) << "undoing to " << i - 1;
+  }
+  for (size_t i = 20; i < 50; ++i) ASSERT_TRUE(session.Redo());
+  EXPECT_TRUE(points() == states[50]);
+  ASSERT_TRUE(session.Redo());
+  EXPECT_TRUE(points() == branched);
+
+  // A stroke after an undo that leaves a shorter list starts from that list.
+  ASSERT_TRUE(session.Undo());
+  ASSERT_TRUE(session.Undo());
+  Stroke(true, {{3, 4}});
+  CPoints again = states[49];
+  again.second.insert(again.second.end(), {{3, 4}, kEnd});
+  EXPECT_TRUE(points() == again);
+  ASSERT_TRUE(session.Undo());
+  EXPECT_TRUE(points() == states[49]);
 }
 
 // A run combines with the previous one, so undoing a run must give the next
