@@ -29,8 +29,23 @@ void CheckPoints(const CScriptCommand& command) {
   }
 }
 
+// Nothing a terminal acts on, whatever bytes the script held.
+bool HasNoControls(std::string_view text) {
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7F) return false;
+  }
+  return true;
+}
+
+// The longest message an error can have: a quoted word (at most 40
+// characters, each escaped byte four) in the longest sentence.
+constexpr size_t kLongestMessage = 640;
+
 void CheckError(const CScriptError& error, std::string_view line) {
   Require(!error.message.empty(), "an error says what is wrong");
+  Require(error.message.size() <= kLongestMessage, "an error echoes no more than a short word");
+  Require(HasNoControls(error.message), "an error echoes no control bytes");
   Require(error.column >= 0 && static_cast<size_t>(error.column) <= line.size() + 1,
           "an error's column lies on its line");
   const std::string formatted = FormatScriptError("s.txt", error);
@@ -43,6 +58,14 @@ void CheckError(const CScriptError& error, std::string_view line) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
 
+  const std::string quoted = QuoteScriptWord(text);
+  Require(quoted.size() <= 2 + kQuotedWordCharacters * 16 + 3, "a quoted word is short");
+  Require(HasNoControls(quoted), "a quoted word holds no control bytes");
+
+  // The reader may be bounded below the text's length: it then hands out
+  // the lines that end within the bound and refuses the one that crosses it.
+  const size_t limit = size > 0 && (data[0] & 1) ? text.size() * (data[0] >> 1) / 128 : text.size();
+
   // What the line parser alone makes of the text, up to the first error.
   struct CExpected {
     keScriptCommand kind;
@@ -51,14 +74,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<CExpected> expected;
   bool expectError = false;
   int errorLine = 0;
+  bool expectTooLong = false;
   std::vector<std::string_view> lines;
   for (size_t start = 0; start < text.size();) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     lines.push_back(std::string_view(text).substr(start, end - start));
+    // The line with its newline holds the byte past the bound.
+    if (limit < text.size() && limit <= end) break;
     start = end + 1;
   }
+  const size_t withinLimit = limit < text.size() ? lines.size() - 1 : lines.size();
   for (size_t i = 0; i < lines.size() && !expectError; ++i) {
+    if (i == withinLimit) {
+      expectError = expectTooLong = true;
+      errorLine = static_cast<int>(i) + 1;
+      break;
+    }
     std::string_view line = lines[i];
     if (i == 0 && line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
     CScriptCommand command;
@@ -82,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   std::istringstream input(text);
-  CScriptReader reader(input);
+  CScriptReader reader(input, limit);
   size_t count = 0;
   CScriptCommand command;
   CScriptError error;
@@ -96,6 +128,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Require(count == expected.size(), "the reader hands out every command before an error");
   Require((read == CScriptReader::keReadError) == expectError, "the reader stops at the first malformed line");
   if (expectError) Require(error.line == errorLine, "the reader names the malformed line");
+  if (expectError) {
+    Require((error.message == ScriptTooLongMessage()) == expectTooLong,
+            "the reader refuses the line that crosses its bound, and only that");
+  }
+  // Unknown only at the end of the text, which a bound below it never reaches.
+  const std::streamoff consumed = input.tellg();
+  Require(consumed == -1 ? limit >= text.size() : static_cast<size_t>(consumed) <= limit + 1,
+          "the reader reads no further than one byte past its bound");
   Require(reader.Next(command, error) == CScriptReader::keReadEnd, "nothing is read after the end or an error");
   ExpectAccepted(!expectError && !expected.empty(), "a seed script parses");
   return 0;

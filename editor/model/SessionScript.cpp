@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "engine/MatteParameters.h"
-#include "platform/HostInterface.h"
 
 namespace {
 
@@ -405,7 +404,8 @@ keParseResult ParseScriptLine(std::string_view line, int lineNumber, CScriptComm
   return CLineParser(line, lineNumber, command, error).Parse();
 }
 
-CScriptReader::CScriptReader(std::istream& input) : m_input(&input) {}
+CScriptReader::CScriptReader(std::istream& input, size_t byteLimit)
+    : m_input(&input), m_byteLimit(byteLimit) {}
 
 CScriptReader::CScriptReader(const std::string& path)
     : m_file(std::make_unique<std::ifstream>(path, std::ios::binary)) {
@@ -422,7 +422,7 @@ CScriptReader::keLine CScriptReader::ReadLine(std::string& line) {
       return any ? keLineRead : keLineEnd;
     }
     // Counted before it is kept: a line that never ends stops at the bound.
-    if (++m_bytes > kScriptByteLimit) return keLineTooLong;
+    if (++m_bytes > m_byteLimit) return keLineTooLong;
     if (c == '\n') return keLineRead;
     any = true;
     line += static_cast<char>(c);

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/HostInterface.h"
+
 enum keScriptCommand : int {
   keScriptSet,  // a parameter of the filter
   keScriptBrush,
@@ -100,8 +102,9 @@ class CScriptReader {
  public:
   enum keRead : int { keReadCommand, keReadEnd, keReadError };
 
-  // Reads from a stream that the caller keeps alive.
-  explicit CScriptReader(std::istream& input);
+  // Reads from a stream that the caller keeps alive, no more than
+  // `byteLimit` bytes of it: past them the script is refused as too long.
+  explicit CScriptReader(std::istream& input, size_t byteLimit = kScriptByteLimit);
   // Opens the file; IsOpen() tells whether that worked.
   explicit CScriptReader(const std::string& path);
 
@@ -115,15 +118,15 @@ class CScriptReader {
 
  private:
   enum keLine : int { keLineRead, keLineEnd, keLineTooLong, keLineUnreadable };
-  // The next line without its newline. Past kScriptByteLimit bytes of the
-  // script nothing more is read, so neither a line nor the script that
-  // never ends grows beyond that.
+  // The next line without its newline. Past the byte limit nothing more is
+  // read, so neither a line nor a script that never ends grows beyond it.
   keLine ReadLine(std::string& line);
 
   std::unique_ptr<std::ifstream> m_file;
   std::istream* m_input = nullptr;
   int m_lineNumber = 0;
   size_t m_bytes = 0;
+  size_t m_byteLimit = kScriptByteLimit;
   bool m_finished = false;
 };
 

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
+#include <streambuf>
 #include <string>
 
 #include "engine/MatteParameters.h"
@@ -320,4 +323,135 @@ TEST(SessionScriptReader, NothingIsReadAfterAnError) {
 TEST(SessionScriptReader, AMissingFileIsNotOpen) {
   CScriptReader reader(std::string("/nonexistent/dir/script.txt"));
   EXPECT_FALSE(reader.IsOpen());
+}
+
+namespace {
+
+// A script that never ends, as /dev/zero is; counts what it hands out.
+class CEndlessScript : public std::streambuf {
+ public:
+  explicit CEndlessScript(char fill) : m_chunk(4096, fill) {}
+  size_t BytesHandedOut() const { return m_handedOut - static_cast<size_t>(egptr() - gptr()); }
+
+ protected:
+  int_type underflow() override {
+    setg(m_chunk.data(), m_chunk.data(), m_chunk.data() + m_chunk.size());
+    m_handedOut += m_chunk.size();
+    return traits_type::to_int_type(m_chunk[0]);
+  }
+
+ private:
+  std::string m_chunk;
+  size_t m_handedOut = 0;
+};
+
+std::string QuotedUnknownCommand(const std::string& word) {
+  const CParsed parsed = Parse(word);
+  EXPECT_EQ(parsed.result, keParseError);
+  const size_t end = parsed.error.message.find("' (");
+  return parsed.error.message.substr(0, end + 1);
+}
+
+}  // namespace
+
+TEST(SessionScriptReader, AScriptThatNeverEndsIsRefusedAtItsByteLimit) {
+  for (const char fill : {'x', '\n', ' '}) {
+    CEndlessScript endless(fill);
+    std::istream input(&endless);
+    CScriptReader reader(input, 10000);
+    CScriptCommand command;
+    CScriptError error;
+    ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadError);
+    EXPECT_EQ(error.message, ScriptTooLongMessage());
+    EXPECT_EQ(error.column, 0);
+    EXPECT_EQ(error.line, fill == '\n' ? 10001 : 1);
+    EXPECT_LE(endless.BytesHandedOut(), 10001u);
+    EXPECT_EQ(reader.Next(command, error), CScriptReader::keReadEnd);
+  }
+}
+
+TEST(SessionScriptReader, CommandsWithinTheLimitAreReadBeforeItIsReached) {
+  std::istringstream input("apply\nundo\nredo\n");
+  CScriptReader reader(input, 11);  // "apply\nundo\n" fits, not the r of redo
+  CScriptCommand command;
+  CScriptError error;
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadCommand);
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadCommand);
+  ASSERT_EQ(reader.Next(command, error), CScriptReader::keReadError);
+  EXPECT_EQ(error.line, 3);
+}
+
+TEST(SessionScriptReader, AFileIsReadWholeUpToTheLimitAndNoFurther) {
+  const std::string path = ::testing::TempDir() + "/session-script-limit.txt";
+  std::string text(kScriptByteLimit, '#');
+  text[kScriptByteLimit / 2] = '\n';
+  std::ofstream(path, std::ios::binary) << text;
+  std::string read;
+  std::string message;
+  ASSERT_TRUE(ReadScriptFile(path, read, message)) << message;
+  EXPECT_EQ(read, text);
+
+  std::ofstream(path, std::ios::binary | std::ios::app) << "\n";
+  EXPECT_FALSE(ReadScriptFile(path, read, message));
+  EXPECT_EQ(message, path + ": " + ScriptTooLongMessage());
+  EXPECT_TRUE(read.empty());
+  std::remove(path.c_str());
+
+  EXPECT_FALSE(ReadScriptFile(::testing::TempDir(), read, message));
+  EXPECT_EQ(message.rfind(::testing::TempDir() + ": ", 0), 0u) << message;
+}
+
+TEST(SessionScript, EchoedWordsAreCutAndWhatATerminalActsOnIsEscaped) {
+  // A word of any length comes back as its first 40 characters.
+  const std::string huge(200000, 'w');
+  EXPECT_EQ(QuotedUnknownCommand(huge), "unknown command '" + std::string(40, 'w') + "\u2026'");
+  EXPECT_EQ(QuotedUnknownCommand(std::string(40, 'w')),
+            "unknown command '" + std::string(40, 'w') + "'");
+  // Letters stay; controls, DEL, C1 controls, direction marks and
+  // malformed UTF-8 (a stray continuation, an overlong form, a cut-off
+  // character) become \xNN.
+  EXPECT_EQ(QuoteScriptWord("\xC3\xA9t\xC3\xA9 \xE2\x82\xAC"), "'\xC3\xA9t\xC3\xA9 \xE2\x82\xAC'");
+  EXPECT_EQ(QuoteScriptWord("a\x1B[2Jb\x7F"), "'a\\x1B[2Jb\\x7F'");
+  EXPECT_EQ(QuoteScriptWord("\xC2\x9B" "1m"), "'\\xC2\\x9B1m'");
+  EXPECT_EQ(QuoteScriptWord("x\xE2\x80\xAEy"), "'x\\xE2\\x80\\xAEy'");
+  EXPECT_EQ(QuoteScriptWord("\x80\xC0\xAF\xFF"), "'\\x80\\xC0\\xAF\\xFF'");
+  EXPECT_EQ(QuoteScriptWord("z\xE2\x82"), "'z\\xE2\\x82'");
+  // Escaped bytes count as characters too: the bound holds for any bytes.
+  EXPECT_LE(QuoteScriptWord(std::string(100000, '\x01')).size(), 2u + 40u * 4u + 3u);
+}
+
+TEST(SessionScript, EveryMessageEchoingAWordKeepsItShort) {
+  const std::string huge(100000, '\x1B');
+  for (const std::string& line :
+       {huge, "set " + huge + " 1", "set strength " + huge, "set fillholes " + huge,
+        "brush " + huge, "brush-smooth " + huge, "display " + huge, "background 1,1 " + huge,
+        "object " + huge}) {
+    const CParsed parsed = Parse(line);
+    ASSERT_EQ(parsed.result, keParseError) << line.substr(0, 20);
+    EXPECT_LT(parsed.error.message.size(), 600u) << parsed.error.message;
+    EXPECT_EQ(parsed.error.message.find('\x1B'), std::string::npos) << parsed.error.message;
+  }
+}
+
+TEST(SessionScriptCheck, FindsTheFirstMalformedLineAndRunsNothing) {
+  // A command refused by the session is no error here: there is no session.
+  std::istringstream refused("apply\nundo\nreset\n");
+  CScriptReader accepted(refused);
+  CScriptError error;
+  EXPECT_TRUE(CheckSessionScript(accepted, error));
+
+  std::istringstream typo("background 1,1\nset strength 5\n  aply\nbogus\n");
+  CScriptReader reader(typo);
+  ASSERT_FALSE(CheckSessionScript(reader, error));
+  EXPECT_EQ(FormatScriptError("s.txt", error).rfind("s.txt:3:3: unknown command 'aply'", 0), 0u)
+      << error.message;
+}
+
+TEST(SessionScriptCheck, StopsAtOkOrCancelAsAReplayDoes) {
+  for (const char* script : {"background 1,1\nok\nthis is not read\n", "cancel\n\xFF\n"}) {
+    std::istringstream input(script);
+    CScriptReader reader(input);
+    CScriptError error;
+    EXPECT_TRUE(CheckSessionScript(reader, error)) << script << error.message;
+  }
 }
