@@ -382,3 +382,38 @@ TEST_F(BatchRunTest, OneOrTwoJobsWriteTheSameFiles) {
   ASSERT_TRUE(ReadPicture(Path("masks/p0.png"), mask, error)) << error;
   EXPECT_EQ(mask.channels, 1);
 }
+
+// The real filter reads the script through before the batch starts.
+TEST_F(BatchRunTest, AMalformedScriptStopsTheBatchBeforeAnyPictureIsRead) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png"));
+  WriteText("bad.png", "this is text, not a picture\n");
+  WriteText("s.txt", "background 2,2\n  aply\n");
+  CRun run = Kelvane("--script s.txt --out-dir out in bad.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("s.txt:2:3: unknown command 'aply'"), std::string::npos)
+      << run.output;
+  // The damaged picture would have been named had anything been read.
+  EXPECT_EQ(run.output.find("bad.png"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find(" written, "), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("out"));
+
+  // What only a session can refuse is still found picture by picture.
+  WriteText("s.txt", "apply\n");
+  run = Kelvane("--script s.txt --out-dir out in");
+  EXPECT_EQ(run.status, 4) << run.output;
+  EXPECT_NE(Reason(run, "in/a.png").find("s.txt:1:"), std::string::npos) << run.output;
+
+  // Nothing after ok is read, by the check as by the replay.
+  WriteText("s.txt", "background 2,2\napply\nok\n\xFF this is not read\n");
+  run = Kelvane("--script s.txt --out-dir out in");
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(Pixels("out/a.png").size(), 4u * 3u * 4u);
+}
+
+TEST_F(BatchRunTest, AScriptThatNeverEndsStopsTheBatchBeforeAnythingRuns) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png"));
+  const CRun run = Kelvane("--script /dev/zero --out-dir out in");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("'/dev/zero' is longer than"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("out"));
+}

@@ -9,6 +9,7 @@
 
 #include "KelvaneRun.h"
 #include "PictureTestFiles.h"
+#include "platform/HostInterface.h"
 
 namespace {
 
@@ -278,6 +279,41 @@ TEST_F(ScriptSessionTest, ScriptErrorsNameTheLineAndWriteNothing) {
   EXPECT_FALSE(Exists("out.png"));
 }
 
+TEST_F(ScriptSessionTest, AScriptThatNeverEndsOrRunsPastTheBoundCostsNoDecoding) {
+  // The picture named does not exist: a script read first is refused first.
+  CRun run = Kelvane("--script /dev/zero missing.png out.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("'/dev/zero' is longer than 4 MiB"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("missing.png"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("out.png"));
+
+  // Valid commands, one byte too many.
+  std::string script = Session({kSkyStrokes, "apply", "ok"});
+  script += std::string(kScriptByteLimit + 1 - script.size(), '#');
+  WriteText("s.txt", script);
+  run = Kelvane("--script s.txt in.png out.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("s.txt"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("out.png"));
+}
+
+TEST_F(ScriptSessionTest, AnEchoedWordIsCutShortAndEscaped) {
+  // A word that would retitle the terminal, a megabyte long, with a byte
+  // that is no UTF-8.
+  const std::string word = "\x1B]0;owned\x07" + std::string(1 << 20, 'A') + "\xFF";
+  WriteText("s.txt", std::string(kSkyStrokes) + "set strength " + word + "\n");
+  const CRun run = Kelvane("--script s.txt in.png out.png");
+  EXPECT_EQ(run.status, 2) << run.output.substr(0, 2000);
+  EXPECT_LT(run.output.size(), 1000u);
+  EXPECT_NE(run.output.find("s.txt:2:14: malformed number '\\x1B]0;owned\\x07AAA"),
+            std::string::npos)
+      << run.output.substr(0, 2000);
+  EXPECT_NE(run.output.find("A\u2026'"), std::string::npos) << run.output.substr(0, 2000);
+  EXPECT_EQ(run.output.find('\x1B'), std::string::npos);
+  EXPECT_EQ(run.output.find('\xFF'), std::string::npos);
+  EXPECT_FALSE(Exists("out.png"));
+}
+
 TEST_F(ScriptSessionTest, ATooSmallPictureCompletesWithTheLayerUnchanged) {
   // Feathering 50 needs 151 pixels a side: the run is refused, not the session.
   const std::vector<uint8_t> alpha =
@@ -368,4 +404,15 @@ TEST_F(PresetSessionTest, AStyleNameThatLeavesTheFolderIsRefused) {
   EXPECT_FALSE(Exists("out.png"));
   EXPECT_FALSE(Exists("in.preset"));
   EXPECT_TRUE(std::filesystem::is_empty(Presets()));
+}
+
+TEST_F(PresetSessionTest, APresetNameIsEchoedShortAndEscaped) {
+  const std::string name = "\x1B[2J" + std::string(5000, 'n');
+  const CRun run = Run("--presets", Session({kSkyStrokes, "preset " + name}), "out.png");
+  EXPECT_EQ(run.status, 2) << run.output.substr(0, 2000);
+  EXPECT_NE(run.output.find("no entry '\\x1B[2Jnnn"), std::string::npos)
+      << run.output.substr(0, 2000);
+  EXPECT_LT(run.output.size(), 1000u);
+  EXPECT_EQ(run.output.find('\x1B'), std::string::npos);
+  EXPECT_FALSE(Exists("out.png"));
 }

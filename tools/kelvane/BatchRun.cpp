@@ -14,11 +14,15 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <set>
 #include <system_error>
 
 #include "platform/AtomicFile.h"
+#include "tools/filterhost/ModuleRun.h"
+#include "tools/kelvane/HostProgram.h"
 #include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/ScriptFile.h"
 
 namespace fs = std::filesystem;
 
@@ -459,6 +463,31 @@ void CBatchRunner::ClearProgress() {
   m_countsShown.clear();
 }
 
+// A typo in the script would fail every picture alike, each after its
+// decoding: the module reads the script through once before any picture.
+int CheckBatchScript(const CHostOptions& options) {
+  const std::vector<std::string> folders = PluginFolders(options);
+  const std::optional<CPluginInfo> module = FindFilterModule(folders, kFilterName);
+  if (!module) {
+    Complain(std::string("no filter module named \"") + kFilterName + "\" in " +
+             FolderList(folders));
+    return keExitFailure;
+  }
+  CFilterModule loaded;
+  std::string error;
+  if (!loaded.Load(module->path, module->entryPoint, error)) {
+    Complain(error + "; nothing was written");
+    return keExitFailure;
+  }
+  std::string message;
+  if (ScriptIsMalformed(loaded, options.script, message)) {
+    Complain(message);
+    Complain("no picture was read, nothing was written");
+    return keExitUsage;
+  }
+  return keExitWritten;
+}
+
 }  // namespace
 
 int RunBatch(const CHostOptions& options) {
@@ -467,9 +496,10 @@ int RunBatch(const CHostOptions& options) {
     Complain("a batch needs a session script (--script FILE)");
     return keExitUsage;
   }
-  // One unreadable script would fail every picture the same way.
-  if (access(options.script.c_str(), R_OK) != 0) {
-    Complain("cannot read " + Quoted(options.script) + ": " + std::strerror(errno));
+  // One unreadable or endless script would fail every picture the same way.
+  std::string script;
+  if (!ReadScriptFile(options.script, script, error)) {
+    Complain(error);
     return keExitUsage;
   }
   std::vector<CBatchPicture> pictures;
@@ -484,6 +514,10 @@ int RunBatch(const CHostOptions& options) {
                          error)) {
     Complain(error);
     return keExitUsage;
+  }
+  if (!pictures.empty()) {
+    const int checked = CheckBatchScript(options);
+    if (checked != keExitWritten) return checked;
   }
   std::error_code failed;
   fs::create_directories(options.outDir, failed);
