@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -206,6 +209,91 @@ TEST(MatteApp, AHostThatShowsMessagesGetsTheBoxesAndTheScriptsEndInsteadOfStanda
     EXPECT_EQ(messages.received[0].first, c.kind) << what;
     EXPECT_EQ(messages.received[0].second.rfind(c.starts, 0), 0u) << messages.received[0].second;
   }
+}
+
+// A batch's host asks for its script to be checked before any picture.
+TEST(MatteApp, AScriptToCheckIsReadThroughAndNothingOfItRuns) {
+  const std::string folder = ::testing::TempDir();
+  const std::string typo = folder + "/check-typo.txt";
+  const std::string sound = folder + "/check-sound.txt";
+  std::ofstream(typo) << "object 1,1\n  aply\n";
+  // Refused by a session, but no session is needed to know the lines.
+  std::ofstream(sound) << "apply\nundo\nok\nnot read after ok\n";
+  struct Case {
+    std::string path;
+    int32_t status;
+    std::string starts;  // how the message begins; empty: no message
+  };
+  for (const Case& c : {Case{typo, keScriptStatusScriptError,
+                             "Kelvane|" + typo + ":2:3: unknown command 'aply'"},
+                        Case{sound, keScriptStatusOk, ""},
+                        Case{folder + "/none.txt", keScriptStatusScriptError,
+                             "Kelvane|" + folder + "/none.txt: the script cannot be opened"}}) {
+    CMatteApp app;
+    CBoxRecorder boxes;
+    CHostRun run(1, 1, 4, plugInModeRGBColor);
+    KelvanePlatformData platform{};
+    platform.size = sizeof platform;
+    platform.scriptStatus = -1;
+    platform.checkScriptPath = c.path.c_str();
+    CHostMessages messages;
+    platform.showMessage = &CHostMessages::Show;
+    platform.messageContext = &messages;
+    run.record.platformData = &platform;
+    int16_t result = 99;
+    DispatchSelector(app, filterSelectorContinue, &run.record, nullptr, &result);
+    EXPECT_EQ(result, userCanceledErr) << c.path;
+    EXPECT_EQ(platform.scriptStatus, c.status) << c.path;
+    EXPECT_EQ(run.out, std::vector<uint8_t>(run.out.size(), kUntouched)) << c.path;
+    EXPECT_TRUE(boxes.boxes.empty()) << c.path;
+    if (c.starts.empty()) {
+      EXPECT_TRUE(messages.received.empty()) << c.path;
+    } else {
+      ASSERT_EQ(messages.received.size(), 1u) << c.path;
+      EXPECT_EQ(messages.received[0].first, keHostMessageScriptEnd);
+      EXPECT_EQ(messages.received[0].second.rfind(c.starts, 0), 0u) << messages.received[0].second;
+    }
+  }
+  std::remove(typo.c_str());
+  std::remove(sound.c_str());
+}
+
+TEST(MatteApp, AnOlderHostsShorterPlatformDataIsNotReadPastItsEnd) {
+  CMatteApp app;
+  CBoxRecorder boxes;
+  CHostRun run(63, 140, 4, plugInModeRGBColor);
+  KelvanePlatformData platform = ScriptedPlatform("object 1,1\napply\nok\n");
+  // What lies beyond the size the host gave is not the module's to read.
+  platform.size = offsetof(KelvanePlatformData, checkScriptPath);
+  platform.checkScriptPath = "/nonexistent/script.txt";
+  run.record.platformData = &platform;
+  int16_t result = 99;
+  DispatchSelector(app, filterSelectorContinue, &run.record, nullptr, &result);
+  EXPECT_EQ(result, noErr);
+  EXPECT_EQ(platform.scriptStatus, keScriptStatusOk);
+  EXPECT_EQ(run.out, run.in);
+}
+
+TEST(MatteApp, AScriptTextPastTheBoundIsRefusedBeforeAnyOfItRuns) {
+  CMatteApp app;
+  CBoxRecorder boxes;
+  CHostRun run(63, 140, 4, plugInModeRGBColor);
+  // Carried out, the first line would end the session without an error.
+  std::string text = "cancel\n";
+  text.resize(kScriptByteLimit + 1, '#');
+  KelvanePlatformData platform = ScriptedPlatform(text.c_str());
+  CHostMessages messages;
+  platform.showMessage = &CHostMessages::Show;
+  platform.messageContext = &messages;
+  run.record.platformData = &platform;
+  int16_t result = 99;
+  DispatchSelector(app, filterSelectorContinue, &run.record, nullptr, &result);
+  EXPECT_EQ(result, userCanceledErr);
+  EXPECT_EQ(platform.scriptStatus, keScriptStatusScriptError);
+  ASSERT_EQ(messages.received.size(), 1u);
+  EXPECT_EQ(messages.received[0].second, "Kelvane|session: the script is longer than 4 MiB: no "
+                                         "session is that long");
+  EXPECT_EQ(run.out, std::vector<uint8_t>(run.out.size(), kUntouched));
 }
 
 TEST(MatteApp, RefusesAnythingButRgbWithTransparencyOnceAndWritesNothing) {
