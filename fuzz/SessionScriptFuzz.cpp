@@ -64,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The reader may be bounded below the text's length: it then hands out
   // the lines that end within the bound and refuses the one that crosses it.
-  const size_t limit = size > 0 && (data[0] & 1) ? text.size() * (data[0] >> 1) / 128 : text.size();
+  const size_t limit =
+      size > 0 && (data[0] & 1) ? text.size() * (data[0] >> 1) / 128 : text.size();
 
   // What the line parser alone makes of the text, up to the first error.
   struct CExpected {

@@ -319,8 +319,11 @@ size_t Utf8Length(std::string_view text) {
   return length;
 }
 
+// The code point of one well-formed UTF-8 character.
 uint32_t CodePoint(std::string_view character) {
-  const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(character[i])); };
+  const auto byte = [&](size_t i) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(character[i]));
+  };
   if (character.size() == 1) return byte(0);
   uint32_t value = byte(0) & (0xFFu >> (character.size() + 1));
   for (size_t i = 1; i < character.size(); ++i) value = (value << 6) | (byte(i) & 0x3F);
