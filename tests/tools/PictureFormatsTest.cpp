@@ -299,6 +299,8 @@ TEST_F(PictureFormatsTest, AHeaderClaimingAHugePictureIsRefusedFromTheHeader) {
   // Only the header is kept, with its checksum left wrong on purpose: the
   // refusal must come before anything else is looked at.
   std::ofstream(Path("huge.png"), std::ios::binary).write(bytes.data(), 33);
+  // The script is read before the picture: it must be there for the picture to be looked at.
+  WriteText("s.txt", "ok\n");
   const CRun run = Kelvane("--script s.txt huge.png out.png");
   EXPECT_EQ(run.status, 2) << run.output;
   EXPECT_NE(run.output.find("huge.png"), std::string::npos) << run.output;
