@@ -47,9 +47,9 @@ build: deps $(BUILD)/build.ninja
 # Without a display the editor cannot open: the built-in session shows what
 # the filter does instead.
 run: build
-	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then ./$(BUILD)/bin/kelvane; \
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then ./$(BUILD)/bin/kelvane --overwrite; \
 	else echo "No display: replaying the built-in demo session."; \
-	  ./$(BUILD)/bin/kelvane --demo $(BUILD)/sample.kelvane.png; fi
+	  ./$(BUILD)/bin/kelvane --overwrite --demo $(BUILD)/sample.kelvane.png; fi
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)

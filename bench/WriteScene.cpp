@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
   picture.width = picture.height = size;
   picture.channels = channels;
   picture.bytes = std::move(pixels);
-  if (!WritePicture(argv[2], format, picture, false, error)) {
+  if (!WritePicture(argv[2], format, picture, false, true, error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }

@@ -109,12 +109,12 @@ int CAtomicFile::Open(const std::string& path, mode_t mode, const std::string& t
 }
 
 // An unnamed file gets the target's name by a link, which never replaces:
-// an existing target is replaced by linking under a temporary name and
-// renaming that over it.
-int CAtomicFile::LinkUnnamed() {
+// where replacing is wanted, an existing target is replaced by linking under
+// a temporary name and renaming that over it.
+int CAtomicFile::LinkUnnamed(bool replace) {
   const std::string self = "/proc/self/fd/" + std::to_string(m_fd);
   if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, m_path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
-  if (errno != EEXIST) return errno;
+  if (errno != EEXIST || !replace) return errno;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string temporary = FilledPattern(m_temporary);
     if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, temporary.c_str(), AT_SYMLINK_FOLLOW) != 0) {
@@ -129,16 +129,25 @@ int CAtomicFile::LinkUnnamed() {
   return EEXIST;
 }
 
-int CAtomicFile::Commit(struct stat* written) {
+// A named temporary file is renamed over the target, or, where nothing may
+// be replaced, linked to its name, which fails on an existing file.
+int CAtomicFile::PlaceNamed(bool replace) {
+  if (replace) return ::rename(m_temporary.c_str(), m_path.c_str()) == 0 ? 0 : errno;
+  if (::link(m_temporary.c_str(), m_path.c_str()) != 0) return errno;
+  ::unlink(m_temporary.c_str());
+  return 0;
+}
+
+int CAtomicFile::Commit(bool replace, struct stat* written) {
   if (m_fd < 0) return EBADF;
   int error = 0;
   if (::fsync(m_fd) != 0) error = errno;
   if (error == 0 && written && ::fstat(m_fd, written) != 0) error = errno;
-  if (error == 0 && !m_named) error = LinkUnnamed();
+  if (error == 0 && !m_named) error = LinkUnnamed(replace);
   const int fd = m_fd;
   m_fd = -1;
   if (::close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && m_named && ::rename(m_temporary.c_str(), m_path.c_str()) != 0) error = errno;
+  if (error == 0 && m_named) error = PlaceNamed(replace);
   if (error != 0) {
     Abandon();
     return error;
@@ -168,5 +177,5 @@ int ReplaceFile(const std::string& path, const std::string& bytes, mode_t mode,
   if (error != 0) return error;
   // The mode exactly, whatever the umask.
   if (::fchmod(file.Descriptor(), mode) != 0 || !WriteAll(file.Descriptor(), bytes)) return errno;
-  return file.Commit(written);
+  return file.Commit(true, written);
 }

@@ -31,14 +31,16 @@ class CAtomicFile {
   // that it fits wherever the target's name does. Returns 0 or an errno.
   int Open(const std::string& path, mode_t mode, const std::string& temporaryName = {});
   int Descriptor() const { return m_fd; }
-  // Syncs the file and puts it in place, replacing any file of that name.
+  // Syncs the file and puts it in place, replacing a file of that name only
+  // with `replace` (EEXIST otherwise, however late that file appeared).
   // Returns 0 or the errno of the step that failed; the old file is then
   // untouched and nothing is left behind. `written`, when given, receives the
   // file's status as it was before it was put in place.
-  int Commit(struct stat* written = nullptr);
+  int Commit(bool replace, struct stat* written = nullptr);
 
  private:
-  int LinkUnnamed();
+  int LinkUnnamed(bool replace);
+  int PlaceNamed(bool replace);
   void Abandon();
 
   std::string m_path;

@@ -108,6 +108,23 @@ TEST_P(AtomicFileTest, AFailedCommitLeavesNothingBehind) {
   EXPECT_EQ(Read("target"), "old");
 }
 
+TEST_P(AtomicFileTest, AFileThatMayNotReplaceFindsTheNameTakenAndLeavesItAlone) {
+  ASSERT_EQ(ReplaceFile(Path("taken"), "old", 0644, ""), 0);
+  CAtomicFile file;
+  ASSERT_EQ(file.Open(Path("taken"), 0644), 0);
+  ASSERT_TRUE(WriteAll(file.Descriptor(), std::string("new")));
+  EXPECT_EQ(file.Commit(false), EEXIST);
+  EXPECT_EQ(Read("taken"), "old");
+  EXPECT_EQ(Entries(), 1u);
+
+  CAtomicFile fresh;
+  ASSERT_EQ(fresh.Open(Path("free"), 0644), 0);
+  ASSERT_TRUE(WriteAll(fresh.Descriptor(), std::string("new")));
+  EXPECT_EQ(fresh.Commit(false), 0);
+  EXPECT_EQ(Read("free"), "new");
+  EXPECT_EQ(Entries(), 2u);
+}
+
 INSTANTIATE_TEST_SUITE_P(UnnamedAndNamed, AtomicFileTest, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
                            return info.param ? "Unnamed" : "NamedTemporary";

@@ -180,7 +180,8 @@ TEST(BatchChildTest, ArgumentsCarryWhatEachPictureNeedsAndEndTheOptions) {
   EXPECT_EQ(ChildArguments(options, picture),
             (std::vector<std::string>{"--script", "s.txt", "--plugins", "mods", "--presets",
                                       "--planes-as-file", "--mask", "--flatten", "#0AB0FF",
-                                      "--strip", "--", "-odd.png", "out/-odd.png"}));
+                                      "--strip", "--overwrite", "--", "-odd.png",
+                                      "out/-odd.png"}));
 }
 
 TEST(BatchChildTest, EachJobReadsAndWritesWithItsShareOfTheCores) {
@@ -303,8 +304,14 @@ TEST_F(BatchRunTest, SkipExistingResumesWhereTheBatchStopped) {
   EXPECT_EQ(Pixels("out/stale.png").size(), 4u * 3u * 4u);
   EXPECT_EQ(Pixels("out/new.png").size(), 4u * 3u * 4u);
 
-  // Without it every result is written again.
+  // Without it nothing is replaced unless the user says so.
+  WriteAll(m_dir / "out" / "done.png", "kept");
   run = Batch("in");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("3 of the 3 results exist already"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("--overwrite"), std::string::npos) << run.output;
+  EXPECT_EQ(ReadAll(m_dir / "out" / "done.png"), "kept");
+  run = Batch("--overwrite in");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(Pixels("out/done.png").size(), 4u * 3u * 4u);
 }
@@ -323,7 +330,7 @@ TEST_F(BatchRunTest, RecursiveKeepsPathsAndOddNamesReachTheirProcess) {
   EXPECT_TRUE(Exists("out/-dash.png"));
   EXPECT_FALSE(Exists("out/sub"));
 
-  run = Batch("--recursive in");
+  run = Batch("--recursive --overwrite in");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_TRUE(Exists("out/sub/deep/x y.png"));
   EXPECT_FALSE(Exists("out/.hidden"));

@@ -78,6 +78,33 @@ TEST(HostOptions, CommandLinesAreReadOrRefused) {
   }
 }
 
+// A refusal names the word the user typed, and says how to pass a file whose
+// name begins with '-'.
+TEST(HostOptions, AnUnknownOptionIsNamedAsTyped) {
+  CHostOptions options;
+  std::string error;
+  const auto refusal = [&](const std::vector<std::string>& arguments) {
+    error.clear();
+    EXPECT_FALSE(ParseHostOptions(arguments, options, error));
+    return error;
+  };
+  EXPECT_NE(refusal({"-x.jpg"}).find("unknown option '-x' in '-x.jpg'"), std::string::npos)
+      << error;
+  EXPECT_NE(error.find("kelvane -- -x.jpg"), std::string::npos) << error;
+  EXPECT_NE(refusal({"--mask", "-x.jpg"}).find("'-x.jpg'"), std::string::npos) << error;
+  EXPECT_EQ(error.find("--mask"), std::string::npos) << error;
+  EXPECT_NE(refusal({"a.png", "-hq"}).find("unknown option '-q' in '-hq'"), std::string::npos)
+      << error;
+  EXPECT_NE(refusal({"--mask", "--frobnicate", "a.png"}).find("unknown option '--frobnicate'"),
+            std::string::npos)
+      << error;
+  EXPECT_NE(refusal({"--overwrite", "--skip-existing", "--script", "s.txt", "--out-dir", "d",
+                     "a.png"})
+                .find("exclude each other"),
+            std::string::npos)
+      << error;
+}
+
 TEST(HostOptions, ABatchTakesEveryFileAsAnInput) {
   CHostOptions options;
   std::string error;

@@ -47,7 +47,7 @@ class HostPicturesTest : public CKelvaneFolderTest {
     CKelvaneFolderTest::SetUp();
     WriteText("s.txt", kSession);
     std::string error;
-    ASSERT_TRUE(WritePicture(Path("sky.png"), "png", SkyWithSquare(), false, error)) << error;
+    ASSERT_TRUE(WritePicture(Path("sky.png"), "png", SkyWithSquare(), false, true, error)) << error;
   }
   CPicture Read(const std::string& name) {
     CPicture picture;

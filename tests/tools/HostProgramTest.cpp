@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "KelvaneRun.h"
@@ -55,14 +56,16 @@ TEST_F(HostProgramTest, RgbWithoutAlphaGetsAnOpaqueLayer) {
 TEST_F(HostProgramTest, WithoutDisplayOrScriptTheEditorCannotOpenAndNothingIsWritten) {
   ASSERT_TRUE(WriteTestPng(Path("photo.png"), 2, 1, PNG_COLOR_TYPE_RGB, 8, {{1, 2, 3, 4, 5, 6}}));
   const CRun run = Kelvane("photo.png");
-  EXPECT_EQ(run.status, 3) << run.output;
-  EXPECT_NE(run.output.find("script"), std::string::npos) << run.output;
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("the editor needs a display"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("--script"), std::string::npos) << run.output;
   EXPECT_FALSE(Exists("photo.kelvane.png"));
 }
 
 TEST_F(HostProgramTest, PlanesAsFileRefusesRgbAndWritesNothing) {
   ASSERT_TRUE(WriteTestPng(Path("rgb.png"), 2, 1, PNG_COLOR_TYPE_RGB, 8, {{1, 2, 3, 4, 5, 6}}));
-  const CRun run = Kelvane("--planes-as-file rgb.png out.png");
+  WriteText("s.txt", kUnchangedSession);
+  const CRun run = Kelvane("--planes-as-file --script s.txt rgb.png out.png");
   EXPECT_EQ(run.status, 3);
   EXPECT_NE(run.output.find("! Input Data Error !"), std::string::npos);
   EXPECT_NE(run.output.find("File is wrong format. Possibly missing layers.\nProgram requires "
@@ -169,4 +172,40 @@ TEST_F(HostProgramTest, OutputNamesUpToTheLongestAreWrittenAndLongerOnesRefusedF
   size_t entries = 0;
   for (const auto& entry : std::filesystem::directory_iterator(m_dir)) entries += entry.path() != m_dir / "config";
   EXPECT_EQ(entries, 2u);  // the input and the script
+}
+
+// A second picture named where the output goes, or a default name that an
+// earlier run wrote, is never replaced unless the user says so.
+TEST_F(HostProgramTest, AnExistingOutputIsRefusedBeforeAnyWorkAndReplacedOnlyWhenAsked) {
+  std::vector<uint8_t> rgba(5 * 4 * 4, 120);
+  std::string error;
+  ASSERT_TRUE(WriteRgbaPicture(Path("shoot_001.png"), 5, 4, rgba.data(), error));
+  rgba.assign(rgba.size(), 30);
+  ASSERT_TRUE(WriteRgbaPicture(Path("shoot_002.png"), 5, 4, rgba.data(), error));
+  WriteText("s.txt", kUnchangedSession);
+  const auto bytes = [&](const std::string& name) {
+    std::ifstream file(Path(name), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), {});
+  };
+  const std::string second = bytes("shoot_002.png");
+
+  CRun run = Kelvane("--script s.txt shoot_001.png shoot_002.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("will not replace 'shoot_002.png'"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("--overwrite"), std::string::npos) << run.output;
+  EXPECT_EQ(bytes("shoot_002.png"), second);
+
+  run = Kelvane("--script s.txt shoot_001.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string first = bytes("shoot_001.kelvane.png");
+  run = Kelvane("--script s.txt --mask shoot_001.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  run = Kelvane("--script s.txt shoot_001.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("shoot_001.kelvane.png"), std::string::npos) << run.output;
+
+  run = Kelvane("--overwrite --script s.txt shoot_001.png shoot_002.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(bytes("shoot_002.png"), second);
+  EXPECT_EQ(bytes("shoot_002.png"), first);
 }

@@ -170,7 +170,7 @@ TEST_F(PictureFormatsTest, LosslessFormatsGiveBackEveryPixelWithItsAlpha) {
     if ((format == "avif" || format == "heic" || format == "jxl") && !Saves(format)) continue;
     std::string error;
     const std::string name = "picture." + format;
-    ASSERT_TRUE(WritePicture(Path(name), format, rgba, false, error)) << error;
+    ASSERT_TRUE(WritePicture(Path(name), format, rgba, false, true, error)) << error;
     const CPicture back = Read(name);
     EXPECT_EQ(back.channels, 4) << format;
     // HEIF keeps colours in YCbCr: a level off at most.

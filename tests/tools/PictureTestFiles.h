@@ -17,5 +17,5 @@ inline bool WriteRgbaPicture(const std::string& path, int width, int height, con
   picture.height = height;
   picture.channels = 4;
   picture.bytes.assign(rgba, rgba + static_cast<size_t>(width) * height * 4);
-  return WritePicture(path, format, picture, false, error);
+  return WritePicture(path, format, picture, false, true, error);
 }

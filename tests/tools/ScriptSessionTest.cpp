@@ -77,7 +77,7 @@ class ScriptSessionTest : public CKelvaneFolderTest {
   // when the run did not write.
   std::vector<uint8_t> Alpha(const std::string& script, const std::string& name = "out.png") {
     WriteText("s.txt", script);
-    m_last = Kelvane("--script s.txt in.png " + name);
+    m_last = Kelvane("--overwrite --script s.txt in.png " + name);
     EXPECT_EQ(m_last.status, 0) << script << m_last.output;
     CPicture pixels;
     std::string error;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -146,6 +147,25 @@ bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictu
   return true;
 }
 
+bool CheckExistingResults(const CHostOptions& options, const std::vector<CBatchPicture>& pictures,
+                          std::string& error) {
+  if (options.overwrite || options.skipExisting) return true;
+  size_t existing = 0;
+  const CBatchPicture* first = nullptr;
+  for (const CBatchPicture& picture : pictures) {
+    struct stat info {};
+    if (lstat(picture.output.c_str(), &info) != 0) continue;
+    if (!first) first = &picture;
+    ++existing;
+  }
+  if (existing == 0) return true;
+  error = std::to_string(existing) + " of the " + std::to_string(pictures.size()) +
+          " results exist already (" + Quoted(first->output) +
+          (existing > 1 ? " and others" : "") +
+          "); --overwrite replaces them, --skip-existing skips their pictures";
+  return false;
+}
+
 bool ResultIsCurrent(const std::string& input, const std::string& output) {
   std::error_code failed;
   if (!fs::is_regular_file(output, failed)) return false;
@@ -177,6 +197,8 @@ std::vector<std::string> ChildArguments(const CHostOptions& options,
     arguments.push_back(colour);
   }
   if (options.strip) arguments.push_back("--strip");
+  // A result older than its picture is done again over the old one.
+  if (options.overwrite || options.skipExisting) arguments.push_back("--overwrite");
   // A picture whose name begins with '-' must not read as an option.
   arguments.push_back("--");
   arguments.push_back(picture.input);
@@ -504,6 +526,10 @@ int RunBatch(const CHostOptions& options) {
   }
   std::vector<CBatchPicture> pictures;
   if (!CollectBatch(options, pictures, error)) {
+    Complain(error);
+    return keExitUsage;
+  }
+  if (!CheckExistingResults(options, pictures, error)) {
     Complain(error);
     return keExitUsage;
   }

@@ -22,6 +22,11 @@ struct CBatchPicture {
 bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictures,
                   std::string& error);
 
+// False, with how many and which, when results exist already and neither
+// --overwrite nor --skip-existing says what to do with them.
+bool CheckExistingResults(const CHostOptions& options, const std::vector<CBatchPicture>& pictures,
+                          std::string& error);
+
 // True when `output` exists and was modified after `input`: a run that
 // stopped part way resumes where it stopped.
 bool ResultIsCurrent(const std::string& input, const std::string& output);

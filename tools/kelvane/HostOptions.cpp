@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -29,6 +30,7 @@ enum keLongOption : int {
   keOptJobs,
   keOptSkipExisting,
   keOptThreads,
+  keOptOverwrite,
 };
 
 constexpr option kLongOptions[] = {
@@ -49,6 +51,7 @@ constexpr option kLongOptions[] = {
     {"jobs", required_argument, nullptr, keOptJobs},
     {"skip-existing", no_argument, nullptr, keOptSkipExisting},
     {"threads", required_argument, nullptr, keOptThreads},
+    {"overwrite", no_argument, nullptr, keOptOverwrite},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -84,6 +87,17 @@ bool ParseCount(const char* text, int& count) {
   return true;
 }
 
+// The word getopt was reading when it stopped. Inside a cluster of short
+// options ("-x.jpg") its index has not moved on yet; after a long option, or
+// the last letter of a cluster, the word is the one before the index.
+std::string ArgumentInHand(int argc, char* const* argv, int index, int shortOption) {
+  if (shortOption != 0 && index < argc && argv[index][0] == '-' &&
+      std::strchr(argv[index] + 1, shortOption)) {
+    return argv[index];
+  }
+  return index > 0 && index <= argc ? argv[index - 1] : "";
+}
+
 // The checks that need the whole command line.
 bool CheckCombinations(CHostOptions& options, std::vector<std::string>& files,
                        std::string& error) {
@@ -102,6 +116,11 @@ bool CheckCombinations(CHostOptions& options, std::vector<std::string>& files,
   }
   if (options.mask && options.flatten) {
     error = "--mask and --flatten exclude each other: the mask has no colours";
+    return false;
+  }
+  if (options.overwrite && options.skipExisting) {
+    error = "--overwrite and --skip-existing exclude each other: existing results are either "
+            "replaced or kept";
     return false;
   }
   const bool batchOnly = options.recursive || options.jobs != 0 || options.skipExisting;
@@ -205,7 +224,7 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
   int code;
   while ((code = getopt_long(argc, argv.data(), ":h", kLongOptions, nullptr)) != -1) {
     const std::string value = optarg ? optarg : "";
-    const std::string given = optind > 0 && optind <= argc ? argv[optind - 1] : "";
+    const std::string given = ArgumentInHand(argc, argv.data(), optind, code == '?' ? optopt : 0);
     switch (code) {
       case keOptHelp: options.help = true; break;
       case keOptVersion: options.version = true; break;
@@ -217,6 +236,7 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
       case keOptStrip: options.strip = true; break;
       case keOptRecursive: options.recursive = true; break;
       case keOptSkipExisting: options.skipExisting = true; break;
+      case keOptOverwrite: options.overwrite = true; break;
       case keOptScript:
         if (!TakeValue(value, "--script needs a script file", options.script, error)) return false;
         break;
@@ -259,7 +279,14 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
         error = given + " needs a value";
         return false;
       default:
-        error = "unknown option '" + given + "'";
+        if (optopt == 0) {
+          error = "unknown option '" + given + "'";
+          return false;
+        }
+        // Most often a file whose name begins with '-'.
+        error = "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "' in '" +
+                given + "'; a file whose name begins with '-' goes after --, as in " +
+                "'kelvane -- " + given + "'";
         return false;
     }
   }
@@ -299,8 +326,8 @@ std::string HostUsage() {
          "ending names: .png, .tif/.tiff, .webp (lossless), .avif, .heic, .jxl; .jpg and\n"
          ".jpeg only with --flatten or --mask. Without OUTPUT the result goes beside\n"
          "the input as <input name>.kelvane.png. '-' as INPUT reads standard input,\n"
-         "'-' as OUTPUT writes standard output. An OUTPUT that is the INPUT file\n"
-         "itself is refused.\n"
+         "'-' as OUTPUT writes standard output. An OUTPUT that exists already is\n"
+         "refused unless --overwrite is given, and the INPUT file itself always is.\n"
          "\n"
          "  --script FILE       replay the session script FILE instead of opening the\n"
          "                      editor (its commands are listed in the README)\n"
@@ -315,6 +342,9 @@ std::string HostUsage() {
          "  --recursive         batch: descend into folders, keeping their paths\n"
          "  --jobs N            batch: pictures worked on side by side (one per core)\n"
          "  --skip-existing     batch: skip pictures whose result is newer than them\n"
+         "  --overwrite         replace an existing OUTPUT or batch result; without it\n"
+         "                      an existing file is never replaced, and the run is\n"
+         "                      refused before any work\n"
          "  --threads N         threads that read and write one picture (one per core;\n"
          "                      a batch gives each of its jobs a share of the cores)\n"
          "  --plugins DIR       look for filter modules in DIR only\n"
@@ -327,7 +357,7 @@ std::string HostUsage() {
          "                      no display needed\n"
          "  --list              list the filters found: module, category, name\n"
          "  --version           show the versions of Kelvane and its libraries\n"
-         "  --help              show this text\n"
+         "  -h, --help          show this text\n"
          "\n"
          "Exit status: 0 result written; 2 usage error, unreadable input,\n"
          "unwritable output or script error; 3 the filter ended without a result\n"

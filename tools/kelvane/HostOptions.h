@@ -44,6 +44,7 @@ struct CHostOptions {
   CFlattenColour flattenColour;
   bool mask = false;   // the matte alone, one grey channel
   bool strip = false;  // no EXIF or XMP in the output
+  bool overwrite = false;  // an existing output may be replaced
 
   // A batch: --out-dir with the pictures and folders named.
   std::string outDir;

@@ -80,9 +80,23 @@ bool CheckOutput(const CHostOptions& options, const std::string& output, std::st
             "is never overwritten";
     return false;
   }
+  struct stat existing {};
+  if (output != kStandardStream && !options.overwrite && lstat(output.c_str(), &existing) == 0 &&
+      !S_ISDIR(existing.st_mode)) {
+    error = "will not replace '" + output + "': it exists already; --overwrite replaces it";
+    return false;
+  }
   const bool needsAlpha = !options.flatten && !options.mask;
   if (!CheckOutputFormat(output, OutputFormatOf(options, output), needsAlpha, error)) return false;
   return output == kStandardStream || OutputFolderWritable(output, error);
+}
+
+// The editor needs a window; the session replays do not.
+bool CheckEditorCanOpen(const CHostOptions& options, std::string& error) {
+  if (options.demo || !options.script.empty() || HostPlatformData().hasDisplay) return true;
+  error = "the editor needs a display, and none is set ($DISPLAY and $WAYLAND_DISPLAY are "
+          "empty); --script FILE replays a session without one";
+  return false;
 }
 
 // Reads the input on a thread of its own while the caller finds and loads
@@ -152,6 +166,11 @@ int RunFilterOnFile(const CHostOptions& options) {
     Complain(loadError + "; nothing was written");
     return keExitFailure;
   }
+  // Said once everything about the files is known to be right.
+  if (!CheckEditorCanOpen(options, error)) {
+    Complain(error);
+    return keExitUsage;
+  }
 
   CPictureMetadata metadata = std::move(picture.metadata);
   CHostLayer layer = LayerFromPixels(std::move(picture), options.planesAsFile);
@@ -187,7 +206,8 @@ int RunFilterOnFile(const CHostOptions& options) {
       return keExitFailure;
   }
   const CPicture result = ResultPicture(std::move(layer), options, std::move(metadata));
-  if (!WritePicture(output, OutputFormatOf(options, output), result, options.strip, error)) {
+  if (!WritePicture(output, OutputFormatOf(options, output), result, options.strip,
+                    options.overwrite, error)) {
     Complain(error);
     return keExitUsage;
   }

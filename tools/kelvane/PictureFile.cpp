@@ -476,7 +476,7 @@ bool CheckOutputFormat(const std::string& path, const std::string& format, bool 
 }
 
 bool WritePicture(const std::string& path, const std::string& format, const CPicture& picture,
-                  bool strip, std::string& error) {
+                  bool strip, bool replace, std::string& error) {
   ForgetLibraryComplaints();
   const bool standard = path == "-";
   const std::string cannot =
@@ -504,7 +504,7 @@ bool WritePicture(const std::string& path, const std::string& format, const CPic
     error = cannot + reason;
     return false;
   }
-  if (failure == 0) failure = file.Commit();
+  if (failure == 0) failure = file.Commit(replace);
   if (failure != 0) {
     error = cannot + std::strerror(failure);
     return false;

@@ -51,7 +51,7 @@ bool CheckOutputFormat(const std::string& path, const std::string& format, bool 
 // Writes 1, 3 or 4 channels in `format`, "-" being standard output. A file is
 // written unnamed (or under a temporary name beside `path`) and put in place
 // whole, so a failure leaves any existing file as it was and no partial file
-// behind.
+// behind. An existing file is replaced only with `replace`.
 // With `strip` no EXIF or XMP is written; the colour profile always is.
 bool WritePicture(const std::string& path, const std::string& format, const CPicture& picture,
-                  bool strip, std::string& error);
+                  bool strip, bool replace, std::string& error);
