@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "KelvaneRun.h"
@@ -208,4 +209,24 @@ TEST_F(HostProgramTest, AnExistingOutputIsRefusedBeforeAnyWorkAndReplacedOnlyWhe
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(bytes("shoot_002.png"), second);
   EXPECT_EQ(bytes("shoot_002.png"), first);
+}
+
+// A disk that fills up says so whatever the format, and leaves nothing.
+TEST_F(HostProgramTest, AWriteThatRunsOutOfRoomSaysWhyForEveryFormat) {
+  std::vector<uint8_t> rgba(300 * 300 * 4);
+  std::mt19937 random(5);
+  for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = i % 4 == 3 ? 255 : static_cast<uint8_t>(random());
+  std::string error;
+  ASSERT_TRUE(WriteRgbaPicture(Path("in.png"), 300, 300, rgba.data(), error));
+  WriteText("s.txt", kUnchangedSession);
+  for (const std::string name : {"out.png", "out.tif", "out.webp", "out.jpg"}) {
+    // Files may grow to 16 KiB: the settings store fits, the picture does not.
+    const CRun run = RunCommand(
+        "cd '" + m_dir.string() + "' && trap '' XFSZ && ulimit -f 16 && DISPLAY= WAYLAND_DISPLAY= "
+        "XDG_CONFIG_HOME='" + (m_dir / "config").string() + "' '" + KELVANE_BIN_DIR +
+        "/kelvane' --script s.txt --flatten white in.png " + name + " 2>&1");
+    EXPECT_EQ(run.status, 2) << name << run.output;
+    EXPECT_NE(run.output.find("File too large"), std::string::npos) << name << run.output;
+    EXPECT_FALSE(Exists(name)) << name;
+  }
 }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "platform/AtomicFile.h"
 #include "platform/VirtualMemory.h"
@@ -56,8 +57,18 @@ std::string TakeLibraryError() {
     if (text.empty()) text = g_lastWarning;
     g_lastWarning.clear();
   }
+  // A failed system call is said on the line after the complaint; its cause
+  // ("No space left on device") is what the user can act on.
+  static constexpr std::string_view kSystem = "\nunix error: ";
+  const size_t system = text.find(kSystem);
+  std::string cause;
+  if (system != std::string::npos) {
+    const size_t start = system + kSystem.size();
+    cause = text.substr(start, text.find('\n', start) - start);
+  }
   const size_t end = text.find('\n');
   if (end != std::string::npos) text.resize(end);
+  if (!cause.empty()) text += " (" + cause + ")";
   return text.empty() ? std::string("unknown reason") : text;
 }
 
