@@ -222,6 +222,15 @@ TEST(BatchChildTest, FailureReasonIsTheLastWordsOrTheSignal) {
             std::string("crashed (") + strsignal(SIGSEGV) + ")");
 }
 
+// The picture is named once on a failure's line.
+TEST(BatchChildTest, AFailureLineNamesThePictureOnce) {
+  EXPECT_EQ(FailureLine("photos/sub/broken.jpg",
+                        "'photos/sub/broken.jpg' is a damaged or truncated picture"),
+            "'photos/sub/broken.jpg' is a damaged or truncated picture");
+  EXPECT_EQ(FailureLine("a.png", "crashed (Aborted)"), "a.png: crashed (Aborted)");
+  EXPECT_EQ(FailureLine("a.png", "'ba.png' is damaged"), "a.png: 'ba.png' is damaged");
+}
+
 // Whole batches through the program.
 namespace {
 

@@ -222,6 +222,12 @@ std::string ProgressText(size_t done, size_t total, size_t failed, size_t ran, d
   return text;
 }
 
+std::string FailureLine(const std::string& input, const std::string& reason) {
+  // Most reasons a picture's process gives name the picture already.
+  if (reason.find(Quoted(input)) != std::string::npos) return reason;
+  return input + ": " + reason;
+}
+
 std::string FailureReason(int waitStatus, const std::string& standardError) {
   if (WIFSIGNALED(waitStatus)) {
     return std::string("crashed (") + strsignal(WTERMSIG(waitStatus)) + ")";
@@ -352,7 +358,7 @@ int CBatchRunner::Run() {
   std::fprintf(stderr, "kelvane: %zu written, %zu skipped, %zu failed%s\n", m_written, m_skipped,
                m_failures.size(), m_failures.empty() ? "" : ":");
   for (const auto& [picture, reason] : m_failures) {
-    std::fprintf(stderr, "  %s: %s\n", m_pictures[picture].input.c_str(), reason.c_str());
+    std::fprintf(stderr, "  %s\n", FailureLine(m_pictures[picture].input, reason).c_str());
   }
   std::fflush(stderr);
   return m_failures.empty() ? keExitWritten : keExitSomeFailed;
@@ -455,7 +461,7 @@ void CBatchRunner::Fail(size_t picture, const std::string& reason) {
   m_failures.emplace_back(picture, reason);
   // Failures are said as they happen, so a long batch shows them before its end.
   ClearProgress();
-  std::fprintf(stderr, "kelvane: %s: %s\n", m_pictures[picture].input.c_str(), reason.c_str());
+  std::fprintf(stderr, "kelvane: %s\n", FailureLine(m_pictures[picture].input, reason).c_str());
   std::fflush(stderr);
   ShowProgress(true);
 }

@@ -44,6 +44,9 @@ int ThreadsPerJob(const CHostOptions& options, long cores, size_t jobs);
 // "37/200 done, 1 failed, 2.1 pictures/s"; the rate only once a picture has run.
 std::string ProgressText(size_t done, size_t total, size_t failed, size_t ran, double seconds);
 
+// "INPUT: reason", or the reason alone where it names the input itself.
+std::string FailureLine(const std::string& input, const std::string& reason);
+
 // Why a picture's process failed, from its wait status and what it wrote to
 // standard error; empty when it succeeded.
 std::string FailureReason(int waitStatus, const std::string& standardError);
