@@ -248,13 +248,18 @@ class BatchRunTest : public CKelvaneFolderTest {
   }
 
   // The reason the summary gives for `input`, or "" when it is not listed.
+  // The summary's line for `input`: after "INPUT: ", or whole where the
+  // reason names the picture itself.
   static std::string Reason(const CRun& run, const std::string& input) {
     const size_t summary = run.output.find(" failed:\n");
-    const std::string entry = "\n  " + input + ": ";
-    const size_t at = summary == std::string::npos ? summary : run.output.find(entry, summary);
-    if (at == std::string::npos) return std::string();
-    const size_t begin = at + entry.size();
-    return run.output.substr(begin, run.output.find('\n', begin) - begin);
+    if (summary == std::string::npos) return std::string();
+    for (const std::string& entry : {"\n  " + input + ": ", "\n  '" + input + "'"}) {
+      const size_t at = run.output.find(entry, summary);
+      if (at == std::string::npos) continue;
+      const size_t begin = at + (entry.back() == ' ' ? entry.size() : 3);
+      return run.output.substr(begin, run.output.find('\n', begin) - begin);
+    }
+    return std::string();
   }
 
   std::vector<uint8_t> Pixels(const std::string& name) const {
