@@ -24,6 +24,7 @@
 #include "tools/kelvane/HostProgram.h"
 #include "tools/kelvane/PictureFile.h"
 #include "tools/kelvane/ScriptFile.h"
+#include "tools/kelvane/PictureLimits.h"
 
 namespace fs = std::filesystem;
 
@@ -176,11 +177,16 @@ bool ResultIsCurrent(const std::string& input, const std::string& output) {
 }
 
 std::vector<std::string> ChildArguments(const CHostOptions& options,
-                                        const CBatchPicture& picture, int threads) {
+                                        const CBatchPicture& picture, int threads,
+                                        uint64_t memoryShare) {
   std::vector<std::string> arguments{"--script", options.script};
   if (threads > 0) {
     arguments.push_back("--threads");
     arguments.push_back(std::to_string(threads));
+  }
+  if (memoryShare > 0) {
+    arguments.push_back("--memory-share");
+    arguments.push_back(std::to_string(memoryShare));
   }
   if (!options.pluginFolder.empty()) {
     arguments.push_back("--plugins");
@@ -204,6 +210,11 @@ std::vector<std::string> ChildArguments(const CHostOptions& options,
   arguments.push_back(picture.input);
   arguments.push_back(picture.output);
   return arguments;
+}
+
+uint64_t MemoryPerJob(uint64_t available, size_t jobs) {
+  // At least one byte: a share of 0 would read as no share at all.
+  return jobs > 1 ? std::max<uint64_t>(available / jobs, 1) : 0;
 }
 
 int ThreadsPerJob(const CHostOptions& options, long cores, size_t jobs) {
@@ -301,6 +312,7 @@ class CBatchRunner {
   size_t m_written = 0;
   size_t m_skipped = 0;
   int m_childThreads = 0;
+  uint64_t m_childMemory = 0;
 };
 
 int CBatchRunner::Run() {
@@ -310,6 +322,10 @@ int CBatchRunner::Run() {
   // Jobs side by side share the cores: a picture's own threads beyond its
   // share would only take turns with the other jobs.
   m_childThreads = ThreadsPerJob(m_options, cores, jobs);
+  // Taken once, at the start: a job that began later would otherwise see
+  // the memory its running siblings hold and divide that again. Each still
+  // refuses a picture beyond what is available when it reads it.
+  m_childMemory = MemoryPerJob(MemoryForPictures(), std::min(jobs, m_pictures.size()));
   // Children must stay ours to wait for, whatever the parent left us.
   std::signal(SIGCHLD, SIG_DFL);
   m_null = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -379,7 +395,7 @@ void CBatchRunner::Start(size_t picture) {
   }
   // Everything the child needs is made before fork: after it, only calls
   // that are safe in a copy of a threaded process.
-  std::vector<std::string> arguments = ChildArguments(m_options, item, m_childThreads);
+  std::vector<std::string> arguments = ChildArguments(m_options, item, m_childThreads, m_childMemory);
   arguments.insert(arguments.begin(), "kelvane");
   std::vector<char*> argv;
   for (std::string& argument : arguments) argv.push_back(argument.data());

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ struct CBatchPicture {
 
 // The pictures of `options.inputs`, in the order the inputs are named and,
 // inside a folder, sorted by their path in it. A folder stands for the files
-// libvips can read in it (hidden ones skipped; below it with `recursive`); a
+// in it of a format the program reads (hidden ones skipped; below it with `recursive`); a
 // file named is taken whatever its kind. False, with the reason, when an
 // input is missing, two pictures would be written to one result, or a result
 // would replace its own input. Needs libvips started.
@@ -33,9 +34,14 @@ bool ResultIsCurrent(const std::string& input, const std::string& output);
 
 // The command line of the process that runs one picture, after the program's
 // own name; `threads` (0: not said) is how many threads it reads and writes
-// the picture with.
+// the picture with, `memoryShare` (0: not said) the bytes of memory it may use.
 std::vector<std::string> ChildArguments(const CHostOptions& options,
-                                        const CBatchPicture& picture, int threads = 0);
+                                        const CBatchPicture& picture, int threads = 0,
+                                        uint64_t memoryShare = 0);
+
+// The memory each job may use: jobs side by side share what is available
+// when the batch begins; 0 (no share) for a single job.
+uint64_t MemoryPerJob(uint64_t available, size_t jobs);
 
 // The threads each job gets: what --threads says, else an equal share of the
 // cores, at least one.

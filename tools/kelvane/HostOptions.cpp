@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -31,6 +32,7 @@ enum keLongOption : int {
   keOptSkipExisting,
   keOptThreads,
   keOptOverwrite,
+  keOptMemoryShare,
 };
 
 constexpr option kLongOptions[] = {
@@ -52,6 +54,8 @@ constexpr option kLongOptions[] = {
     {"skip-existing", no_argument, nullptr, keOptSkipExisting},
     {"threads", required_argument, nullptr, keOptThreads},
     {"overwrite", no_argument, nullptr, keOptOverwrite},
+    // Internal: a batch tells each picture's process the memory it may use.
+    {"memory-share", required_argument, nullptr, keOptMemoryShare},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -275,6 +279,18 @@ bool ParseHostOptions(const std::vector<std::string>& arguments, CHostOptions& o
           return false;
         }
         break;
+      case keOptMemoryShare: {
+        char* end = nullptr;
+        errno = 0;
+        const unsigned long long bytes = std::strtoull(value.c_str(), &end, 10);
+        if (value.empty() || !std::isdigit(static_cast<unsigned char>(value[0])) || *end != '\0' ||
+            errno != 0 || bytes == 0) {
+          error = "--memory-share takes a number of bytes, not '" + value + "'";
+          return false;
+        }
+        options.memoryShare = bytes;
+        break;
+      }
       case ':':
         error = given + " needs a value";
         return false;

@@ -56,6 +56,11 @@ struct CHostOptions {
   // Threads that read and write one picture; 0: one per core.
   int threads = 0;
 
+  // The most memory this process may use, in bytes, given by a batch to each
+  // picture's process as its share of the batch (--memory-share, not for
+  // users); 0: whatever is available.
+  uint64_t memoryShare = 0;
+
   bool Batch() const { return !outDir.empty(); }
 };
 

@@ -22,6 +22,7 @@
 #include "tools/kelvane/DemoSession.h"
 #include "tools/kelvane/FileLayer.h"
 #include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureLimits.h"
 #include "tools/kelvane/ResultPicture.h"
 #include "tools/kelvane/SamplePicture.h"
 #include "tools/kelvane/ScriptFile.h"
@@ -269,6 +270,7 @@ int RunHostProgram(int argc, char** argv) {
       return keExitFailure;
     }
     SetPictureThreads(options.threads);
+    SetMemoryShare(options.memoryShare);
     if (options.version) {
       std::fputs(HostVersions().c_str(), stdout);
       return keExitWritten;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 
@@ -21,6 +22,25 @@ uint64_t ControlGroupLimit() {
   }
 }
 
+// What the kernel counts as available without swapping, page cache it can
+// drop included; the physical memory where it does not say.
+uint64_t AvailableMemory() {
+  std::ifstream file("/proc/meminfo");
+  std::string key;
+  uint64_t kibibytes = 0;
+  std::string unit;
+  while (file >> key >> kibibytes) {
+    if (key == "MemAvailable:") return kibibytes * 1024;
+    std::getline(file, unit);
+  }
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGESIZE);
+  return pages > 0 && pageSize > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize)
+                                   : UINT64_MAX;
+}
+
+std::atomic<uint64_t> g_memoryShare{0};
+
 }  // namespace
 
 uint64_t EstimatedPeakBytes(int width, int height) {
@@ -29,17 +49,18 @@ uint64_t EstimatedPeakBytes(int width, int height) {
 }
 
 uint64_t MemoryForPictures() {
-  const long pages = sysconf(_SC_PHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  uint64_t limit = pages > 0 && pageSize > 0
-                       ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize)
-                       : UINT64_MAX;
+  // Not the machine's total: what other programs hold now is not ours to use.
+  uint64_t limit = AvailableMemory();
+  const uint64_t share = g_memoryShare;
+  if (share > 0) limit = std::min(limit, share);
   rlimit space{};
   if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) {
     limit = std::min<uint64_t>(limit, space.rlim_cur);
   }
   return std::min(limit, ControlGroupLimit());
 }
+
+void SetMemoryShare(uint64_t bytes) { g_memoryShare = bytes; }
 
 std::string HumanBytes(uint64_t bytes) {
   char text[32];
