@@ -6,7 +6,7 @@ JOBS         ?= $(shell nproc)
 
 DEB_PACKAGES := cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev libeigen3-dev \
                 libgtest-dev libgmock-dev libbenchmark-dev binutils qt6-base-dev \
-                libvips-dev libisal-dev libgimp2.0-dev gimp
+                libvips-dev libisal-dev libgimp2.0-dev gimp libhdf5-dev
 BENCH_DEB_PACKAGES := python3 python3-numpy python3-opencv imagemagick python3-skimage
 # Debian's interpreter, which has Debian's python3-opencv.
 BENCH_PYTHON ?= /usr/bin/python3

@@ -337,7 +337,7 @@ std::string HostUsage() {
          "       kelvane --help | --version\n"
          "\n"
          "Removes the background of the picture INPUT (JPEG, PNG, TIFF, WebP, HEIF/AVIF,\n"
-         "GIF, JPEG XL and whatever else libvips reads; without INPUT, a built-in sample)\n"
+         "GIF, JPEG XL or PNM, told by its content; without INPUT, a built-in sample)\n"
          "in the Kelvane editor, and writes the cut-out to OUTPUT in the format its\n"
          "ending names: .png, .tif/.tiff, .webp (lossless), .avif, .heic, .jxl; .jpg and\n"
          ".jpeg only with --flatten or --mask. Without OUTPUT the result goes beside\n"

@@ -6,6 +6,8 @@
 #include <vips/vips.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +19,7 @@
 #include "platform/VirtualMemory.h"
 #include "tools/kelvane/Orientation.h"
 #include "tools/kelvane/PictureLimits.h"
+#include "tools/kelvane/PictureLoaders.h"
 #include "tools/kelvane/PngEncoder.h"
 #include "tools/kelvane/UprightExif.h"
 
@@ -33,16 +36,32 @@ using CTarget = std::unique_ptr<VipsTarget, CUnref>;
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
 
-std::string NameForReading(const std::string& path) {
-  return path == "-" ? std::string("standard input") : Quoted(path);
-}
-
 // Some decoders give up with only a warning to say why; the last one is
 // kept for the message. Warnings may come from the library's threads.
 std::mutex g_warningLock;
 std::string g_lastWarning;
+// The JPEG decoder meets the end of a picture's data before its last row
+// with only a complaint left in the error buffer, and goes on to fill the
+// rest grey at the size the header claims, whatever the library is told to
+// fail on. Other decoders may say the same in a warning.
+std::atomic<bool> g_dataEndedEarly{false};
+
+bool SaysDataEndedEarly(const char* message) {
+  static constexpr std::string_view kPremature = "premature end";
+  const std::string_view text(message);
+  return std::search(text.begin(), text.end(), kPremature.begin(), kPremature.end(),
+                     [](char a, char b) {
+                       return std::tolower(static_cast<unsigned char>(a)) == b;
+                     }) != text.end();
+}
+
+bool DataEndedEarly() {
+  const char* complaints = vips_error_buffer();
+  return g_dataEndedEarly || (complaints && SaysDataEndedEarly(complaints));
+}
 
 void KeepWarning(const gchar*, GLogLevelFlags, const gchar* message, gpointer) {
+  if (message && SaysDataEndedEarly(message)) g_dataEndedEarly = true;
   const std::lock_guard<std::mutex> hold(g_warningLock);
   g_lastWarning = message ? message : "";
 }
@@ -75,6 +94,7 @@ std::string TakeLibraryError() {
 // Each read or write starts with a clean slate.
 void ForgetLibraryComplaints() {
   vips_error_clear();
+  g_dataEndedEarly = false;
   const std::lock_guard<std::mutex> hold(g_warningLock);
   g_lastWarning.clear();
 }
@@ -91,21 +111,106 @@ std::vector<uint8_t> BlobOf(VipsImage* image, const char* name) {
   return std::vector<uint8_t>(bytes, bytes + length);
 }
 
+// Closes the descriptor it holds on every way out.
+class CDescriptor {
+ public:
+  explicit CDescriptor(int descriptor) : m_descriptor(descriptor) {}
+  ~CDescriptor() {
+    if (m_descriptor >= 0) close(m_descriptor);
+  }
+  CDescriptor(const CDescriptor&) = delete;
+  CDescriptor& operator=(const CDescriptor&) = delete;
+  int Get() const { return m_descriptor; }
+
+ private:
+  int m_descriptor;
+};
+
+// Opens exactly the file named: the library's own opening would take a name
+// ending in ']' as the name before it followed by options. Not blocking, so
+// that a named pipe cannot hold the program up before it is refused.
+int OpenForReading(const std::string& path) {
+  return open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+}
+
+bool ReadAt(int descriptor, uint8_t* to, size_t size, off_t at) {
+  while (size > 0) {
+    const ssize_t n = pread(descriptor, to, size, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = EIO;  // the file shrank under us
+    if (n <= 0) return false;
+    to += n;
+    size -= static_cast<size_t>(n);
+    at += n;
+  }
+  return true;
+}
+
+// Up to `size` bytes, fewer only at the end of the data; -1 on a failure.
+ssize_t ReadUpTo(int descriptor, uint8_t* to, size_t size) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = read(descriptor, to + got, size - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return -1;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+// A stream that cannot be rewound (standard input), as the loader reads it:
+// the prefix already taken to choose the loader, then the rest. Loaders that
+// need to seek hold all of it in memory, so no more than `limit` bytes are
+// read, however long the stream.
+struct CStream {
+  int descriptor = -1;
+  std::vector<uint8_t> prefix;
+  size_t prefixTaken = 0;
+  uint64_t read = 0;  // bytes handed to the loader
+  uint64_t limit = 0;
+  bool overLimit = false;
+};
+
+gint64 ReadFromStream(VipsSourceCustom*, void* buffer, gint64 length, gpointer data) {
+  CStream& stream = *static_cast<CStream*>(data);
+  if (length <= 0) return 0;
+  auto* to = static_cast<uint8_t*>(buffer);
+  size_t wanted = static_cast<size_t>(length);
+  if (stream.prefixTaken < stream.prefix.size()) {
+    const size_t n = std::min(wanted, stream.prefix.size() - stream.prefixTaken);
+    std::memcpy(to, stream.prefix.data() + stream.prefixTaken, n);
+    stream.prefixTaken += n;
+    stream.read += n;
+    return static_cast<gint64>(n);
+  }
+  // One byte past the limit is enough to know the stream goes beyond it.
+  const uint64_t room = stream.limit >= stream.read ? stream.limit - stream.read + 1 : 1;
+  wanted = static_cast<size_t>(std::min<uint64_t>(wanted, room));
+  ssize_t n;
+  do {
+    n = ::read(stream.descriptor, to, wanted);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return -1;
+  stream.read += static_cast<uint64_t>(n);
+  if (stream.read > stream.limit) {
+    stream.overLimit = true;
+    return -1;
+  }
+  return n;
+}
+
 // libpng stops at the last row and never looks for the end chunk, so a PNG
 // file cut off after its pixels would pass as whole: its end is checked here.
-bool PngFileEndsWhole(const std::string& path) {
+bool PngFileEndsWhole(int descriptor, off_t size) {
   static constexpr uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (!file) return false;
   // Some writers leave bytes after the end chunk; a tail is searched.
-  constexpr long kTail = 64 * 1024;
-  std::vector<uint8_t> tail(kTail);
-  size_t got = 0;
-  if (std::fseek(file, -kTail, SEEK_END) != 0) std::rewind(file);
-  got = std::fread(tail.data(), 1, tail.size(), file);
-  std::fclose(file);
-  return std::search(tail.begin(), tail.begin() + static_cast<ptrdiff_t>(got), std::begin(kEnd),
-                     std::end(kEnd)) != tail.begin() + static_cast<ptrdiff_t>(got);
+  constexpr off_t kTail = 64 * 1024;
+  std::vector<uint8_t> tail(static_cast<size_t>(std::min(size, kTail)));
+  if (!ReadAt(descriptor, tail.data(), tail.size(), size - static_cast<off_t>(tail.size()))) {
+    return false;
+  }
+  return std::search(tail.begin(), tail.end(), std::begin(kEnd), std::end(kEnd)) != tail.end();
 }
 
 // Turns anything that is not 8- or 16-bit grey or RGB into 8-bit sRGB (or
@@ -177,6 +282,11 @@ bool PullRows(VipsImage* image, int channels, std::vector<uint8_t>& bytes, std::
       error = TakeLibraryError();
       return false;
     }
+    // Stopped at the first band past the data, before rows of nothing pile up.
+    if (DataEndedEarly()) {
+      error = "the data ends before the " + std::to_string(height) + " rows its header declares";
+      return false;
+    }
     const size_t start = bytes.size();
     PrefaultForWriting(bytes.data() + start, rowBytes * static_cast<size_t>(rows));
     bytes.resize(start + rowBytes * static_cast<size_t>(rows));
@@ -211,10 +321,51 @@ bool RefuseOversized(const std::string& name, int width, int height, std::string
   const uint64_t have = MemoryForPictures();
   if (need > have) {
     error = name + " is " + size + "; working on it would need about " + HumanBytes(need) +
-            " of memory, and " + HumanBytes(have) + " is all there is";
+            " of memory, and " + HumanBytes(have) + " is available to it";
     return true;
   }
   return false;
+}
+
+std::string NotReadable(const std::string& name) {
+  return name + " is not a picture this program can read (it reads " + kReadFormats + ")";
+}
+
+// Loads through `loader` alone and pulls the pixels, upright, in 8 bits.
+bool Decode(const char* loader, VipsSource* source, const std::string& name, CPicture& picture,
+            std::string& error) {
+  const std::string damaged = name + " is a damaged or truncated picture (";
+  VipsImage* loaded = nullptr;
+  if (vips_call(loader, source, &loaded, "access", VIPS_ACCESS_SEQUENTIAL, "fail_on",
+                VIPS_FAIL_ON_ERROR, nullptr) != 0) {
+    if (loaded) g_object_unref(loaded);
+    error = damaged + TakeLibraryError() + ")";
+    return false;
+  }
+  CImage image(loaded);
+  // Only the header has been read so far.
+  if (RefuseOversized(name, image->Xsize, image->Ysize, error)) return false;
+  const int orientation = vips_image_get_orientation(image.get());
+  std::string reason;
+  if (!ToGreyOrRgb(image, reason)) {
+    error = name + " cannot be turned into RGB (" + reason + ")";
+    return false;
+  }
+  const int channels = std::min(image->Bands, 4);
+  std::vector<uint8_t> bytes;
+  if (!PullRows(image.get(), channels, bytes, reason)) {
+    error = damaged + reason + ")";
+    return false;
+  }
+  picture.width = image->Xsize;
+  picture.height = image->Ysize;
+  picture.channels = channels;
+  picture.bytes = std::move(bytes);
+  picture.metadata.icc = BlobOf(image.get(), VIPS_META_ICC_NAME);
+  picture.metadata.exif = BlobOf(image.get(), VIPS_META_EXIF_NAME);
+  picture.metadata.xmp = BlobOf(image.get(), VIPS_META_XMP_NAME);
+  ApplyOrientation(picture, orientation);
+  return true;
 }
 
 // Threads a picture is read and written with; 0 one per core.
@@ -374,6 +525,10 @@ bool StartPictureLibrary(const char* programName, std::string& error) {
   // A failure is reported once, as the error of the read or write; the
   // library's running commentary on it would only repeat it in pieces.
   g_log_set_handler("VIPS", G_LOG_LEVEL_WARNING, KeepWarning, nullptr);
+  RestrictPictureLoaders();
+  // Blocking the untrusted operations takes the JPEG XL saver with them; it
+  // only writes pixels of ours.
+  vips_operation_block_set("VipsForeignSaveJxl", FALSE);
   return true;
 }
 
@@ -385,77 +540,85 @@ void SetPictureThreads(int threads) {
 }
 
 bool IsPictureFile(const std::string& path) {
-  const bool known = vips_foreign_find_load(path.c_str()) != nullptr;
-  vips_error_clear();
-  return known;
+  const CDescriptor file(OpenForReading(path));
+  struct stat info {};
+  if (file.Get() < 0 || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  std::vector<uint8_t> prefix(static_cast<size_t>(std::min<off_t>(info.st_size, kSniffBytes)));
+  return ReadAt(file.Get(), prefix.data(), prefix.size(), 0) &&
+         FindPictureLoader(prefix.data(), prefix.size()) != nullptr;
 }
 
 bool ReadPicture(const std::string& path, CPicture& picture, std::string& error) {
+  if (path == "-") return ReadPictureStream(STDIN_FILENO, "standard input", picture, error);
   picture = CPicture();
   ForgetLibraryComplaints();
-  const std::string name = NameForReading(path);
-  const std::string damaged = name + " is a damaged or truncated picture (";
-  CImage image;
-  CSource source;
-  if (path == "-") {
-    source.reset(vips_source_new_from_descriptor(STDIN_FILENO));
-    if (!source || !vips_foreign_find_load_source(source.get())) {
-      vips_error_clear();
-      error = name + " is not a picture this program can read";
-      return false;
-    }
-    image.reset(vips_image_new_from_source(source.get(), "", "access", VIPS_ACCESS_SEQUENTIAL,
-                                           "fail_on", VIPS_FAIL_ON_ERROR, nullptr));
-  } else {
-    struct stat info {};
-    if (stat(path.c_str(), &info) != 0 || access(path.c_str(), R_OK) != 0) {
-      error = "cannot read " + name + ": " + std::strerror(errno);
-      return false;
-    }
-    if (!S_ISREG(info.st_mode)) {
-      error = "cannot read " + name + ": not a regular file";
-      return false;
-    }
-    const char* loader = vips_foreign_find_load(path.c_str());
-    vips_error_clear();
-    if (!loader) {
-      error = name + " is not a picture this program can read";
-      return false;
-    }
-    if (std::strcmp(loader, "VipsForeignLoadPngFile") == 0 && !PngFileEndsWhole(path)) {
-      error = damaged + "the file ends before its end chunk)";
-      return false;
-    }
-    image.reset(vips_image_new_from_file(path.c_str(), "access", VIPS_ACCESS_SEQUENTIAL,
-                                         "fail_on", VIPS_FAIL_ON_ERROR, nullptr));
-  }
-  if (!image) {
-    error = damaged + TakeLibraryError() + ")";
+  const std::string name = Quoted(path);
+  const CDescriptor file(OpenForReading(path));
+  struct stat info {};
+  if (file.Get() < 0 || fstat(file.Get(), &info) != 0) {
+    error = "cannot read " + name + ": " + std::strerror(errno);
     return false;
   }
-  // Only the header has been read so far.
-  if (RefuseOversized(name, image->Xsize, image->Ysize, error)) return false;
-  const int orientation = vips_image_get_orientation(image.get());
-  std::string reason;
-  if (!ToGreyOrRgb(image, reason)) {
-    error = name + " cannot be turned into RGB (" + reason + ")";
+  if (!S_ISREG(info.st_mode)) {
+    error = "cannot read " + name + ": not a regular file";
     return false;
   }
-  const int channels = std::min(image->Bands, 4);
-  std::vector<uint8_t> bytes;
-  if (!PullRows(image.get(), channels, bytes, reason)) {
-    error = damaged + reason + ")";
+  std::vector<uint8_t> prefix(static_cast<size_t>(std::min<off_t>(info.st_size, kSniffBytes)));
+  if (!ReadAt(file.Get(), prefix.data(), prefix.size(), 0)) {
+    error = "cannot read " + name + ": " + std::strerror(errno);
     return false;
   }
-  picture.width = image->Xsize;
-  picture.height = image->Ysize;
-  picture.channels = channels;
-  picture.bytes = std::move(bytes);
-  picture.metadata.icc = BlobOf(image.get(), VIPS_META_ICC_NAME);
-  picture.metadata.exif = BlobOf(image.get(), VIPS_META_EXIF_NAME);
-  picture.metadata.xmp = BlobOf(image.get(), VIPS_META_XMP_NAME);
-  ApplyOrientation(picture, orientation);
-  return true;
+  const char* loader = FindPictureLoader(prefix.data(), prefix.size());
+  if (!loader) {
+    error = NotReadable(name);
+    return false;
+  }
+  if (std::strcmp(loader, "pngload_source") == 0 && !PngFileEndsWhole(file.Get(), info.st_size)) {
+    error = name + " is a damaged or truncated picture (the file ends before its end chunk)";
+    return false;
+  }
+  // The source holds a descriptor of its own.
+  CSource source(vips_source_new_from_descriptor(file.Get()));
+  if (!source) {
+    error = "cannot read " + name + ": " + TakeLibraryError();
+    return false;
+  }
+  return Decode(loader, source.get(), name, picture, error);
+}
+
+bool ReadPictureStream(int descriptor, const std::string& name, CPicture& picture,
+                       std::string& error) {
+  picture = CPicture();
+  ForgetLibraryComplaints();
+  CStream stream;
+  stream.descriptor = descriptor;
+  stream.limit = MemoryForPictures();
+  stream.prefix.resize(kSniffBytes);
+  const ssize_t got = ReadUpTo(descriptor, stream.prefix.data(), stream.prefix.size());
+  if (got < 0) {
+    error = "cannot read " + name + ": " + std::strerror(errno);
+    return false;
+  }
+  stream.prefix.resize(static_cast<size_t>(got));
+  const char* loader = FindPictureLoader(stream.prefix.data(), stream.prefix.size());
+  if (!loader) {
+    error = NotReadable(name);
+    return false;
+  }
+  std::unique_ptr<VipsSourceCustom, CUnref> custom(vips_source_custom_new());
+  if (!custom) {
+    error = "cannot read " + name + ": " + TakeLibraryError();
+    return false;
+  }
+  g_signal_connect(custom.get(), "read", G_CALLBACK(ReadFromStream), &stream);
+  const bool read = Decode(loader, VIPS_SOURCE(custom.get()), name, picture, error);
+  if (stream.overLimit) {
+    error = name + " goes on past " + HumanBytes(stream.limit) +
+            ", more than the memory a run may use; it was not read any further";
+    picture = CPicture();
+    return false;
+  }
+  return read;
 }
 
 bool CheckOutputFormat(const std::string& path, const std::string& format, bool needsAlpha,
