@@ -374,8 +374,8 @@ TEST_F(HostilePicturesTest, AJpegWhoseDataEndsBeforeItsDeclaredSizeIsRefusedAtOn
       << error;
   EXPECT_TRUE(picture.bytes.empty());
 
-  // The whole program, from a file and from standard input, with the size
-  // the issue saw: refused, holding a small part of the picture it claims.
+  // The whole program, from a file and from standard input, at a size that
+  // may pass the memory check: refused, holding a small part of what it claims.
   const std::string huge = JpegDeclaring(Path("photo.jpg"), 19000);
   WriteBytes(Path("huge.jpg"), huge);
   for (const bool piped : {false, true}) {
