@@ -142,7 +142,8 @@ class HostilePicturesTest : public CKelvaneFolderTest {
     secret.resize(256);
     WriteText("secret.txt", secret);
     std::string error;
-    ASSERT_TRUE(WritePicture(Path("photo.jpg"), "jpg", Gradient(64, 48), false, error)) << error;
+    ASSERT_TRUE(WritePicture(Path("photo.jpg"), "jpg", Gradient(64, 48), false, true, error))
+        << error;
   }
 
   // The files in the folder, the program's own settings left out.
@@ -248,7 +249,7 @@ TEST_F(HostilePicturesTest, AnSvgPaddedPastTheSvgCheckIsRefusedAndPullsInNoLocal
   red.channels = 3;
   red.bytes.assign(64 * 64 * 3, 0);
   for (size_t i = 0; i < red.bytes.size(); i += 3) red.bytes[i] = 255;
-  ASSERT_TRUE(WritePicture(Path("local.png"), "png", red, false, error)) << error;
+  ASSERT_TRUE(WritePicture(Path("local.png"), "png", red, false, true, error)) << error;
   WriteBytes(Path("upload.jpg"), PaddedSvg(Path("local.png"), Path("secret.txt")));
   const std::vector<std::string> before = Files();
   CRun run = Kelvane("--script s.txt upload.jpg out.png");
@@ -270,7 +271,7 @@ TEST_F(HostilePicturesTest, OnlyThePromisedFormatsAreRead) {
     std::string ignored;
     if (!CheckOutputFormat(std::string("x.") + format, format, true, ignored)) continue;
     const std::string name = std::string("picture-") + format + ".jpg";
-    ASSERT_TRUE(WritePicture(Path(name), format, picture, false, error)) << error;
+    ASSERT_TRUE(WritePicture(Path(name), format, picture, false, true, error)) << error;
     read.push_back(name);
   }
   CImage image(vips_image_new_from_memory_copy(picture.bytes.data(), picture.bytes.size(), 24, 16,
@@ -311,8 +312,8 @@ TEST_F(HostilePicturesTest, NamesEndingInABracketAreReadAsTheFileOfThatName) {
   std::string error;
   fs::copy_file(Path("photo.jpg"), Path("holiday [2023]"));
   // A smaller picture at the name the library would make of the other one.
-  ASSERT_TRUE(WritePicture(Path("shot.jpg[shrink=4]"), "jpg", Gradient(64, 48), false, error));
-  ASSERT_TRUE(WritePicture(Path("shot.jpg"), "jpg", Gradient(8, 8), false, error));
+  ASSERT_TRUE(WritePicture(Path("shot.jpg[shrink=4]"), "jpg", Gradient(64, 48), false, true, error));
+  ASSERT_TRUE(WritePicture(Path("shot.jpg"), "jpg", Gradient(8, 8), false, true, error));
   for (const char* name : {"holiday [2023]", "shot.jpg[shrink=4]"}) {
     CPicture picture;
     ASSERT_TRUE(ReadPicture(Path(name), picture, error)) << name << ": " << error;
