@@ -4,8 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -18,9 +22,10 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
-// "." + name + ".XXXXXX" within the folder's longest name: a name that fits
-// there keeps a temporary name that fits too, however long it is.
-std::string HiddenPattern(const std::string& path, const std::string& folder) {
+// "." + name + "." within the folder's longest name less the six random
+// characters: a name that fits there keeps a temporary name that fits too,
+// however long it is.
+std::string HiddenPrefix(const std::string& path, const std::string& folder) {
   const size_t slash = path.rfind('/');
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const long longest = ::pathconf(folder.c_str(), _PC_NAME_MAX);
@@ -28,7 +33,54 @@ std::string HiddenPattern(const std::string& path, const std::string& folder) {
   const size_t room = longest > static_cast<long>(kAdded) ? static_cast<size_t>(longest) - kAdded
                                                           : 255 - kAdded;
   if (name.size() > room) name.resize(room);
-  return "." + name + ".XXXXXX";
+  return "." + name + ".";
+}
+
+// The named temporary files open now, where a signal handler can reach them
+// without allocating or locking. A slot is filled, then armed; the handler
+// takes an armed slot for good, so its name is never rewritten under it.
+enum keSlotState : int { keSlotFree, keSlotFilling, keSlotArmed, keSlotTaken };
+struct CSignalSlot {
+  std::atomic<int> state{keSlotFree};
+  char name[PATH_MAX];
+};
+static_assert(std::atomic<int>::is_always_lock_free, "the handler needs lock-free slots");
+// A program writes its files one or two at a time; past this they are only
+// not removed on a signal.
+constexpr int kSignalSlots = 4;
+CSignalSlot g_signalSlots[kSignalSlots];
+
+int ArmForSignals(const std::string& name) {
+  if (name.size() >= PATH_MAX) return -1;
+  for (int i = 0; i < kSignalSlots; ++i) {
+    int expected = keSlotFree;
+    if (!g_signalSlots[i].state.compare_exchange_strong(expected, keSlotFilling)) continue;
+    std::memcpy(g_signalSlots[i].name, name.c_str(), name.size() + 1);
+    g_signalSlots[i].state.store(keSlotArmed);
+    return i;
+  }
+  return -1;
+}
+
+// A slot the handler took stays taken: the process is ending anyway.
+void DisarmForSignals(int slot) {
+  if (slot < 0) return;
+  int expected = keSlotArmed;
+  g_signalSlots[slot].state.compare_exchange_strong(expected, keSlotFree);
+}
+
+constexpr int kCleanedSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+extern "C" void RemoveTemporariesAndDie(int signal) {
+  const int savedErrno = errno;
+  for (CSignalSlot& slot : g_signalSlots) {
+    int expected = keSlotArmed;
+    if (slot.state.compare_exchange_strong(expected, keSlotTaken)) ::unlink(slot.name);
+  }
+  // Ended by the signal itself, so a calling shell sees what stopped us.
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+  errno = savedErrno;
 }
 
 // The pattern's X's replaced by random letters.
@@ -77,6 +129,12 @@ void CAtomicFile::Abandon() {
   m_fd = -1;
   if (m_named) ::unlink(m_temporary.c_str());
   m_named = false;
+  Disarm();
+}
+
+void CAtomicFile::Disarm() {
+  DisarmForSignals(m_signalSlot);
+  m_signalSlot = -1;
 }
 
 int CAtomicFile::Open(const std::string& path, mode_t mode, const std::string& temporaryName) {
@@ -84,7 +142,7 @@ int CAtomicFile::Open(const std::string& path, mode_t mode, const std::string& t
   m_path = path;
   m_folder = FolderOf(path);
   m_temporary = m_folder + "/" +
-                (temporaryName.empty() ? HiddenPattern(path, m_folder) : temporaryName);
+                (temporaryName.empty() ? HiddenPrefix(path, m_folder) + "XXXXXX" : temporaryName);
   // Unnamed, a file killed half-written is gone with the process. It is put
   // in place through /proc, so both must be there.
   if (g_useUnnamedFiles && ::access("/proc/self/fd", X_OK) == 0) {
@@ -101,6 +159,7 @@ int CAtomicFile::Open(const std::string& path, mode_t mode, const std::string& t
     if (m_fd >= 0) {
       m_temporary = temporary;
       m_named = true;
+      m_signalSlot = ArmForSignals(m_temporary);
       return 0;
     }
     if (errno != EEXIST) return errno;
@@ -121,9 +180,10 @@ int CAtomicFile::LinkUnnamed(bool replace) {
       if (errno == EEXIST) continue;
       return errno;
     }
-    if (::rename(temporary.c_str(), m_path.c_str()) == 0) return 0;
-    const int error = errno;
-    ::unlink(temporary.c_str());
+    const int slot = ArmForSignals(temporary);
+    const int error = ::rename(temporary.c_str(), m_path.c_str()) == 0 ? 0 : errno;
+    if (error != 0) ::unlink(temporary.c_str());
+    DisarmForSignals(slot);
     return error;
   }
   return EEXIST;
@@ -153,9 +213,25 @@ int CAtomicFile::Commit(bool replace, struct stat* written) {
     return error;
   }
   m_named = false;
+  Disarm();
   // The new name itself must survive a crash too.
   SyncFolder(m_folder);
   return 0;
+}
+
+std::string TemporaryNamePrefix(const std::string& path) {
+  return HiddenPrefix(path, FolderOf(path));
+}
+
+void RemoveTemporaryFilesOnSignal() {
+  for (const int signal : kCleanedSignals) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+    struct sigaction action {};
+    action.sa_handler = RemoveTemporariesAndDie;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(signal, &action, nullptr);
+  }
 }
 
 void UseUnnamedFilesForTesting(bool use) { g_useUnnamedFiles = use; }

@@ -42,13 +42,26 @@ class CAtomicFile {
   int LinkUnnamed(bool replace);
   int PlaceNamed(bool replace);
   void Abandon();
+  void Disarm();
 
   std::string m_path;
   std::string m_folder;
   std::string m_temporary;  // the named temporary file, or the pattern for one
   bool m_named = false;     // m_temporary exists on disk
   int m_fd = -1;
+  int m_signalSlot = -1;    // where a signal handler finds m_temporary, or -1
 };
+
+// The start of every temporary name that CAtomicFile gives `path` when the
+// caller names none: "." + the name, shortened to fit, + "."; six letters or
+// digits follow. Whoever knows a killed writer's target can clear what it left.
+std::string TemporaryNamePrefix(const std::string& path);
+
+// From now on SIGINT, SIGTERM and SIGHUP remove the named temporary files
+// open at that moment, then end the process by the signal as before. For a
+// program, not a library: it takes those signals over, unless they are
+// ignored or already handled.
+void RemoveTemporaryFilesOnSignal();
 
 // Tests switch unnamed files off to take the way of file systems without them.
 void UseUnnamedFilesForTesting(bool use);

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <pthread.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -272,6 +274,88 @@ using CClock = std::chrono::steady_clock;
 // Enough of a process's standard error to find its last words.
 constexpr size_t kKeptErrorBytes = 16 * 1024;
 
+// A child still running this long after the stop was forwarded is killed.
+constexpr auto kStopGrace = std::chrono::seconds(5);
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The first stop signal the batch received, and the pipe that wakes its
+// wait: the handler only notes the signal, the loop forwards it.
+volatile sig_atomic_t g_stopSignal = 0;
+int g_wakeWrite = -1;
+
+extern "C" void NoteStopSignal(int signal) {
+  const int savedErrno = errno;
+  if (g_stopSignal == 0) g_stopSignal = signal;
+  const char byte = 0;
+  [[maybe_unused]] const ssize_t ignored = write(g_wakeWrite, &byte, 1);
+  errno = savedErrno;
+}
+
+// The batch's own handling of the stop signals while it runs, undone after;
+// a signal ignored when the batch started stays ignored, in the children too.
+class CStopSignals {
+ public:
+  CStopSignals() {
+    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) m_wake[0] = m_wake[1] = -1;
+    g_wakeWrite = m_wake[1];
+    g_stopSignal = 0;
+    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+      sigaction(kStopSignals[i], nullptr, &m_previous[i]);
+      if (m_previous[i].sa_handler == SIG_IGN) continue;
+      struct sigaction action {};
+      action.sa_handler = NoteStopSignal;
+      sigemptyset(&action.sa_mask);
+      action.sa_flags = SA_RESTART;
+      sigaction(kStopSignals[i], &action, nullptr);
+    }
+  }
+  ~CStopSignals() {
+    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
+      sigaction(kStopSignals[i], &m_previous[i], nullptr);
+    }
+    g_wakeWrite = -1;
+    for (const int end : m_wake) {
+      if (end >= 0) close(end);
+    }
+  }
+  CStopSignals(const CStopSignals&) = delete;
+  CStopSignals& operator=(const CStopSignals&) = delete;
+
+  int WakeDescriptor() const { return m_wake[0]; }
+  void Drain() const {
+    char bytes[64];
+    while (m_wake[0] >= 0 && read(m_wake[0], bytes, sizeof bytes) > 0) {
+    }
+  }
+
+ private:
+  int m_wake[2] = {-1, -1};
+  struct sigaction m_previous[std::size(kStopSignals)] {};
+};
+
+// What a process that ended without success may have left of its result:
+// where the file system has no unnamed files, a named temporary file beside
+// it, which a kill gave no chance to remove.
+void RemoveTemporaries(const std::string& output) {
+  const fs::path target(output);
+  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+  const std::string prefix = TemporaryNamePrefix(output);
+  constexpr size_t kRandom = 6;
+  std::error_code failed;
+  for (fs::directory_iterator it(folder, failed), end; !failed && it != end;
+       it.increment(failed)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() != prefix.size() + kRandom || name.compare(0, prefix.size(), prefix) != 0 ||
+        !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                     [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; })) {
+      continue;
+    }
+    std::error_code ignored;
+    fs::remove(it->path(), ignored);
+  }
+}
+
 struct CChild {
   size_t picture = 0;
   pid_t pid = -1;
@@ -293,6 +377,7 @@ class CBatchRunner {
 
  private:
   void Start(size_t picture);
+  void Stop(int signal);
   void ReadFrom(CChild& child);
   void Finish(CChild& child);
   void Fail(size_t picture, const std::string& reason);
@@ -313,6 +398,8 @@ class CBatchRunner {
   size_t m_skipped = 0;
   int m_childThreads = 0;
   uint64_t m_childMemory = 0;
+  int m_stopSignal = 0;  // the signal that stopped the batch, once forwarded
+  CClock::time_point m_stopTime{};
 };
 
 int CBatchRunner::Run() {
@@ -333,12 +420,20 @@ int CBatchRunner::Run() {
     Complain(std::string("cannot open /dev/null: ") + std::strerror(errno));
     return keExitFailure;
   }
+  const CStopSignals stopSignals;
 
   size_t next = 0;
   ShowProgress(true);
-  while (next < m_pictures.size() || !m_running.empty()) {
-    while (m_running.size() < jobs && next < m_pictures.size()) Start(next++);
+  while ((m_stopSignal == 0 && next < m_pictures.size()) || !m_running.empty()) {
+    if (m_stopSignal == 0 && g_stopSignal != 0) Stop(g_stopSignal);
+    while (m_stopSignal == 0 && m_running.size() < jobs && next < m_pictures.size()) {
+      Start(next++);
+    }
+    if (m_stopSignal == 0 && g_stopSignal != 0) Stop(g_stopSignal);
     if (m_running.empty()) continue;
+    if (m_stopSignal != 0 && CClock::now() - m_stopTime > kStopGrace) {
+      for (const CChild& child : m_running) kill(child.pid, SIGKILL);
+    }
 
     std::vector<pollfd> watched;
     bool waitingForExit = false;
@@ -349,10 +444,14 @@ int CBatchRunner::Run() {
         waitingForExit = true;
       }
     }
+    if (stopSignals.WakeDescriptor() >= 0) {
+      watched.push_back(pollfd{stopSignals.WakeDescriptor(), POLLIN, 0});
+    }
     // A closed pipe means the process is ending; it is reaped shortly after.
     const int timeout = waitingForExit ? 10 : 250;
     // Should poll itself fail, the children are still reaped on the next turns.
     if (poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) usleep(10000);
+    stopSignals.Drain();
     for (CChild& child : m_running) {
       if (child.errorPipe >= 0) ReadFrom(child);
       if (waitpid(child.pid, &child.status, WNOHANG) == child.pid) child.ended = true;
@@ -371,13 +470,34 @@ int CBatchRunner::Run() {
 
   ClearProgress();
   std::sort(m_failures.begin(), m_failures.end());
-  std::fprintf(stderr, "kelvane: %zu written, %zu skipped, %zu failed%s\n", m_written, m_skipped,
-               m_failures.size(), m_failures.empty() ? "" : ":");
+  if (m_stopSignal != 0) {
+    std::fprintf(stderr, "kelvane: stopped (%s): %zu written, %zu skipped, %zu failed, %zu not done%s\n",
+                 strsignal(m_stopSignal), m_written, m_skipped, m_failures.size(),
+                 m_pictures.size() - m_written - m_skipped - m_failures.size(),
+                 m_failures.empty() ? "" : ":");
+  } else {
+    std::fprintf(stderr, "kelvane: %zu written, %zu skipped, %zu failed%s\n", m_written,
+                 m_skipped, m_failures.size(), m_failures.empty() ? "" : ":");
+  }
   for (const auto& [picture, reason] : m_failures) {
     std::fprintf(stderr, "  %s\n", FailureLine(m_pictures[picture].input, reason).c_str());
   }
   std::fflush(stderr);
+  if (m_stopSignal != 0) {
+    // Ended by the signal, as if it had been unhandled, so that a calling
+    // shell or script stops too; its status is 128 + the signal's number.
+    signal(m_stopSignal, SIG_DFL);
+    raise(m_stopSignal);
+    return 128 + m_stopSignal;
+  }
   return m_failures.empty() ? keExitWritten : keExitSomeFailed;
+}
+
+// The running pictures get the signal the batch got; none is started after.
+void CBatchRunner::Stop(int signal) {
+  m_stopSignal = signal;
+  m_stopTime = CClock::now();
+  for (const CChild& child : m_running) kill(child.pid, signal);
 }
 
 void CBatchRunner::Start(size_t picture) {
@@ -406,15 +526,36 @@ void CBatchRunner::Start(size_t picture) {
     Fail(picture, std::string("cannot start: ") + std::strerror(errno));
     return;
   }
+  // Until the child has let the stop signals go back to what they do by
+  // default, they wait: the batch's handler would only note them in the copy.
+  sigset_t stops;
+  sigset_t previous;
+  sigemptyset(&stops);
+  for (const int signal : kStopSignals) sigaddset(&stops, signal);
+  pthread_sigmask(SIG_BLOCK, &stops, &previous);
+  const pid_t parent = getpid();
   const pid_t pid = fork();
   if (pid < 0) {
     const int why = errno;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     close(pipeEnds[0]);
     close(pipeEnds[1]);
     Fail(picture, std::string("cannot start: ") + std::strerror(why));
     return;
   }
   if (pid == 0) {
+    for (const int signal : kStopSignals) {
+      struct sigaction current {};
+      if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == NoteStopSignal) {
+        ::signal(signal, SIG_DFL);
+      }
+    }
+    // A child whose batch is gone, killed even by SIGKILL, stops too rather
+    // than go on writing; a parent that died before this line is caught by
+    // the check after it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(keExitFailure);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     // Children share no terminal input, and their output is not wanted.
     dup2(m_null, STDIN_FILENO);
     dup2(m_null, STDOUT_FILENO);
@@ -424,6 +565,7 @@ void CBatchRunner::Start(size_t picture) {
     [[maybe_unused]] const ssize_t ignored = write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
     _exit(127);
   }
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   close(pipeEnds[1]);
   fcntl(pipeEnds[0], F_SETFL, fcntl(pipeEnds[0], F_GETFL) | O_NONBLOCK);
   CChild child;
@@ -461,15 +603,19 @@ void CBatchRunner::Finish(CChild& child) {
     if (child.errorPipe >= 0) close(child.errorPipe);
     child.errorPipe = -1;
   }
+  const std::string& output = m_pictures[child.picture].output;
   std::string reason = FailureReason(child.status, child.standardError);
   if (reason.empty()) {
     std::error_code failed;
-    if (fs::is_regular_file(m_pictures[child.picture].output, failed)) {
+    if (fs::is_regular_file(output, failed)) {
       ++m_written;
       return;
     }
     reason = "ended without writing its result";
   }
+  RemoveTemporaries(output);
+  // Ended by the stop, a picture did not fail: it is only not done.
+  if (m_stopSignal != 0 && WIFSIGNALED(child.status)) return;
   Fail(child.picture, reason);
 }
 

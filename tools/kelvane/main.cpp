@@ -1,3 +1,8 @@
+#include "platform/AtomicFile.h"
 #include "tools/kelvane/HostProgram.h"
 
-int main(int argc, char** argv) { return RunHostProgram(argc, argv); }
+int main(int argc, char** argv) {
+  // Ctrl-C, or a batch that stops its pictures, leaves no half-written file.
+  RemoveTemporaryFilesOnSignal();
+  return RunHostProgram(argc, argv);
+}
