@@ -53,8 +53,10 @@ fs::path Canonical(const fs::path& path) {
 // The pictures below `folder`, as paths inside it. The result folder is
 // passed over so that a second run does not take the first one's results as
 // pictures. Symbolic links to folders are not followed: they can loop.
+// `skipped` counts the folders that only `recursive` would have entered.
 bool ListFolder(const fs::path& folder, const fs::path& inside, bool recursive,
-                const fs::path& resultFolder, std::vector<fs::path>& found, std::string& error) {
+                const fs::path& resultFolder, std::vector<fs::path>& found, size_t& skipped,
+                std::string& error) {
   std::error_code failed;
   std::vector<fs::directory_entry> entries;
   for (fs::directory_iterator it(folder / inside, failed), end; !failed && it != end;
@@ -70,10 +72,12 @@ bool ListFolder(const fs::path& folder, const fs::path& inside, bool recursive,
     std::error_code unknown;
     const fs::path name = inside / entry.path().filename();
     if (entry.is_directory(unknown)) {
-      if (!recursive || entry.is_symlink(unknown) || Canonical(entry.path()) == resultFolder) {
+      if (entry.is_symlink(unknown) || Canonical(entry.path()) == resultFolder) continue;
+      if (!recursive) {
+        ++skipped;
         continue;
       }
-      if (!ListFolder(folder, name, recursive, resultFolder, found, error)) return false;
+      if (!ListFolder(folder, name, recursive, resultFolder, found, skipped, error)) return false;
     } else if (entry.is_regular_file(unknown) && IsPictureFile(entry.path().string())) {
       found.push_back(name);
     }
@@ -84,8 +88,9 @@ bool ListFolder(const fs::path& folder, const fs::path& inside, bool recursive,
 }  // namespace
 
 bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictures,
-                  std::string& error) {
+                  std::string& error, size_t* skippedFolders) {
   pictures.clear();
+  size_t skipped = 0;
   const fs::path outDir(options.outDir);
   const fs::path resultFolder = Canonical(outDir);
   const std::string ending = "." + OutputFormatOf(options, std::string());
@@ -129,8 +134,16 @@ bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictu
       if (!add(input, input.filename())) return false;
       continue;
     }
+    // Results beside their pictures work once: the next run finds each
+    // result as a picture of its own, or would write a result over it.
+    if (Canonical(input) == resultFolder) {
+      error = "will not write the results into " + Quoted(input) +
+              ", a folder of the pictures: there the next run would take them for pictures, "
+              "or replace them with results; choose another --out-dir";
+      return false;
+    }
     std::vector<fs::path> found;
-    if (!ListFolder(input, fs::path(), options.recursive, resultFolder, found, error)) {
+    if (!ListFolder(input, fs::path(), options.recursive, resultFolder, found, skipped, error)) {
       return false;
     }
     std::sort(found.begin(), found.end());
@@ -147,6 +160,7 @@ bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictu
       return false;
     }
   }
+  if (skippedFolders) *skippedFolders = skipped;
   return true;
 }
 
@@ -471,7 +485,8 @@ int CBatchRunner::Run() {
   ClearProgress();
   std::sort(m_failures.begin(), m_failures.end());
   if (m_stopSignal != 0) {
-    std::fprintf(stderr, "kelvane: stopped (%s): %zu written, %zu skipped, %zu failed, %zu not done%s\n",
+    std::fprintf(stderr,
+                 "kelvane: stopped (%s): %zu written, %zu skipped, %zu failed, %zu not done%s\n",
                  strsignal(m_stopSignal), m_written, m_skipped, m_failures.size(),
                  m_pictures.size() - m_written - m_skipped - m_failures.size(),
                  m_failures.empty() ? "" : ":");
@@ -693,7 +708,8 @@ int RunBatch(const CHostOptions& options) {
     return keExitUsage;
   }
   std::vector<CBatchPicture> pictures;
-  if (!CollectBatch(options, pictures, error)) {
+  size_t skippedFolders = 0;
+  if (!CollectBatch(options, pictures, error, &skippedFolders)) {
     Complain(error);
     return keExitUsage;
   }
@@ -719,6 +735,13 @@ int RunBatch(const CHostOptions& options) {
     Complain("cannot create the folder " + Quoted(options.outDir) + ": " +
              (failed ? failed.message() : std::string("a file is in the way")));
     return keExitUsage;
+  }
+  // Pictures left out without a word would look like a complete batch.
+  if (skippedFolders > 0) {
+    const bool one = skippedFolders == 1;
+    Complain(std::to_string(skippedFolders) + (one ? " folder" : " folders") +
+             " inside the inputs " + (one ? "was" : "were") +
+             " not searched for pictures; --recursive descends into them");
   }
   if (pictures.empty()) {
     Complain("no pictures in " + (options.inputs.size() == 1 ? Quoted(options.inputs[0])

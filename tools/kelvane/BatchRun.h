@@ -18,10 +18,12 @@ struct CBatchPicture {
 // inside a folder, sorted by their path in it. A folder stands for the files
 // in it of a format the program reads (hidden ones skipped; below it with `recursive`); a
 // file named is taken whatever its kind. False, with the reason, when an
-// input is missing, two pictures would be written to one result, or a result
-// would replace its own input. Needs libvips started.
+// input is missing, the result folder is an input folder, two pictures would
+// be written to one result, or a result would replace its own input.
+// `skippedFolders`, when given, receives how many folders inside the input
+// folders were passed over for want of `recursive`. Needs libvips started.
 bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictures,
-                  std::string& error);
+                  std::string& error, size_t* skippedFolders = nullptr);
 
 // False, with how many and which, when results exist already and neither
 // --overwrite nor --skip-existing says what to do with them.
