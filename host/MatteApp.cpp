@@ -105,6 +105,19 @@ bool ScriptText(const char* text, const std::string& name, std::string& script,
   return true;
 }
 
+// Said as they come, before how the script ended.
+void ShowScriptWarnings(KelvanePlatformData& platform, const std::vector<std::string>& warnings) {
+  for (const std::string& warning : warnings) {
+    if (HasMessageHook(platform)) {
+      platform.showMessage(platform.messageContext, keHostMessageScriptWarning, kProductName,
+                           warning.c_str());
+    } else {
+      std::fprintf(stderr, "%s\n", warning.c_str());
+      std::fflush(stderr);
+    }
+  }
+}
+
 bool CheckScript(KelvanePlatformData& platform, const char* path) {
   std::string text;
   std::string message;
@@ -139,6 +152,7 @@ bool ReplayScript(KelvanePlatformData& platform, CMatteFilter& filter, CCoreImag
     std::istringstream script(std::move(text));
     outcome = ReplaySessionScript(script, name, filter, image, options);
   }
+  ShowScriptWarnings(platform, outcome.warnings);
   switch (outcome.end) {
     case keReplayOk:
       EndScript(platform, keScriptStatusOk, std::string());

@@ -71,6 +71,9 @@ struct KelvanePlatformData {
 enum : int32_t {
   keHostMessageBox = 0,        // a message box; its default button is taken
   keHostMessageScriptEnd = 1,  // why a replayed session ended without a result
+  // Something in a replayed script the user should know, which did not stop
+  // it; a host that knows no such kind shows it as a box.
+  keHostMessageScriptWarning = 2,
 };
 
 // How a replayed session ended, beyond the selector's result.

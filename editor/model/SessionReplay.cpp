@@ -84,6 +84,8 @@ class CReplay : private IEditorSessionListener {
   }
 
   CReplayOutcome Run(CScriptReader& reader);
+  // The warnings so far, with the count of those not named.
+  std::vector<std::string> Warnings() const;
 
  private:
   // Why a command is refused, or nothing when it was carried out.
@@ -115,7 +117,7 @@ class CReplay : private IEditorSessionListener {
     error.line = line;
     error.column = column;
     error.message = message;
-    return {end, FormatScriptError(m_name, error)};
+    return {end, FormatScriptError(m_name, error), {}};
   }
 
   void ProgressChanged(int percent) override {
@@ -130,14 +132,22 @@ class CReplay : private IEditorSessionListener {
     return CViewGeometry::AtZoomOne(m_doc.Width(), m_doc.Height());
   }
 
-  // The command's points in pixels of the picture being edited.
-  std::vector<CScriptPoint> Pixels(const CScriptCommand& command) const {
+  // The command's points in pixels of the picture being edited. One outside
+  // it marks the nearest edge pixel, as the pointer dragged past the edge
+  // does, which is worth a warning: it is most likely meant for a larger
+  // picture.
+  std::vector<CScriptPoint> Pixels(const CScriptCommand& command) {
     std::vector<CScriptPoint> pixels;
-    for (const CScriptPoint& point : command.points) {
-      pixels.push_back(point.Resolved(m_doc.Width(), m_doc.Height()));
+    for (size_t i = 0; i < command.points.size(); ++i) {
+      const CScriptPoint pixel = command.points[i].Resolved(m_doc.Width(), m_doc.Height());
+      if (pixel.x < 0 || pixel.y < 0 || pixel.x >= m_doc.Width() || pixel.y >= m_doc.Height()) {
+        WarnOutside(command, i);
+      }
+      pixels.push_back(pixel);
     }
     return pixels;
   }
+  void WarnOutside(const CScriptCommand& command, size_t point);
 
   std::string m_name;
   IReplayProgress* m_progress;
@@ -149,7 +159,44 @@ class CReplay : private IEditorSessionListener {
   int m_lastPercent = 0;
   bool m_ended = false;
   keReplayEnd m_end = keReplayOk;
+  std::vector<std::string> m_warnings;
+  size_t m_outsidePoints = 0;
 };
+
+// A coordinate as a script writes it: pixels, or hundredths of a percent.
+std::string ScriptCoordinateText(int value, bool percent) {
+  if (!percent) return std::to_string(value);
+  std::string text = std::to_string(value / 100);
+  if (const int hundredths = value % 100; hundredths != 0) {
+    text += (hundredths < 10 ? ".0" : ".") + std::to_string(hundredths);
+    if (text.back() == '0') text.pop_back();
+  }
+  return text + "%";
+}
+
+void CReplay::WarnOutside(const CScriptCommand& command, size_t point) {
+  if (++m_outsidePoints > kOutsidePointWarnings) return;
+  const CScriptPoint& typed = command.points[point];
+  CScriptError warning;
+  warning.line = command.line;
+  warning.column = point < command.pointColumns.size() ? command.pointColumns[point] : 0;
+  warning.message = "warning: the point " + ScriptCoordinateText(typed.x, typed.xPercent) + "," +
+                    ScriptCoordinateText(typed.y, typed.yPercent) + " lies outside the " +
+                    std::to_string(m_doc.Width()) + " x " + std::to_string(m_doc.Height()) +
+                    " picture and marks its nearest edge pixel; points in percent (50%,50% is "
+                    "the middle) fit a picture of any size";
+  m_warnings.push_back(FormatScriptError(m_name, warning));
+}
+
+std::vector<std::string> CReplay::Warnings() const {
+  std::vector<std::string> warnings = m_warnings;
+  if (m_outsidePoints > kOutsidePointWarnings) {
+    const size_t more = m_outsidePoints - kOutsidePointWarnings;
+    warnings.push_back(m_name + ": warning: and " + std::to_string(more) +
+                       (more == 1 ? " more point" : " more points") + " outside the picture");
+  }
+  return warnings;
+}
 
 CReplayOutcome CReplay::Run(CScriptReader& reader) {
   CScriptCommand command;
@@ -157,7 +204,7 @@ CReplayOutcome CReplay::Run(CScriptReader& reader) {
   while (!m_ended) {
     switch (reader.Next(command, error)) {
       case CScriptReader::keReadError:
-        return {keReplayScriptError, FormatScriptError(m_name, error)};
+        return {keReplayScriptError, FormatScriptError(m_name, error), {}};
       case CScriptReader::keReadEnd:
         // The end of the script presses OK.
         if (!m_session.PressOk()) {
@@ -165,7 +212,7 @@ CReplayOutcome CReplay::Run(CScriptReader& reader) {
                          "the script ends, which presses OK, but OK is disabled "
                          "(no result is shown)");
         }
-        return {keReplayOk, {}};
+        return {keReplayOk, {}, {}};
       case CScriptReader::keReadCommand:
         break;
     }
@@ -180,7 +227,7 @@ CReplayOutcome CReplay::Run(CScriptReader& reader) {
                      std::string("the command failed: ") + failure.MessageText());
     }
   }
-  return {m_end, {}};
+  return {m_end, {}, {}};
 }
 
 std::optional<std::string> CReplay::Execute(const CScriptCommand& command) {
@@ -383,7 +430,9 @@ CReplayOutcome ReplaySessionScript(std::istream& script, const std::string& scri
                                    const CReplayOptions& options) {
   CScriptReader reader(script);
   CReplay replay(scriptName, filter, holderImage, options);
-  return replay.Run(reader);
+  CReplayOutcome outcome = replay.Run(reader);
+  outcome.warnings = replay.Warnings();
+  return outcome;
 }
 
 CReplayOutcome ReplaySessionScript(const std::string& scriptPath, CMatteFilter& filter,
@@ -399,7 +448,7 @@ CReplayOutcome ReplaySessionScript(const std::string& scriptPath, CMatteFilter& 
   // any of it is carried out.
   std::string text;
   std::string message;
-  if (!ReadScriptFile(scriptPath, text, message)) return {keReplayScriptError, message};
+  if (!ReadScriptFile(scriptPath, text, message)) return {keReplayScriptError, message, {}};
   std::istringstream script(std::move(text));
   return ReplaySessionScript(script, scriptPath, filter, holderImage, options);
 }

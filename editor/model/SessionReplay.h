@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <istream>
 #include <string>
+#include <vector>
 
 class CCoreImage;
 class CMatteFilter;
@@ -22,6 +23,9 @@ struct CReplayOutcome {
   keReplayEnd end = keReplayOk;
   // For the errors: "FILE:LINE[:COLUMN]: what went wrong".
   std::string message;
+  // What the replay did but the user may not have meant, however it ended:
+  // "FILE:LINE:COLUMN: warning: ...", a few at most, then how many more.
+  std::vector<std::string> warnings;
   bool Ok() const { return end == keReplayOk; }
 };
 
@@ -52,6 +56,10 @@ class CTerminalProgress : public IReplayProgress {
 bool StandardErrorIsTerminal();
 
 class CPresetState;
+
+// How many points outside the picture a replay names before it only counts
+// them: a script of a thousand such points must not flood the terminal.
+inline constexpr size_t kOutsidePointWarnings = 3;
 
 struct CReplayOptions {
   IReplayProgress* progress = nullptr;

@@ -178,6 +178,7 @@ keParseResult CLineParser::Points(keScriptCommand kind) {
                       " (expected X,Y; each a pixel or a percentage from 0% to 100%)", &m_words[i]);
     }
     m_command.points.push_back(point);
+    m_command.pointColumns.push_back(ColumnOf(m_line, m_words[i].offset));
   }
   return keParseCommand;
 }

@@ -63,6 +63,7 @@ struct CScriptCommand {
   // on/off of a check box; for display, true means "result".
   bool on = false;
   std::vector<CScriptPoint> points;
+  std::vector<int> pointColumns;  // where each point starts on the line
 };
 
 struct CScriptError {

@@ -288,6 +288,10 @@ using CClock = std::chrono::steady_clock;
 // Enough of a process's standard error to find its last words.
 constexpr size_t kKeptErrorBytes = 16 * 1024;
 
+// Pictures whose script warnings are passed on; a batch of thousands with
+// the same warnings must not flood the terminal.
+constexpr size_t kPicturesWarnedOf = 3;
+
 // A child still running this long after the stop was forwarded is killed.
 constexpr auto kStopGrace = std::chrono::seconds(5);
 
@@ -394,6 +398,7 @@ class CBatchRunner {
   void Stop(int signal);
   void ReadFrom(CChild& child);
   void Finish(CChild& child);
+  void PassOnWarnings(const CChild& child);
   void Fail(size_t picture, const std::string& reason);
   void ShowProgress(bool force);
   void ClearProgress();
@@ -412,6 +417,7 @@ class CBatchRunner {
   size_t m_skipped = 0;
   int m_childThreads = 0;
   uint64_t m_childMemory = 0;
+  size_t m_picturesWithWarnings = 0;
   int m_stopSignal = 0;  // the signal that stopped the batch, once forwarded
   CClock::time_point m_stopTime{};
 };
@@ -496,6 +502,11 @@ int CBatchRunner::Run() {
   }
   for (const auto& [picture, reason] : m_failures) {
     std::fprintf(stderr, "  %s\n", FailureLine(m_pictures[picture].input, reason).c_str());
+  }
+  if (m_picturesWithWarnings > kPicturesWarnedOf) {
+    const size_t more = m_picturesWithWarnings - kPicturesWarnedOf;
+    std::fprintf(stderr, "kelvane: %zu more %s script warnings (run one alone to see them)\n",
+                 more, more == 1 ? "picture had" : "pictures had");
   }
   std::fflush(stderr);
   if (m_stopSignal != 0) {
@@ -618,6 +629,7 @@ void CBatchRunner::Finish(CChild& child) {
     if (child.errorPipe >= 0) close(child.errorPipe);
     child.errorPipe = -1;
   }
+  PassOnWarnings(child);
   const std::string& output = m_pictures[child.picture].output;
   std::string reason = FailureReason(child.status, child.standardError);
   if (reason.empty()) {
@@ -632,6 +644,28 @@ void CBatchRunner::Finish(CChild& child) {
   // Ended by the stop, a picture did not fail: it is only not done.
   if (m_stopSignal != 0 && WIFSIGNALED(child.status)) return;
   Fail(child.picture, reason);
+}
+
+// A picture's process says on standard error what its script did that may
+// not be meant (a point outside a smaller picture); nobody else reads it.
+void CBatchRunner::PassOnWarnings(const CChild& child) {
+  constexpr std::string_view kWarning = ": warning: ";
+  std::vector<std::string> warnings;
+  for (size_t start = 0; start < child.standardError.size();) {
+    size_t end = child.standardError.find('\n', start);
+    if (end == std::string::npos) end = child.standardError.size();
+    const std::string_view line(child.standardError.data() + start, end - start);
+    if (line.find(kWarning) != std::string_view::npos) warnings.emplace_back(line);
+    start = end + 1;
+  }
+  if (warnings.empty() || ++m_picturesWithWarnings > kPicturesWarnedOf) return;
+  ClearProgress();
+  for (const std::string& warning : warnings) {
+    std::fprintf(stderr, "kelvane: %s: %s\n", m_pictures[child.picture].input.c_str(),
+                 warning.c_str());
+  }
+  std::fflush(stderr);
+  ShowProgress(true);
 }
 
 void CBatchRunner::Fail(size_t picture, const std::string& reason) {
