@@ -1,6 +1,7 @@
 #include "platform/AtomicFile.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,6 +95,62 @@ TEST_P(AtomicFileTest, AFileDroppedOrKilledBeforeItIsCommittedLeavesTheOldOneAlo
   EXPECT_EQ(Read("kept"), "old");
   if (GetParam()) {
     EXPECT_EQ(Entries(), 1u);
+  }
+}
+
+// The batch clears a killed writer's leftovers by this prefix alone.
+TEST_P(AtomicFileTest, TheNamedTemporaryBeginsWithTheTargetsPrefix) {
+  const long longest = pathconf(m_folder.c_str(), _PC_NAME_MAX);
+  ASSERT_GT(longest, 8);
+  for (const std::string& name :
+       {std::string("a.png"), std::string(static_cast<size_t>(longest), 'n')}) {
+    CAtomicFile file;
+    ASSERT_EQ(file.Open(Path(name), 0644), 0);
+    const std::string prefix = TemporaryNamePrefix(Path(name));
+    EXPECT_LE(prefix.size() + 6, static_cast<size_t>(longest));
+    if (GetParam()) {
+      EXPECT_EQ(Entries(), 0u);
+      continue;
+    }
+    ASSERT_EQ(Entries(), 1u);
+    const std::string made = fs::directory_iterator(m_folder)->path().filename().string();
+    EXPECT_EQ(made.size(), prefix.size() + 6) << made;
+    EXPECT_EQ(made.compare(0, prefix.size(), prefix), 0) << made << " " << prefix;
+  }
+  EXPECT_EQ(Entries(), 0u);
+}
+
+// Ctrl-C, or a batch stopping its pictures, while the file is written.
+TEST_P(AtomicFileTest, AStopSignalRemovesTheTemporaryAndEndsTheProcessByIt) {
+  for (const int stop : {SIGINT, SIGTERM, SIGHUP}) {
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(ready[0]);
+      signal(stop, SIG_DFL);
+      RemoveTemporaryFilesOnSignal();
+      CAtomicFile file;
+      if (file.Open(Path("target"), 0644) != 0) _exit(1);
+      (void)WriteAll(file.Descriptor(), std::string(1 << 16, 'x'));
+      (void)WriteAll(ready[1], std::string("."));
+      for (;;) pause();
+    }
+    close(ready[1]);
+    pollfd wait{ready[0], POLLIN, 0};
+    const bool started = poll(&wait, 1, 20000) == 1;
+    close(ready[0]);
+    if (started) {
+      EXPECT_EQ(Entries(), GetParam() ? 0u : 1u);
+    }
+    kill(child, stop);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(started);
+    ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), stop);
+    EXPECT_EQ(Entries(), 0u) << strsignal(stop);
   }
 }
 
