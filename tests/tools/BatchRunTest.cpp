@@ -3,15 +3,21 @@
 // runs them.
 #include "tools/kelvane/BatchRun.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "KelvaneRun.h"
@@ -437,4 +443,263 @@ TEST_F(BatchRunTest, AScriptThatNeverEndsStopsTheBatchBeforeAnythingRuns) {
   EXPECT_EQ(run.status, 2) << run.output;
   EXPECT_NE(run.output.find("'/dev/zero' is longer than"), std::string::npos) << run.output;
   EXPECT_FALSE(Exists("out"));
+}
+
+TEST_F(BatchRunTest, AResultFolderThatIsAnInputFolderIsRefusedFromTheFirstRun) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png"));
+  WriteText("in/b.jpg", "never read\n");
+  const CRun run = Batch("--out-dir ./in/ in");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("will not write the results into 'in'"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("--out-dir"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find(" written, "), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists("in/b.png"));
+  EXPECT_FALSE(Exists("out"));
+}
+
+TEST_F(BatchRunTest, ABatchThatPassesOverFoldersSaysHowManyAndHowToEnterThem) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "sub" / "b.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "empty" / "c.png"));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / ".hidden" / "h.png"));
+  constexpr const char* kSaid = "2 folders inside the inputs were not searched for pictures; "
+                                "--recursive descends into them";
+  CRun run = Batch("in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find(kSaid), std::string::npos) << run.output;
+  // Said before the batch, as a note: the pictures it found are written.
+  EXPECT_LT(run.output.find(kSaid), run.output.find("1 written"));
+  EXPECT_TRUE(Exists("out/a.png"));
+
+  // The result folder is not a folder left out, and with --recursive none is.
+  run = Kelvane("--script s.txt --plugins '" + std::string(KELVANE_CRASHING_PLUGIN_DIR) +
+                "' --out-dir in/results in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find(kSaid), std::string::npos) << run.output;
+  run = Batch("--recursive in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output.find("not searched"), std::string::npos) << run.output;
+}
+
+// Where the file system has no unnamed files, a killed picture's process
+// leaves its named temporary file; the batch knows the name and clears it.
+TEST_F(BatchRunTest, WhatAFailedPictureLeftBesideItsResultIsRemoved) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "crash.png", 13, 4));
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "fine.png"));
+  fs::create_directories(m_dir / "out");
+  for (const char* name : {".crash.png.Ab3dE9", ".crash.png.keep", ".crash.png.Ab3dE9x",
+                           ".fine.png.Xy12zz"}) {
+    WriteText(std::string("out/") + name, "left over");
+  }
+  const CRun run = Batch("in");
+  EXPECT_EQ(run.status, 4) << run.output;
+  EXPECT_FALSE(Exists("out/.crash.png.Ab3dE9"));
+  // Only names of the writer's own pattern, and only beside a failure.
+  EXPECT_TRUE(Exists("out/.crash.png.keep"));
+  EXPECT_TRUE(Exists("out/.crash.png.Ab3dE9x"));
+  EXPECT_TRUE(Exists("out/.fine.png.Xy12zz"));
+  EXPECT_TRUE(Exists("out/fine.png"));
+}
+
+TEST_F(BatchRunTest, APointOutsideThePictureIsMarkedAtTheEdgeWithAWarning) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "a.png", 80, 72));
+  WriteText("far.txt", "object 40,60\nbackground  5000,5000 2,2 50%,100%\napply\nok\n");
+  WriteText("edge.txt", "object 40,60\nbackground  79,71 2,2 50%,100%\napply\nok\n");
+  CRun run = Kelvane("--script far.txt in/a.png far.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("far.txt:2:13: warning: the point 5000,5000 lies outside the "
+                            "80 x 72 picture"),
+            std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("percent"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("2,2 "), std::string::npos) << run.output;
+  run = Kelvane("--script edge.txt in/a.png edge.png");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output.find("warning"), std::string::npos) << run.output;
+  EXPECT_EQ(Pixels("far.png"), Pixels("edge.png"));
+
+  // A batch's pictures say it through the batch, naming the picture.
+  run = Kelvane("--script far.txt --out-dir out in");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("kelvane: in/a.png: far.txt:2:13: warning: the point 5000,5000"),
+            std::string::npos)
+      << run.output;
+}
+
+// Batches stopped from outside, as a user or a system does.
+namespace {
+
+// A process's state letter from /proc ('\0' once it is gone) and its parent.
+struct CProcessState {
+  char state = '\0';
+  pid_t parent = 0;
+};
+
+CProcessState StateOf(pid_t pid) {
+  CProcessState process;
+  std::ifstream file("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat;
+  if (!std::getline(file, stat)) return process;
+  const size_t name = stat.rfind(')');
+  if (name == std::string::npos) return process;
+  std::istringstream rest(stat.substr(name + 1));
+  rest >> process.state >> process.parent;
+  return process;
+}
+
+// A zombie has stopped; only its parent has not asked how.
+bool IsRunning(pid_t pid) {
+  const char state = StateOf(pid).state;
+  return state != '\0' && state != 'Z' && state != 'X';
+}
+
+std::vector<pid_t> RunningChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  DIR* proc = opendir("/proc");
+  if (!proc) return children;
+  while (const dirent* entry = readdir(proc)) {
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (pid <= 0 || *end != '\0') continue;
+    if (StateOf(static_cast<pid_t>(pid)).parent == parent && IsRunning(static_cast<pid_t>(pid))) {
+      children.push_back(static_cast<pid_t>(pid));
+    }
+  }
+  closedir(proc);
+  return children;
+}
+
+// Polls `done` every few milliseconds for at most `limit`.
+template <typename Done>
+bool WaitUntil(Done done, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return true;
+}
+
+class BatchStopTest : public BatchRunTest {
+ protected:
+  // Starts the program in a process group of its own, with the stop signals
+  // as a terminal's shell leaves them, its messages going to `log`.
+  pid_t Start(const std::vector<std::string>& arguments, const std::string& log) const {
+    std::vector<std::string> words{"kelvane"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry) {
+      const std::string text(*entry);
+      if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0 &&
+          text.rfind("XDG_CONFIG_HOME=", 0) != 0) {
+        environment.push_back(text);
+      }
+    }
+    environment.push_back("XDG_CONFIG_HOME=" + Path("config"));
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const std::string program = std::string(KELVANE_BIN_DIR) + "/kelvane";
+    const std::string logPath = Path(log);
+    const std::string folder = m_dir.string();
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      for (const int stop : {SIGINT, SIGTERM, SIGHUP}) signal(stop, SIG_DFL);
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      const int out = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0 || chdir(folder.c_str()) != 0) _exit(127);
+      dup2(out, STDOUT_FILENO);
+      dup2(out, STDERR_FILENO);
+      execve(program.c_str(), argv.data(), envp.data());
+      _exit(127);
+    }
+    if (pid > 0) setpgid(pid, pid);  // either side may get there first
+    return pid;
+  }
+
+  // What is left in the result folder: whole pictures, nothing hidden.
+  void ExpectOnlyWholeResults(const std::string& folder) const {
+    std::error_code missing;
+    for (fs::recursive_directory_iterator it(m_dir / folder, missing), end; !missing && it != end;
+         ++it) {
+      const std::string name = it->path().filename().string();
+      EXPECT_NE(name[0], '.') << name;
+      CPicture picture;
+      std::string error;
+      EXPECT_TRUE(ReadPicture(it->path().string(), picture, error)) << error;
+    }
+  }
+};
+
+}  // namespace
+
+TEST_F(BatchStopTest, AStoppedOrKilledBatchLeavesNoProcessRunningAndNoPartialFile) {
+  for (int i = 0; i < 4; ++i) {
+    ASSERT_TRUE(WritePicture(m_dir / "in" / ("p" + std::to_string(i) + ".png"), 200, 160, i));
+  }
+  // Minutes of work for each picture: were the processes not stopped, they
+  // would still run when the waits below give up.
+  std::string script = "object 100,150\n";
+  for (int i = 0; i < 20000; ++i) {
+    script += "background " + std::to_string(2 + i % 190) + ",2 " + std::to_string(190 - i % 180) +
+              ",60\napply\n";
+  }
+  WriteText("slow.txt", script + "ok\n");
+
+  struct Case {
+    int signal;
+    bool group;  // Ctrl-C reaches the whole process group
+  };
+  for (const Case c : {Case{SIGTERM, false}, Case{SIGINT, true}, Case{SIGKILL, false}}) {
+    const std::string what = strsignal(c.signal) + std::string(c.group ? " to the group" : "");
+    const std::string out = "out-" + std::to_string(c.signal);
+    const std::string log = "log-" + std::to_string(c.signal);
+    const pid_t batch = Start({"--script", "slow.txt", "--out-dir", out, "--jobs", "2", "in"}, log);
+    ASSERT_GT(batch, 0);
+    std::vector<pid_t> children;
+    const bool started = WaitUntil(
+        [&] {
+          children = RunningChildrenOf(batch);
+          return children.size() == 2 || !IsRunning(batch);
+        },
+        std::chrono::seconds(30));
+    EXPECT_TRUE(started && children.size() == 2) << what << "\n" << ReadAll(m_dir / log);
+    kill(c.group ? -batch : batch, c.signal);
+
+    int status = 0;
+    const bool ended = WaitUntil([&] { return waitpid(batch, &status, WNOHANG) == batch; },
+                                 std::chrono::seconds(30));
+    const bool childrenEnded = WaitUntil(
+        [&] {
+          for (const pid_t child : children) {
+            if (IsRunning(child)) return false;
+          }
+          return true;
+        },
+        std::chrono::seconds(30));
+    if (!ended || !childrenEnded) {
+      kill(-batch, SIGKILL);
+      for (const pid_t child : children) kill(child, SIGKILL);
+      if (!ended) waitpid(batch, &status, 0);
+    }
+    EXPECT_TRUE(ended) << what;
+    EXPECT_TRUE(childrenEnded) << what;
+    // Ended by the signal, so a calling shell stops too.
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal) << what << " " << status;
+    if (c.signal != SIGKILL) {
+      EXPECT_NE(ReadAll(m_dir / log).find("stopped ("), std::string::npos)
+          << what << "\n" << ReadAll(m_dir / log);
+      EXPECT_NE(ReadAll(m_dir / log).find(" 4 not done"), std::string::npos)
+          << what << "\n" << ReadAll(m_dir / log);
+    }
+    ExpectOnlyWholeResults(out);
+  }
 }
