@@ -261,3 +261,29 @@ TEST_F(SessionReplay, UndoAndRedoReachTheResultOk) {
   EXPECT_EQ(result("background 5,5\napply\nundo\nredo\nok\n"), applied);
   EXPECT_NE(result("background 5,5\napply\nerase 60,60\nundo\nredo\nok\n"), applied);
 }
+
+// A point meant for a larger picture still marks the nearest edge pixel, as
+// the pointer dragged past the edge does, but never silently; and a script of
+// a thousand such points says so in a few lines.
+TEST_F(SessionReplay, PointsOutsideThePictureWarnAFewTimesAndPercentPointsNever) {
+  const CReplayOutcome outcome = Replay(
+      "object 50%,100% 0%,0% 100%,0%\n"
+      "background 10,5 5000,5000  -1,3\n"
+      "background 79,79 80,0 40%,900 3,3\n"
+      "apply\nok\n");
+  ASSERT_TRUE(outcome.Ok()) << outcome.message;
+  const std::string tail = " lies outside the 80 x 80 picture and marks its nearest edge pixel; "
+                           "points in percent (50%,50% is the middle) fit a picture of any size";
+  EXPECT_EQ(outcome.warnings,
+            (std::vector<std::string>{
+                "s.txt:2:17: warning: the point 5000,5000" + tail,
+                "s.txt:2:28: warning: the point -1,3" + tail,
+                "s.txt:3:18: warning: the point 80,0" + tail,
+                "s.txt: warning: and 1 more point outside the picture"}));
+
+  EXPECT_TRUE(Replay("object 100%,100% 0,0 79,79\napply\nok\n").warnings.empty());
+  // Said however the script ends.
+  const CReplayOutcome refused = Replay("object 1,-1\nundo\nundo\n");
+  EXPECT_FALSE(refused.Ok());
+  EXPECT_EQ(refused.warnings.size(), 1u);
+}

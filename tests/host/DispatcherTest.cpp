@@ -211,6 +211,31 @@ TEST(MatteApp, AHostThatShowsMessagesGetsTheBoxesAndTheScriptsEndInsteadOfStanda
   }
 }
 
+// A warning reaches a host that shows messages as a message of its own
+// kind, before the script's end; nothing of it goes to standard error.
+TEST(MatteApp, AScriptWarningGoesToTheHostThatShowsMessages) {
+  CMatteApp app;
+  CBoxRecorder boxes;
+  CHostRun run(80, 70, 4, plugInModeRGBColor);
+  KelvanePlatformData platform = ScriptedPlatform("object 900,1\nundo\nundo\n");
+  CHostMessages messages;
+  platform.showMessage = &CHostMessages::Show;
+  platform.messageContext = &messages;
+  run.record.platformData = &platform;
+  int16_t result = 99;
+  DispatchSelector(app, filterSelectorContinue, &run.record, nullptr, &result);
+  EXPECT_EQ(platform.scriptStatus, keScriptStatusScriptError);
+  EXPECT_TRUE(boxes.boxes.empty());
+  ASSERT_EQ(messages.received.size(), 2u);
+  EXPECT_EQ(messages.received[0].first, keHostMessageScriptWarning);
+  EXPECT_EQ(messages.received[0].second.rfind("Kelvane|session:1:8: warning: the point 900,1 "
+                                              "lies outside the 80 x 70 picture",
+                                              0),
+            0u)
+      << messages.received[0].second;
+  EXPECT_EQ(messages.received[1].first, keHostMessageScriptEnd);
+}
+
 // A batch's host asks for its script to be checked before any picture.
 TEST(MatteApp, AScriptToCheckIsReadThroughAndNothingOfItRuns) {
   const std::string folder = ::testing::TempDir();
