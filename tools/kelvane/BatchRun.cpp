@@ -25,8 +25,9 @@
 #include "tools/filterhost/ModuleRun.h"
 #include "tools/kelvane/HostProgram.h"
 #include "tools/kelvane/PictureFile.h"
-#include "tools/kelvane/ScriptFile.h"
 #include "tools/kelvane/PictureLimits.h"
+#include "tools/kelvane/ScriptFile.h"
+#include "tools/kelvane/StopSignals.h"
 
 namespace fs = std::filesystem;
 
@@ -295,63 +296,6 @@ constexpr size_t kPicturesWarnedOf = 3;
 // A child still running this long after the stop was forwarded is killed.
 constexpr auto kStopGrace = std::chrono::seconds(5);
 
-constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// The first stop signal the batch received, and the pipe that wakes its
-// wait: the handler only notes the signal, the loop forwards it.
-volatile sig_atomic_t g_stopSignal = 0;
-int g_wakeWrite = -1;
-
-extern "C" void NoteStopSignal(int signal) {
-  const int savedErrno = errno;
-  if (g_stopSignal == 0) g_stopSignal = signal;
-  const char byte = 0;
-  [[maybe_unused]] const ssize_t ignored = write(g_wakeWrite, &byte, 1);
-  errno = savedErrno;
-}
-
-// The batch's own handling of the stop signals while it runs, undone after;
-// a signal ignored when the batch started stays ignored, in the children too.
-class CStopSignals {
- public:
-  CStopSignals() {
-    if (pipe2(m_wake, O_CLOEXEC | O_NONBLOCK) != 0) m_wake[0] = m_wake[1] = -1;
-    g_wakeWrite = m_wake[1];
-    g_stopSignal = 0;
-    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
-      sigaction(kStopSignals[i], nullptr, &m_previous[i]);
-      if (m_previous[i].sa_handler == SIG_IGN) continue;
-      struct sigaction action {};
-      action.sa_handler = NoteStopSignal;
-      sigemptyset(&action.sa_mask);
-      action.sa_flags = SA_RESTART;
-      sigaction(kStopSignals[i], &action, nullptr);
-    }
-  }
-  ~CStopSignals() {
-    for (size_t i = 0; i < std::size(kStopSignals); ++i) {
-      sigaction(kStopSignals[i], &m_previous[i], nullptr);
-    }
-    g_wakeWrite = -1;
-    for (const int end : m_wake) {
-      if (end >= 0) close(end);
-    }
-  }
-  CStopSignals(const CStopSignals&) = delete;
-  CStopSignals& operator=(const CStopSignals&) = delete;
-
-  int WakeDescriptor() const { return m_wake[0]; }
-  void Drain() const {
-    char bytes[64];
-    while (m_wake[0] >= 0 && read(m_wake[0], bytes, sizeof bytes) > 0) {
-    }
-  }
-
- private:
-  int m_wake[2] = {-1, -1};
-  struct sigaction m_previous[std::size(kStopSignals)] {};
-};
-
 // What a process that ended without success may have left of its result:
 // where the file system has no unnamed files, a named temporary file beside
 // it, which a kill gave no chance to remove.
@@ -445,11 +389,11 @@ int CBatchRunner::Run() {
   size_t next = 0;
   ShowProgress(true);
   while ((m_stopSignal == 0 && next < m_pictures.size()) || !m_running.empty()) {
-    if (m_stopSignal == 0 && g_stopSignal != 0) Stop(g_stopSignal);
+    if (m_stopSignal == 0 && stopSignals.Received() != 0) Stop(stopSignals.Received());
     while (m_stopSignal == 0 && m_running.size() < jobs && next < m_pictures.size()) {
       Start(next++);
     }
-    if (m_stopSignal == 0 && g_stopSignal != 0) Stop(g_stopSignal);
+    if (m_stopSignal == 0 && stopSignals.Received() != 0) Stop(stopSignals.Received());
     if (m_running.empty()) continue;
     if (m_stopSignal != 0 && CClock::now() - m_stopTime > kStopGrace) {
       for (const CChild& child : m_running) kill(child.pid, SIGKILL);
@@ -570,12 +514,7 @@ void CBatchRunner::Start(size_t picture) {
     return;
   }
   if (pid == 0) {
-    for (const int signal : kStopSignals) {
-      struct sigaction current {};
-      if (sigaction(signal, nullptr, &current) == 0 && current.sa_handler == NoteStopSignal) {
-        ::signal(signal, SIG_DFL);
-      }
-    }
+    ResetStopSignalsInChild();
     // A child whose batch is gone, killed even by SIGKILL, stops too rather
     // than go on writing; a parent that died before this line is caught by
     // the check after it.
