@@ -84,6 +84,18 @@ TEST_F(GimpHostRun, ScriptErrorsAndFailedRunsBecomeTheCallsErrorNamingTheScript)
   EXPECT_TRUE(cancelled.error.empty());
 }
 
+// GIMP shows the plug-in's messages; a point meant for a larger picture is
+// one of them, and the run still succeeds.
+TEST_F(GimpHostRun, APointOutsideTheLayerIsAmongTheMessagesOfASuccessfulRun) {
+  const CGimpRunResult result = Replay("background 1,1 900,900\nobject 45,35\napply\nok\n");
+  EXPECT_EQ(result.end, CGimpRunResult::EEnd::kResult) << result.error;
+  ASSERT_EQ(result.messages.size(), 1u);
+  EXPECT_NE(result.messages[0].find("<script>:1:16: warning: the point 900,900 lies outside the "
+                                    "90 x 70 picture"),
+            std::string::npos)
+      << result.messages[0];
+}
+
 TEST_F(GimpHostRun, AnInteractiveRunWithoutADisplayEndsWithTheFiltersMessage) {
   CGimpRunRequest request;
   request.interactive = true;
