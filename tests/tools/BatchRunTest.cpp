@@ -477,7 +477,7 @@ TEST_F(BatchRunTest, ABatchThatPassesOverFoldersSaysHowManyAndHowToEnterThem) {
                 "' --out-dir in/results in");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find(kSaid), std::string::npos) << run.output;
-  run = Batch("--recursive in");
+  run = Batch("--recursive --overwrite in");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_EQ(run.output.find("not searched"), std::string::npos) << run.output;
 }

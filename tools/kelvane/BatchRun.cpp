@@ -416,6 +416,9 @@ int CBatchRunner::Run() {
     // Should poll itself fail, the children are still reaped on the next turns.
     if (poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) usleep(10000);
     stopSignals.Drain();
+    // Ctrl-C reaches the pictures' processes with the batch: a stop that came
+    // while they ended is taken first, so they count as not done, not failed.
+    if (m_stopSignal == 0 && stopSignals.Received() != 0) Stop(stopSignals.Received());
     for (CChild& child : m_running) {
       if (child.errorPipe >= 0) ReadFrom(child);
       if (waitpid(child.pid, &child.status, WNOHANG) == child.pid) child.ended = true;
