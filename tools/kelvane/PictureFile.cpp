@@ -16,6 +16,7 @@
 #include <string_view>
 
 #include "platform/AtomicFile.h"
+#include "platform/FileDescriptor.h"
 #include "platform/VirtualMemory.h"
 #include "tools/kelvane/Orientation.h"
 #include "tools/kelvane/PictureLimits.h"
@@ -110,21 +111,6 @@ std::vector<uint8_t> BlobOf(VipsImage* image, const char* name) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   return std::vector<uint8_t>(bytes, bytes + length);
 }
-
-// Closes the descriptor it holds on every way out.
-class CDescriptor {
- public:
-  explicit CDescriptor(int descriptor) : m_descriptor(descriptor) {}
-  ~CDescriptor() {
-    if (m_descriptor >= 0) close(m_descriptor);
-  }
-  CDescriptor(const CDescriptor&) = delete;
-  CDescriptor& operator=(const CDescriptor&) = delete;
-  int Get() const { return m_descriptor; }
-
- private:
-  int m_descriptor;
-};
 
 // Opens exactly the file named: the library's own opening would take a name
 // ending in ']' as the name before it followed by options. Not blocking, so
@@ -540,7 +526,7 @@ void SetPictureThreads(int threads) {
 }
 
 bool IsPictureFile(const std::string& path) {
-  const CDescriptor file(OpenForReading(path));
+  const CFileDescriptor file(OpenForReading(path));
   struct stat info {};
   if (file.Get() < 0 || fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   std::vector<uint8_t> prefix(static_cast<size_t>(std::min<off_t>(info.st_size, kSniffBytes)));
@@ -553,7 +539,7 @@ bool ReadPicture(const std::string& path, CPicture& picture, std::string& error)
   picture = CPicture();
   ForgetLibraryComplaints();
   const std::string name = Quoted(path);
-  const CDescriptor file(OpenForReading(path));
+  const CFileDescriptor file(OpenForReading(path));
   struct stat info {};
   if (file.Get() < 0 || fstat(file.Get(), &info) != 0) {
     error = "cannot read " + name + ": " + std::strerror(errno);

@@ -7,24 +7,10 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/FileDescriptor.h"
 #include "tools/filterhost/ModuleRun.h"
 
 namespace {
-
-// A file descriptor closed on every way out.
-class CReadFile {
- public:
-  explicit CReadFile(const std::string& path) : m_fd(open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~CReadFile() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  CReadFile(const CReadFile&) = delete;
-  CReadFile& operator=(const CReadFile&) = delete;
-  int Descriptor() const { return m_fd; }
-
- private:
-  int m_fd;
-};
 
 // What the module says while it checks: only the script's end is kept; a
 // box (an older module that wanted its editor) is not the user's business.
@@ -43,16 +29,16 @@ struct CCheckMessages {
 
 bool ReadScriptFile(const std::string& path, std::string& text, std::string& error) {
   text.clear();
-  const CReadFile file(path);
+  const CFileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
   auto failed = [&] {
     error = "cannot read the script '" + path + "': " + std::strerror(errno);
     text.clear();
     return false;
   };
-  if (file.Descriptor() < 0) return failed();
+  if (file.Get() < 0) return failed();
   char buffer[64 * 1024];
   for (;;) {
-    const ssize_t n = read(file.Descriptor(), buffer, sizeof buffer);
+    const ssize_t n = read(file.Get(), buffer, sizeof buffer);
     if (n == 0) return true;
     if (n < 0) {
       if (errno == EINTR) continue;
