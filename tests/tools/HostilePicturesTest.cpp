@@ -364,6 +364,22 @@ TEST_F(HostilePicturesTest, StandardInputIsReadNoFurtherThanItsFirstBytesOrTheMe
   EXPECT_TRUE(Exists("out.png"));
 }
 
+// An AVIF found by fuzzing whose item points past its data: libheif asserts
+// on it when the stream cannot seek. From standard input as from a file it is
+// refused, and the process never aborts.
+TEST_F(HostilePicturesTest, AnAvifWhoseItemLiesPastItsDataIsRefusedFromAStreamToo) {
+  const std::string avif = ReadAll(std::string(KELVANE_SOURCE_DIR) +
+                                   "/tests/tools/hostile/avif-whose-item-lies-past-its-data.avif");
+  ASSERT_FALSE(avif.empty());
+  const CFedRun streamed = Feed({"--script", "s.txt", "-", "out.png"}, avif, avif.size());
+  EXPECT_EQ(streamed.status, 2) << streamed.said;
+  EXPECT_NE(streamed.said.find("standard input is a damaged"), std::string::npos) << streamed.said;
+  WriteText("item.avif", avif);
+  const CRun file = Kelvane("--script s.txt item.avif out.png");
+  EXPECT_EQ(file.status, 2) << file.output;
+  EXPECT_FALSE(Exists("out.png"));
+}
+
 TEST_F(HostilePicturesTest, AJpegWhoseDataEndsBeforeItsDeclaredSizeIsRefusedAtOnce) {
   // Small enough to pass the memory check: only the missing data stops it.
   WriteBytes(Path("tall.jpg"), JpegDeclaring(Path("photo.jpg"), 4000));

@@ -145,58 +145,20 @@ ssize_t ReadUpTo(int descriptor, uint8_t* to, size_t size) {
   return static_cast<ssize_t>(got);
 }
 
-// A stream that cannot be rewound (standard input), as the loader reads it:
-// the prefix already taken to choose the loader, then the rest. Loaders that
-// need to seek hold all of it in memory, so no more than `limit` bytes are
-// read, however long the stream.
-struct CStream {
-  int descriptor = -1;
-  std::vector<uint8_t> prefix;
-  size_t prefixTaken = 0;
-  uint64_t read = 0;  // bytes handed to the loader
-  uint64_t limit = 0;
-  bool overLimit = false;
-};
+// libpng stops at the last row and never looks for the end chunk, so a PNG
+// file cut off after its pixels would pass as whole: its end is checked here,
+// in the file's tail, where some writers leave bytes after the end chunk.
+constexpr size_t kPngTail = 64 * 1024;
 
-gint64 ReadFromStream(VipsSourceCustom*, void* buffer, gint64 length, gpointer data) {
-  CStream& stream = *static_cast<CStream*>(data);
-  if (length <= 0) return 0;
-  auto* to = static_cast<uint8_t*>(buffer);
-  size_t wanted = static_cast<size_t>(length);
-  if (stream.prefixTaken < stream.prefix.size()) {
-    const size_t n = std::min(wanted, stream.prefix.size() - stream.prefixTaken);
-    std::memcpy(to, stream.prefix.data() + stream.prefixTaken, n);
-    stream.prefixTaken += n;
-    stream.read += n;
-    return static_cast<gint64>(n);
-  }
-  // One byte past the limit is enough to know the stream goes beyond it.
-  const uint64_t room = stream.limit >= stream.read ? stream.limit - stream.read + 1 : 1;
-  wanted = static_cast<size_t>(std::min<uint64_t>(wanted, room));
-  ssize_t n;
-  do {
-    n = ::read(stream.descriptor, to, wanted);
-  } while (n < 0 && errno == EINTR);
-  if (n < 0) return -1;
-  stream.read += static_cast<uint64_t>(n);
-  if (stream.read > stream.limit) {
-    stream.overLimit = true;
-    return -1;
-  }
-  return n;
+bool PngTailHoldsEnd(const uint8_t* tail, size_t size) {
+  static constexpr uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  return std::search(tail, tail + size, std::begin(kEnd), std::end(kEnd)) != tail + size;
 }
 
-// libpng stops at the last row and never looks for the end chunk, so a PNG
-// file cut off after its pixels would pass as whole: its end is checked here.
 bool PngFileEndsWhole(int descriptor, off_t size) {
-  static constexpr uint8_t kEnd[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-  // Some writers leave bytes after the end chunk; a tail is searched.
-  constexpr off_t kTail = 64 * 1024;
-  std::vector<uint8_t> tail(static_cast<size_t>(std::min(size, kTail)));
-  if (!ReadAt(descriptor, tail.data(), tail.size(), size - static_cast<off_t>(tail.size()))) {
-    return false;
-  }
-  return std::search(tail.begin(), tail.end(), std::begin(kEnd), std::end(kEnd)) != tail.end();
+  std::vector<uint8_t> tail(static_cast<size_t>(std::min(size, static_cast<off_t>(kPngTail))));
+  return ReadAt(descriptor, tail.data(), tail.size(), size - static_cast<off_t>(tail.size())) &&
+         PngTailHoldsEnd(tail.data(), tail.size());
 }
 
 // Turns anything that is not 8- or 16-bit grey or RGB into 8-bit sRGB (or
@@ -576,35 +538,48 @@ bool ReadPictureStream(int descriptor, const std::string& name, CPicture& pictur
                        std::string& error) {
   picture = CPicture();
   ForgetLibraryComplaints();
-  CStream stream;
-  stream.descriptor = descriptor;
-  stream.limit = MemoryForPictures();
-  stream.prefix.resize(kSniffBytes);
-  const ssize_t got = ReadUpTo(descriptor, stream.prefix.data(), stream.prefix.size());
-  if (got < 0) {
-    error = "cannot read " + name + ": " + std::strerror(errno);
-    return false;
+  // The whole stream is held, as a file's bytes are there to seek in: some
+  // decoders abort the process on a stream that cannot go back. One byte
+  // past the limit tells a stream that goes on beyond it.
+  const uint64_t limit = MemoryForPictures();
+  std::vector<uint8_t> bytes;
+  constexpr size_t kChunk = size_t{1} << 20;
+  for (;;) {
+    const size_t room = static_cast<size_t>(std::min<uint64_t>(kChunk, limit + 1 - bytes.size()));
+    const size_t start = bytes.size();
+    bytes.resize(start + room);
+    const ssize_t got = ReadUpTo(descriptor, bytes.data() + start, room);
+    if (got < 0) {
+      error = "cannot read " + name + ": " + std::strerror(errno);
+      return false;
+    }
+    bytes.resize(start + static_cast<size_t>(got));
+    if (bytes.size() > limit) {
+      error = name + " goes on past " + HumanBytes(limit) +
+              ", more than the memory a run may use; it was not read any further";
+      return false;
+    }
+    if (static_cast<size_t>(got) < room) break;
+    // Nothing past the sniffed prefix is read for what no loader here takes.
+    if (start == 0 && !FindPictureLoader(bytes.data(), std::min(bytes.size(), kSniffBytes))) break;
   }
-  stream.prefix.resize(static_cast<size_t>(got));
-  const char* loader = FindPictureLoader(stream.prefix.data(), stream.prefix.size());
+  const char* loader = FindPictureLoader(bytes.data(), std::min(bytes.size(), kSniffBytes));
   if (!loader) {
     error = NotReadable(name);
     return false;
   }
-  std::unique_ptr<VipsSourceCustom, CUnref> custom(vips_source_custom_new());
-  if (!custom) {
+  const size_t tail = std::min(bytes.size(), kPngTail);
+  if (std::strcmp(loader, "pngload_source") == 0 &&
+      !PngTailHoldsEnd(bytes.data() + bytes.size() - tail, tail)) {
+    error = name + " is a damaged or truncated picture (the data ends before its end chunk)";
+    return false;
+  }
+  CSource source(vips_source_new_from_memory(bytes.data(), bytes.size()));
+  if (!source) {
     error = "cannot read " + name + ": " + TakeLibraryError();
     return false;
   }
-  g_signal_connect(custom.get(), "read", G_CALLBACK(ReadFromStream), &stream);
-  const bool read = Decode(loader, VIPS_SOURCE(custom.get()), name, picture, error);
-  if (stream.overLimit) {
-    error = name + " goes on past " + HumanBytes(stream.limit) +
-            ", more than the memory a run may use; it was not read any further";
-    picture = CPicture();
-    return false;
-  }
-  return read;
+  return Decode(loader, source.get(), name, picture, error);
 }
 
 bool CheckOutputFormat(const std::string& path, const std::string& format, bool needsAlpha,
