@@ -78,17 +78,21 @@ const char* ScriptToCheck(const KelvanePlatformData& platform) {
   return platform.checkScriptPath;
 }
 
+// A message of a replay: to the host where it shows messages itself, else
+// to standard error.
+void TellHost(const KelvanePlatformData& platform, int32_t kind, const std::string& text) {
+  if (HasMessageHook(platform)) {
+    platform.showMessage(platform.messageContext, kind, kProductName, text.c_str());
+  } else {
+    std::fprintf(stderr, "%s\n", text.c_str());
+    std::fflush(stderr);
+  }
+}
+
 // How a replayed or checked script ended, for the host.
 void EndScript(KelvanePlatformData& platform, int32_t status, const std::string& message) {
   platform.scriptStatus = status;
-  if (status == keScriptStatusOk) return;
-  if (HasMessageHook(platform)) {
-    platform.showMessage(platform.messageContext, keHostMessageScriptEnd, kProductName,
-                         message.c_str());
-  } else {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    std::fflush(stderr);
-  }
+  if (status != keScriptStatusOk) TellHost(platform, keHostMessageScriptEnd, message);
 }
 
 // The script the host hands over, whole: its text, or its file's. A host
@@ -106,15 +110,10 @@ bool ScriptText(const char* text, const std::string& name, std::string& script,
 }
 
 // Said as they come, before how the script ended.
-void ShowScriptWarnings(KelvanePlatformData& platform, const std::vector<std::string>& warnings) {
+void ShowScriptWarnings(const KelvanePlatformData& platform,
+                        const std::vector<std::string>& warnings) {
   for (const std::string& warning : warnings) {
-    if (HasMessageHook(platform)) {
-      platform.showMessage(platform.messageContext, keHostMessageScriptWarning, kProductName,
-                           warning.c_str());
-    } else {
-      std::fprintf(stderr, "%s\n", warning.c_str());
-      std::fflush(stderr);
-    }
+    TellHost(platform, keHostMessageScriptWarning, warning);
   }
 }
 
