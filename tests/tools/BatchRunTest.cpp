@@ -42,13 +42,6 @@ bool WritePicture(const fs::path& path, int width = 4, int height = 3, int seed 
   return WriteTestPng(path.string(), width, height, PNG_COLOR_TYPE_RGB, 8, rows);
 }
 
-std::string ReadAll(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
-
 void WriteAll(const fs::path& path, const std::string& text) {
   fs::create_directories(path.parent_path());
   std::ofstream(path, std::ios::binary) << text;

@@ -184,10 +184,7 @@ TEST_F(HostProgramTest, AnExistingOutputIsRefusedBeforeAnyWorkAndReplacedOnlyWhe
   rgba.assign(rgba.size(), 30);
   ASSERT_TRUE(WriteRgbaPicture(Path("shoot_002.png"), 5, 4, rgba.data(), error));
   WriteText("s.txt", kUnchangedSession);
-  const auto bytes = [&](const std::string& name) {
-    std::ifstream file(Path(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), {});
-  };
+  const auto bytes = [&](const std::string& name) { return ReadAll(Path(name)); };
   const std::string second = bytes("shoot_002.png");
 
   CRun run = Kelvane("--script s.txt shoot_001.png shoot_002.png");

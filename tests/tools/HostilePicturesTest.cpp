@@ -16,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,13 +33,6 @@ namespace fs = std::filesystem;
 constexpr const char* kSession = "object 0,0\napply\nok\n";
 // What no output or message may carry.
 constexpr const char* kSecret = "KELVANE-SECRET-7f3a9c";
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 void WriteBytes(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;

@@ -9,12 +9,19 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 struct CRun {
   int status = -1;
   std::string output;  // standard output and standard error
 };
+
+// A file's bytes, or nothing when it cannot be read.
+inline std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), {});
+}
 
 // A shell command's status and everything it printed.
 inline CRun RunCommand(const std::string& command) {
