@@ -16,7 +16,8 @@
 
 #include "SyntheticScene.h"
 #include "imagecore/RowLease.h"
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureWriter.h"
+#include "tools/kelvane/PictureLibrary.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {

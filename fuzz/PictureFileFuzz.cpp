@@ -12,7 +12,8 @@
 #include <vector>
 
 #include "fuzz/FuzzSupport.h"
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureReader.h"
+#include "tools/kelvane/PictureLibrary.h"
 #include "tools/kelvane/PictureLoaders.h"
 #include "tools/kelvane/UprightExif.h"
 

@@ -2,6 +2,7 @@
 // picture's process is started and judged, and whole batches run as a user
 // runs them.
 #include "tools/kelvane/BatchRun.h"
+#include "tools/kelvane/PictureReader.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -95,17 +96,33 @@ TEST_F(BatchCollectTest, FolderStandsForItsVisiblePicturesInOrder) {
   EXPECT_EQ(Collected(), (std::vector<std::string>{"in/a.png > out/a.png", "in/b.png > out/b.png"}));
 }
 
-TEST_F(BatchCollectTest, RecursiveKeepsPathsInsideTheFolderAndPassesOverHiddenAndResultFolders) {
+TEST_F(BatchCollectTest, RecursiveKeepsPathsInsideTheFolderAndPassesOverHiddenFolders) {
   ASSERT_TRUE(WritePicture(m_dir / "in" / "top.png"));
   ASSERT_TRUE(WritePicture(m_dir / "in" / "sub" / "deep" / "x.png"));
   ASSERT_TRUE(WritePicture(m_dir / "in" / ".cache" / "y.png"));
-  // Results of an earlier run inside the folder are not pictures to run.
-  ASSERT_TRUE(WritePicture(m_dir / "in" / "results" / "top.png"));
   m_options.inputs = {Path("in")};
-  m_options.outDir = Path("in/results");
   m_options.recursive = true;
-  EXPECT_EQ(Collected(), (std::vector<std::string>{"in/sub/deep/x.png > in/results/sub/deep/x.png",
-                                                   "in/top.png > in/results/top.png"}));
+  EXPECT_EQ(Collected(), (std::vector<std::string>{"in/sub/deep/x.png > out/sub/deep/x.png",
+                                                   "in/top.png > out/top.png"}));
+}
+
+// Results inside a folder the batch descends into would be taken for
+// pictures by the next run: refused from the first, at any depth.
+TEST_F(BatchCollectTest, ResultFolderInsideAFolderThatIsDescendedIntoIsRefused) {
+  ASSERT_TRUE(WritePicture(m_dir / "in" / "top.png"));
+  m_options.inputs = {Path("in")};
+  m_options.recursive = true;
+  for (const char* inside : {"in/results", "in/sub/results"}) {
+    m_options.outDir = Path(inside);
+    std::vector<CBatchPicture> pictures;
+    std::string error;
+    EXPECT_FALSE(CollectBatch(m_options, pictures, error)) << inside;
+    EXPECT_NE(error.find("--recursive"), std::string::npos) << error;
+  }
+  // Without --recursive the subfolder is never entered.
+  m_options.recursive = false;
+  m_options.outDir = Path("in/results");
+  EXPECT_EQ(Collected(), (std::vector<std::string>{"in/top.png > in/results/top.png"}));
 }
 
 TEST_F(BatchCollectTest, NamedFilesAreTakenWhateverTheirKindAndNamedTwiceRunOnce) {
@@ -168,7 +185,6 @@ TEST(BatchChildTest, ArgumentsCarryWhatEachPictureNeedsAndEndTheOptions) {
   options.pluginFolder = "mods";
   options.presets = true;
   options.planesAsFile = true;
-  options.mask = true;
   options.flatten = true;
   options.flattenColour = CFlattenColour{0x0A, 0xB0, 0xFF};
   options.strip = true;
@@ -176,11 +192,35 @@ TEST(BatchChildTest, ArgumentsCarryWhatEachPictureNeedsAndEndTheOptions) {
   options.jobs = 3;
   options.skipExisting = true;
   options.recursive = true;
-  EXPECT_EQ(ChildArguments(options, picture),
-            (std::vector<std::string>{"--script", "s.txt", "--plugins", "mods", "--presets",
-                                      "--planes-as-file", "--mask", "--flatten", "#0AB0FF",
-                                      "--strip", "--overwrite", "--", "-odd.png",
-                                      "out/-odd.png"}));
+  // The picture's process reads back what it needs, whatever the order.
+  const std::vector<std::string> arguments = ChildArguments(options, picture, 2, 4096);
+  ASSERT_GE(arguments.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(arguments.end() - 3, arguments.end()),
+            (std::vector<std::string>{"--", "-odd.png", "out/-odd.png"}));
+  CHostOptions child;
+  std::string error;
+  ASSERT_TRUE(ParseHostOptions(arguments, child, error)) << error;
+  EXPECT_EQ(child.script, "s.txt");
+  EXPECT_EQ(child.pluginFolder, "mods");
+  EXPECT_TRUE(child.presets && child.planesAsFile && child.strip);
+  EXPECT_TRUE(child.flatten);
+  EXPECT_EQ(child.flattenColour, (CFlattenColour{0x0A, 0xB0, 0xFF}));
+  EXPECT_EQ(child.threads, 2);
+  EXPECT_EQ(child.memoryShare, 4096u);
+  // A result older than its picture is done again over the old one.
+  EXPECT_TRUE(child.overwrite);
+  // The batch's own options stay with the batch; the output's name says
+  // its format.
+  EXPECT_FALSE(child.Batch() || child.recursive || child.skipExisting);
+  EXPECT_EQ(child.jobs, 0);
+  EXPECT_TRUE(child.format.empty());
+  EXPECT_EQ(child.input, "-odd.png");
+  EXPECT_EQ(child.output, "out/-odd.png");
+
+  options.flatten = false;
+  options.mask = true;
+  ASSERT_TRUE(ParseHostOptions(ChildArguments(options, picture), child, error)) << error;
+  EXPECT_TRUE(child.mask && !child.flatten);
 }
 
 TEST(BatchChildTest, EachJobReadsAndWritesWithItsShareOfTheCores) {

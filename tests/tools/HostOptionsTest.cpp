@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -160,3 +161,37 @@ TEST(HostOptions, TheResultGoesBesideTheInputInTheFormatAsked) {
 }
 
 }  // namespace
+
+// The usage is read on an 80-column terminal, and lists what the parser
+// takes: an option it names is accepted, one it leaves out is internal.
+TEST(HostOptions, TheUsageFitsATerminalAndNamesWhatIsAccepted) {
+  const std::string usage = HostUsage();
+  std::istringstream lines(usage);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  for (const char* name : {"--script", "--format", "--flatten", "--mask", "--strip", "--out-dir",
+                           "--recursive", "--jobs", "--skip-existing", "--overwrite", "--threads",
+                           "--plugins", "--planes-as-file", "--presets", "--demo", "--list",
+                           "--version", "-h, --help"}) {
+    EXPECT_NE(usage.find(std::string("  ") + name + " "), std::string::npos) << name;
+  }
+  EXPECT_EQ(usage.find("--memory-share"), std::string::npos);
+}
+
+// Every option a batch alone takes is refused without one, each by name.
+TEST(HostOptions, BatchOptionsAndExclusionsNameEveryOptionConcerned) {
+  CHostOptions options;
+  std::string error;
+  for (const std::vector<std::string>& line :
+       {std::vector<std::string>{"--recursive", "a.png"}, {"--jobs", "2", "a.png"},
+        {"--skip-existing", "a.png"}}) {
+    EXPECT_FALSE(ParseHostOptions(line, options, error)) << line[0];
+    EXPECT_NE(error.find("--recursive, --jobs and --skip-existing go with --out-dir"),
+              std::string::npos)
+        << error;
+  }
+  EXPECT_FALSE(ParseHostOptions({"--demo", "--list"}, options, error));
+  EXPECT_EQ(error, "--list, --demo and --script exclude each other");
+  EXPECT_FALSE(ParseHostOptions({"--jobs", "300", "--out-dir", "o", "--script", "s", "a.png"},
+                                options, error));
+  EXPECT_NE(error.find("not '300'"), std::string::npos) << error;
+}

@@ -11,7 +11,8 @@
 #include "KelvaneRun.h"
 #include "LibraryImages.h"
 #include "PictureTestFiles.h"
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureReader.h"
+#include "tools/kelvane/PictureWriter.h"
 #include "tools/kelvane/ResultPicture.h"
 
 namespace {

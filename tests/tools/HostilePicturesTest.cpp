@@ -23,7 +23,8 @@
 #include "LibraryImages.h"
 #include "PictureTestFiles.h"
 #include "tools/kelvane/BatchRun.h"
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureReader.h"
+#include "tools/kelvane/PictureWriter.h"
 #include "tools/kelvane/PictureLimits.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureReader.h"
 
 #include <gtest/gtest.h>
 

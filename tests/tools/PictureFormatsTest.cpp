@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <algorithm>
@@ -20,7 +22,8 @@
 #include "LibraryImages.h"
 #include "PictureTestFiles.h"
 #include "tools/kelvane/Orientation.h"
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureReader.h"
+#include "tools/kelvane/PictureWriter.h"
 
 namespace {
 
@@ -351,3 +354,69 @@ TEST_F(PictureFormatsTest, AHeaderWithoutPixelsCostsNoMemory) {
 }
 
 }  // namespace
+
+namespace {
+
+// The pixels-per-metre of a PNG's pHYs chunk, across and down; none without.
+std::optional<std::pair<uint32_t, uint32_t>> PngResolution(const std::string& path) {
+  const std::string bytes = ReadAll(path);
+  const size_t at = bytes.find("pHYs");
+  if (at == std::string::npos || at + 12 > bytes.size()) return std::nullopt;
+  auto big32 = [&](size_t from) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<uint8_t>(bytes[from + i]);
+    return value;
+  };
+  return std::make_pair(big32(at + 4), big32(at + 8));
+}
+
+}  // namespace
+
+// A resolution travels from the input to the result, stripped or not; a
+// picture that states none gives a result that states none where the format
+// allows it, whatever the library assumes while reading it.
+TEST_F(PictureFormatsTest, TheInputsResolutionIsKeptAndNoneIsInvented) {
+  constexpr double kAcross = 300 / 25.4;  // pixels per millimetre
+  constexpr double kDown = 150 / 25.4;
+  CImage plain = Wrap(Blocks(48, 32));
+  VipsImage* stated = nullptr;
+  ASSERT_EQ(vips_copy(plain.get(), &stated, "xres", kAcross, "yres", kDown, nullptr), 0);
+  CImage image(stated);
+  for (const char* name : {"stated.png", "stated.jpg", "stated.tif"}) {
+    Save(image.get(), name);
+    CPicture picture = Read(name);
+    EXPECT_NEAR(picture.metadata.xResolution, kAcross, 0.01) << name;
+    EXPECT_NEAR(picture.metadata.yResolution, kDown, 0.01) << name;
+    std::string error;
+    for (const bool strip : {false, true}) {
+      ASSERT_TRUE(WritePicture(Path("out.png"), "png", picture, strip, true, error)) << error;
+      EXPECT_EQ(PngResolution(Path("out.png")), std::make_pair(11811u, 5906u)) << name;
+    }
+    ASSERT_TRUE(WritePicture(Path("out.tif"), "tif", picture, true, true, error)) << error;
+    EXPECT_NEAR(Read("out.tif").metadata.xResolution, kAcross, 0.01) << name;
+  }
+
+  // Our own PNG without pHYs, and a GIF, which has no field for it.
+  std::string error;
+  ASSERT_TRUE(WritePicture(Path("none.png"), "png", Blocks(48, 32), false, true, error)) << error;
+  Save(plain.get(), "none.gif");
+  for (const char* name : {"none.png", "none.gif"}) {
+    const CPicture picture = Read(name);
+    EXPECT_EQ(picture.metadata.xResolution, 0) << name;
+    ASSERT_TRUE(WritePicture(Path("out.png"), "png", picture, false, true, error)) << error;
+    EXPECT_FALSE(PngResolution(Path("out.png"))) << name;
+    // TIFF always states one: the 72 dpi readers assume, not 25.4.
+    ASSERT_TRUE(WritePicture(Path("out.tif"), "tif", picture, false, true, error)) << error;
+    EXPECT_NEAR(Read("out.tif").metadata.xResolution, 72 / 25.4, 0.01) << name;
+  }
+}
+
+// A quarter turn swaps the resolutions across and down.
+TEST_F(PictureFormatsTest, ATurnedPictureTurnsItsResolution) {
+  CPicture picture = Blocks(8, 4);
+  picture.metadata.xResolution = 2;
+  picture.metadata.yResolution = 5;
+  ApplyOrientation(picture, 6);
+  EXPECT_EQ(picture.metadata.xResolution, 5);
+  EXPECT_EQ(picture.metadata.yResolution, 2);
+}

@@ -2,7 +2,7 @@
 // the host program starts it once.
 #include <gtest/gtest.h>
 
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureLibrary.h"
 
 namespace {
 

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureReader.h"
+#include "tools/kelvane/PictureWriter.h"
 
 inline bool WriteRgbaPicture(const std::string& path, int width, int height, const uint8_t* rgba,
                              std::string& error, const std::string& format = "png") {

@@ -1,4 +1,5 @@
 #include "tools/kelvane/PngEncoder.h"
+#include "tools/kelvane/PictureReader.h"
 
 #include <gtest/gtest.h>
 #include <pthread.h>

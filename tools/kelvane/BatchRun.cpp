@@ -23,8 +23,10 @@
 
 #include "platform/AtomicFile.h"
 #include "tools/filterhost/ModuleRun.h"
+#include "tools/kelvane/HostMessages.h"
 #include "tools/kelvane/HostProgram.h"
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureReader.h"
+#include "tools/kelvane/PictureWriter.h"
 #include "tools/kelvane/PictureLimits.h"
 #include "tools/kelvane/ScriptFile.h"
 #include "tools/kelvane/StopSignals.h"
@@ -32,13 +34,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void Complain(const std::string& text) {
-  std::fprintf(stderr, "kelvane: %s\n", text.c_str());
-  std::fflush(stderr);
-}
-
-std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
 bool IsHidden(const fs::path& path) {
   const std::string name = path.filename().string();
@@ -51,9 +46,15 @@ fs::path Canonical(const fs::path& path) {
   return failed ? fs::absolute(path).lexically_normal() : canonical;
 }
 
-// The pictures below `folder`, as paths inside it. The result folder is
-// passed over so that a second run does not take the first one's results as
-// pictures. Symbolic links to folders are not followed: they can loop.
+// Whether `folder` lies below `outer`; both canonical.
+bool IsInside(const fs::path& folder, const fs::path& outer) {
+  const fs::path relative = folder.lexically_relative(outer);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
+// The pictures below `folder`, as paths inside it. The result folder, which
+// can only be a subfolder left out of a batch that does not descend, is not
+// counted among the folders skipped. Symbolic links to folders are not followed: they can loop.
 // `skipped` counts the folders that only `recursive` would have entered.
 bool ListFolder(const fs::path& folder, const fs::path& inside, bool recursive,
                 const fs::path& resultFolder, std::vector<fs::path>& found, size_t& skipped,
@@ -119,10 +120,6 @@ bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictu
   };
 
   for (const std::string& named : options.inputs) {
-    if (named.empty() || named == kStandardStream) {
-      error = "a batch reads files and folders, not '" + named + "'";
-      return false;
-    }
     const fs::path input(named);
     std::error_code failed;
     const fs::file_status status = fs::status(input, failed);
@@ -141,6 +138,12 @@ bool CollectBatch(const CHostOptions& options, std::vector<CBatchPicture>& pictu
       error = "will not write the results into " + Quoted(input) +
               ", a folder of the pictures: there the next run would take them for pictures, "
               "or replace them with results; choose another --out-dir";
+      return false;
+    }
+    if (options.recursive && IsInside(resultFolder, Canonical(input))) {
+      error = "will not write the results into " + Quoted(outDir) + ", inside " + Quoted(input) +
+              ", which --recursive descends into: there the next run would take them for "
+              "pictures; choose an --out-dir outside it";
       return false;
     }
     std::vector<fs::path> found;
@@ -196,32 +199,10 @@ bool ResultIsCurrent(const std::string& input, const std::string& output) {
 std::vector<std::string> ChildArguments(const CHostOptions& options,
                                         const CBatchPicture& picture, int threads,
                                         uint64_t memoryShare) {
-  std::vector<std::string> arguments{"--script", options.script};
-  if (threads > 0) {
-    arguments.push_back("--threads");
-    arguments.push_back(std::to_string(threads));
-  }
-  if (memoryShare > 0) {
-    arguments.push_back("--memory-share");
-    arguments.push_back(std::to_string(memoryShare));
-  }
-  if (!options.pluginFolder.empty()) {
-    arguments.push_back("--plugins");
-    arguments.push_back(options.pluginFolder);
-  }
-  if (options.presets) arguments.push_back("--presets");
-  if (options.planesAsFile) arguments.push_back("--planes-as-file");
-  if (options.mask) arguments.push_back("--mask");
-  if (options.flatten) {
-    char colour[8];
-    std::snprintf(colour, sizeof colour, "#%02X%02X%02X", options.flattenColour.red,
-                  options.flattenColour.green, options.flattenColour.blue);
-    arguments.push_back("--flatten");
-    arguments.push_back(colour);
-  }
-  if (options.strip) arguments.push_back("--strip");
-  // A result older than its picture is done again over the old one.
-  if (options.overwrite || options.skipExisting) arguments.push_back("--overwrite");
+  CHostOptions child = options;
+  child.threads = threads;
+  child.memoryShare = memoryShare;
+  std::vector<std::string> arguments = ArgumentsForEachPicture(child);
   // A picture whose name begins with '-' must not read as an option.
   arguments.push_back("--");
   arguments.push_back(picture.input);
@@ -694,9 +675,8 @@ int RunBatch(const CHostOptions& options) {
     return keExitUsage;
   }
   // A format this build cannot write would fail every picture the same way.
-  const bool needsAlpha = !options.flatten && !options.mask;
   if (!pictures.empty() &&
-      !CheckOutputFormat(pictures[0].output, OutputFormatOf(options, std::string()), needsAlpha,
+      !CheckOutputFormat(pictures[0].output, OutputFormatOf(options, std::string()), options.NeedsAlpha(),
                          error)) {
     Complain(error);
     return keExitUsage;

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "tools/filterhost/FilterHost.h"
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/Picture.h"
 
 // As an editor turns a background into a layer: RGB with an alpha plane,
 // opaque where the file has none, grey spread to RGB. With `planesAsFile`

@@ -62,6 +62,8 @@ struct CHostOptions {
   uint64_t memoryShare = 0;
 
   bool Batch() const { return !outDir.empty(); }
+  // The result keeps transparency, so its format must be able to.
+  bool NeedsAlpha() const { return !flatten && !mask; }
 };
 
 // False, with the reason, for a command line that does not make sense.
@@ -82,3 +84,8 @@ std::string OutputFormatOf(const CHostOptions& options, const std::string& outpu
 std::string DefaultOutputPath(const CHostOptions& options);
 
 std::string HostUsage();
+
+// The options a batch hands each picture's process, as arguments: the
+// session, the modules, what is written and how, the threads and memory the
+// process may use.
+std::vector<std::string> ArgumentsForEachPicture(const CHostOptions& options);

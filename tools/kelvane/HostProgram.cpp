@@ -18,10 +18,13 @@
 
 #include "platform/AtomicFile.h"
 #include "tools/filterhost/ModuleRun.h"
+#include "tools/kelvane/HostMessages.h"
 #include "tools/kelvane/BatchRun.h"
 #include "tools/kelvane/DemoSession.h"
 #include "tools/kelvane/FileLayer.h"
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/PictureReader.h"
+#include "tools/kelvane/PictureWriter.h"
+#include "tools/kelvane/PictureLibrary.h"
 #include "tools/kelvane/PictureLimits.h"
 #include "tools/kelvane/ResultPicture.h"
 #include "tools/kelvane/SamplePicture.h"
@@ -30,11 +33,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-void Complain(const std::string& text) {
-  std::fprintf(stderr, "kelvane: %s\n", text.c_str());
-  std::fflush(stderr);
-}
 
 // Checked before the filter runs, so nobody works through an editor session
 // whose result cannot be kept.
@@ -87,8 +85,9 @@ bool CheckOutput(const CHostOptions& options, const std::string& output, std::st
     error = "will not replace '" + output + "': it exists already; --overwrite replaces it";
     return false;
   }
-  const bool needsAlpha = !options.flatten && !options.mask;
-  if (!CheckOutputFormat(output, OutputFormatOf(options, output), needsAlpha, error)) return false;
+  if (!CheckOutputFormat(output, OutputFormatOf(options, output), options.NeedsAlpha(), error)) {
+    return false;
+  }
   return output == kStandardStream || OutputFolderWritable(output, error);
 }
 

@@ -36,4 +36,5 @@ void ApplyOrientation(CPicture& picture, int orientation) {
   picture.bytes.swap(upright);
   picture.width = outWidth;
   picture.height = outHeight;
+  if (swapped) std::swap(picture.metadata.xResolution, picture.metadata.yResolution);
 }

@@ -1,7 +1,7 @@
 // Turning a picture stored sideways or mirrored upright, as viewers show it.
 #pragma once
 
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/Picture.h"
 
 // Applies an EXIF orientation (1 upright, 2 mirrored, 3 turned half way,
 // 4 flipped, 5 transposed, 6 turned a quarter clockwise to be upright,

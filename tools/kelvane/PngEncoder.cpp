@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
@@ -71,6 +72,15 @@ std::string Header(const CPicture& picture) {
   data += static_cast<char>(8);
   data += static_cast<char>(ColourType(picture.channels));
   data.append(3, '\0');  // deflate, adaptive filtering, not interlaced
+  return data;
+}
+
+// Pixels per metre across and down, as the file's pHYs chunk says them.
+std::string ResolutionChunk(const CPictureMetadata& metadata) {
+  std::string data;
+  PutBig32(data, static_cast<uint32_t>(std::lround(metadata.xResolution * 1000)));
+  PutBig32(data, static_cast<uint32_t>(std::lround(metadata.yResolution * 1000)));
+  data += static_cast<char>(1);  // the unit is the metre
   return data;
 }
 
@@ -334,6 +344,10 @@ bool EncodePng(const CPicture& picture, const CPictureMetadata& metadata, const 
     std::string data;
     if (!metadata.icc.empty()) {
       if (!ProfileChunk(metadata.icc, data) || !WriteWholeChunk(sink, "iCCP", data)) return false;
+    }
+    if (metadata.xResolution > 0 && metadata.yResolution > 0 &&
+        !WriteWholeChunk(sink, "pHYs", ResolutionChunk(metadata))) {
+      return false;
     }
     if (!metadata.exif.empty()) {
       data.assign(metadata.exif.begin(), metadata.exif.end());

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/Picture.h"
 
 // Takes the file's bytes in order; false when they could not be written
 // (errno says why).

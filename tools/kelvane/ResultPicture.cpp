@@ -18,7 +18,7 @@ CPicture ResultPicture(CHostLayer&& layer, const CHostOptions& options,
   }
   layer = CHostLayer();
   picture.channels = 4;
-  if (!options.mask && !options.flatten) return picture;
+  if (options.NeedsAlpha()) return picture;
 
   const size_t count = static_cast<size_t>(picture.width) * static_cast<size_t>(picture.height);
   const uint8_t* from = picture.bytes.data();

@@ -4,7 +4,7 @@
 
 #include "tools/filterhost/FilterHost.h"
 #include "tools/kelvane/HostOptions.h"
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/Picture.h"
 
 // Takes the layer's bytes over where they already are what the file takes.
 CPicture ResultPicture(CHostLayer&& layer, const CHostOptions& options,

@@ -3,7 +3,7 @@
 // can take away.
 #pragma once
 
-#include "tools/kelvane/PictureFile.h"
+#include "tools/kelvane/Picture.h"
 
 inline constexpr int kSampleWidth = 320;
 inline constexpr int kSampleHeight = 240;
