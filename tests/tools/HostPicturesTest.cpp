@@ -137,6 +137,20 @@ TEST_F(HostPicturesTest, StandardInputAndOutputCarryThePicture) {
   EXPECT_FALSE(Exists("nothing.png"));
 }
 
+// A full disk is said as the system says it, whichever format was being
+// written, and fails the run.
+TEST_F(HostPicturesTest, AWriteThatFailsSaysTheSystemsCauseForEveryFormat) {
+  for (const char* format : {"png", "tif", "webp", "jpg", "jxl"}) {
+    const std::string flatten = std::string(format) == "jpg" ? " --flatten white" : "";
+    const CRun full = RunCommand("cd '" + Path("") + "' && DISPLAY= XDG_CONFIG_HOME=config '" +
+                                 KELVANE_BIN_DIR + "/kelvane' --script s.txt --format " + format +
+                                 flatten + " sky.png - 2>&1 >/dev/full");
+    EXPECT_NE(full.status, 0) << format;
+    EXPECT_NE(full.output.find("No space left on device"), std::string::npos)
+        << format << ": " << full.output;
+  }
+}
+
 TEST_F(HostPicturesTest, ProfileExifAndXmpTravelToTheOutputAndStripDropsAllButTheProfile) {
   void* profile = nullptr;
   size_t profileLength = 0;
