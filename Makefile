@@ -8,10 +8,14 @@ DEB_PACKAGES := cmake ninja-build g++ pkg-config libpng-dev zlib1g-dev libeigen3
                 libgtest-dev libgmock-dev libbenchmark-dev binutils qt6-base-dev \
                 libvips-dev libisal-dev libgimp2.0-dev gimp libhdf5-dev
 BENCH_DEB_PACKAGES := python3 python3-numpy python3-opencv imagemagick python3-skimage
+# What builds and checks the Debian package (make package, make package-check).
+PACKAGE_DEB_PACKAGES := help2man gzip file dpkg-dev lintian desktop-file-utils appstream \
+                        man-db bash-completion
 # Debian's interpreter, which has Debian's python3-opencv.
 BENCH_PYTHON ?= /usr/bin/python3
 
-.PHONY: all deps bench-deps build run test test-sanitize test-thread test-scalar bench clean gimp-install-user
+.PHONY: all deps bench-deps package-deps build run test test-sanitize test-thread test-scalar bench clean \
+        gimp-install-user package package-check
 
 all: build
 
@@ -53,6 +57,21 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+package-deps:
+	$(call install_missing,$(PACKAGE_DEB_PACKAGES))
+
+# The Debian package, $(BUILD)/kelvane_<version>_amd64.deb: the build folder
+# is configured for /usr, where the hosts then look for the installed module.
+package: deps package-deps
+	cmake -S . -B $(BUILD) -G Ninja -DKELVANE_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/usr $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target kelvane kelvane_module kelvane-gimp kelvane_desktop_files
+	rm -f $(BUILD)/kelvane_*.deb
+	cd $(BUILD) && cpack -G DEB
+
+# Installs the package, tries it and removes it again: root only.
+package-check: package
+	packaging/check-package.sh $(BUILD)/kelvane_*_amd64.deb
 
 # The GIMP plug-in for this user only: into GIMP's own plug-in folder, with
 # the filter module (its help page and presets) in a folder beside it.
