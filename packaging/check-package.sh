@@ -77,7 +77,8 @@ completed=$(bash -c 'source /usr/share/bash-completion/bash_completion
 
 step "removal leaves nothing"
 dpkg-query -L "$name" > files.txt
-DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq "$name"
+# Removed, not purged: a user's "apt remove" must leave nothing either.
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq "$name"
 installed=0
 left=0
 while read -r path; do
