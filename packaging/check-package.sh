@@ -69,11 +69,22 @@ MANPAGER=cat MANWIDTH=80 man kelvane > man.txt
 for option in $(/usr/bin/kelvane --help | sed -n 's/^  \(-[a-z], \)\{0,1\}\(--[a-z][a-z-]*\).*/\2/p'); do
   grep -q -- "$option" man.txt || fail "man kelvane does not show $option"
 done
-completed=$(bash -c 'source /usr/share/bash-completion/bash_completion
-  COMP_WORDS=(kelvane --pl); COMP_CWORD=1; COMP_LINE="kelvane --pl"; COMP_POINT=${#COMP_LINE}
-  _completion_loader kelvane; _kelvane kelvane --pl kelvane; echo "${COMPREPLY[*]}"')
-[ "$completed" = "--plugins --planes-as-file" ] || [ "$completed" = "--planes-as-file --plugins" ] ||
-  fail "kelvane --pl<Tab> completes to '$completed'"
+# What bash offers at the end of the words given, one a line.
+complete_words() {
+  bash -c 'source /usr/share/bash-completion/bash_completion
+    _completion_loader kelvane
+    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_POINT=${#COMP_LINE}
+    _kelvane kelvane "${COMP_WORDS[-1]}" "${COMP_WORDS[-2]}"
+    printf "%s\n" "${COMPREPLY[@]}"' complete "$@" | sort
+}
+long_options=$(/usr/bin/kelvane --help | sed -n 's/^  \(-[a-z], \)\{0,1\}\(--[a-z][a-z-]*\).*/\2/p' | sort)
+[ "$(complete_words kelvane --)" = "$long_options" ] || fail "kelvane --<Tab> does not offer exactly the options of --help"
+[ "$(complete_words kelvane --format w)" = webp ] || fail "kelvane --format w<Tab> does not complete to webp"
+mkdir -p results
+complete_words kelvane --out-dir "" > folders.txt
+grep -qx results folders.txt && ! grep -qx photo.jpg folders.txt ||
+  fail "kelvane --out-dir <Tab> does not offer folders only: $(tr '\n' ' ' < folders.txt)"
+complete_words kelvane --script sky.txt "" | grep -qx photo.jpg || fail "kelvane --script sky.txt <Tab> offers no picture"
 
 step "removal leaves nothing"
 dpkg-query -L "$name" > files.txt
