@@ -18,7 +18,8 @@ constexpr CParameterControl kParameterControls[] = {
     {keSlotStrength, IDC_STRENGTH},    {keSlotContract, IDC_CONTRACT},
     {keSlotFeather, IDC_FEATHERING},   {keSlotSmoothing, IDC_SMOOTHING},
     {keSlotFillHoles, IDC_FILL_HOLES}, {keSlotTextured, IDC_TEXTURED},
-    {keSlotRefineEdge, IDC_REFINE_EDGE}, {keSlotEdgeWidth, IDC_EDGE_WIDTH},
+    {keSlotColourModel, IDC_COLOUR_MODEL}, {keSlotRefineEdge, IDC_REFINE_EDGE},
+    {keSlotEdgeWidth, IDC_EDGE_WIDTH},
 };
 static_assert(std::size(kParameterControls) == kMatteParameterCount);
 

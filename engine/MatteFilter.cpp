@@ -24,6 +24,9 @@ CRunParameters ReadParameters(CParamSet& set) {
   set.FindParam(keSlotRefineEdge)->GetBool(flag);
   p.refineEdge = flag != 0;
   set.FindParam(keSlotEdgeWidth)->GetInt(p.edgeWidth);
+  flag = 0;
+  set.FindParam(keSlotColourModel)->GetBool(flag);
+  p.colourModel = flag != 0;
   return p;
 }
 

@@ -22,6 +22,7 @@ enum : int {
   keSlotTextured = 5,   // "TEXTUREDBACK"
   keSlotRefineEdge = 6, // "REFINEEDGE"
   keSlotEdgeWidth = 7,  // "EDGEWIDTH"
+  keSlotColourModel = 8, // "COLOURMODEL"
 };
 
 // No slot: the parameter's preset line is always written.
@@ -57,6 +58,8 @@ inline constexpr CMatteParameter kMatteParameters[] = {
     {keSlotSmoothing, "SMOOTH", "smoothing", "Boundary Smoothing", keControlField, 0, 9, 0},
     {keSlotFillHoles, "FILLHOLES", "fillholes", "Fill Holes", keControlCheckBox, 0, 1, 0},
     {keSlotTextured, "TEXTUREDBACK", "textured", "Textured Background", keControlCheckBox, 0, 1, 0},
+    {keSlotColourModel, "COLOURMODEL", "colourmodel", "Colour Model", keControlCheckBox, 0, 1, 0,
+     keSlotColourModel},
     {keSlotRefineEdge, "REFINEEDGE", "refine", "Refine Edge", keControlCheckBox, 0, 1, 0,
      keSlotRefineEdge},
     {keSlotEdgeWidth, "EDGEWIDTH", "edgewidth", "Edge Width", keControlField, kEdgeWidthMin,

@@ -18,6 +18,7 @@ struct CRunParameters {
   int contract = 0;
   bool fillHoles = false;
   bool textured = false;
+  bool colourModel = false;  // re-decides the classified matte by colour models
   bool refineEdge = false;  // in place of feathering
   int edgeWidth = 0;
 };
@@ -42,6 +43,7 @@ struct CAppliedMarks {
   unsigned bgPointCount = 0;
   unsigned objPointCount = 0;
   bool textured = false;
+  bool colourModel = false;  // re-decides the classified matte by colour models
   bool fillHoles = false;
 };
 

@@ -86,6 +86,7 @@ TEST_F(EditorSession, OpeningShowsTheDefaultsAndStoresThemWhateverTheStoreHeld) 
   filter.m_paramSet.FindParam(keSlotFillHoles)->SetInt(1);
   filter.m_paramSet.FindParam(keSlotRefineEdge)->SetInt(1);
   filter.m_paramSet.FindParam(keSlotEdgeWidth)->SetInt(3);
+  filter.m_paramSet.FindParam(keSlotColourModel)->SetInt(1);
   session.Open(window);
   EXPECT_EQ(session.Field(keFieldStrength).Text(), "30");
   EXPECT_EQ(session.Field(keFieldContract).Text(), "0");
@@ -96,6 +97,7 @@ TEST_F(EditorSession, OpeningShowsTheDefaultsAndStoresThemWhateverTheStoreHeld) 
   EXPECT_FALSE(session.IsChecked(keSlotFillHoles));
   EXPECT_FALSE(session.IsChecked(keSlotTextured));
   EXPECT_FALSE(session.IsChecked(keSlotRefineEdge));
+  EXPECT_FALSE(session.IsChecked(keSlotColourModel));
   EXPECT_EQ(session.Field(keFieldEdgeWidth).Text(), "10");
   EXPECT_FALSE(session.SmoothBrush());
   EXPECT_EQ(Slot(filter, keSlotStrength), 30);
@@ -425,9 +427,11 @@ TEST_F(EditorSession, ApplyStoresTheClampedFieldsIntoTheSlots) {
   session.ClickCheckBox(keSlotFillHoles);
   session.ClickCheckBox(keSlotTextured);
   session.ClickCheckBox(keSlotRefineEdge);
+  session.ClickCheckBox(keSlotColourModel);
   session.TypeIntoField(keFieldEdgeWidth, "0");
   ASSERT_TRUE(session.PressApply());
   EXPECT_EQ(Slot(filter, keSlotRefineEdge), 1);
+  EXPECT_EQ(Slot(filter, keSlotColourModel), 1);
   EXPECT_EQ(Slot(filter, keSlotEdgeWidth), 1);
   EXPECT_EQ(Slot(filter, keSlotStrength), 100);
   EXPECT_EQ(Slot(filter, keSlotFeather), 50);

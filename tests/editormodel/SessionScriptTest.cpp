@@ -72,6 +72,7 @@ TEST(SessionScript, SetNamesTheParameterAndTakesWhatItsControlTakes) {
       {"set smoothing 9", keSlotSmoothing, "9", false},
       {"set fillholes on", keSlotFillHoles, "", true},
       {"set textured off", keSlotTextured, "", false},
+      {"set colourmodel on", keSlotColourModel, "", true},
       {"set refine on", keSlotRefineEdge, "", true},
       {"set edgewidth 25", keSlotEdgeWidth, "25", false},
   };
@@ -94,7 +95,7 @@ TEST(SessionScript, AnUnknownFieldListsTheValidOnes) {
   EXPECT_EQ(parsed.error.column, 5);
   EXPECT_EQ(parsed.error.message,
             "unknown field 'tolerance' (strength, contract, feathering, smoothing, fillholes, "
-            "textured, refine, edgewidth)");
+            "textured, colourmodel, refine, edgewidth)");
 }
 
 TEST(SessionScript, PointsMayBeNegativeAndKeepTheirOrder) {

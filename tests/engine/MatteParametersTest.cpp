@@ -38,7 +38,7 @@ TEST(MatteParameters, TheSetHoldsEachParameterUnderItsKeyWithItsLimitsAtItsDefau
   }
   for (const auto& [slot, key] :
        {std::pair{keSlotFillHoles, "FILLHOLES"}, std::pair{keSlotTextured, "TEXTUREDBACK"},
-        std::pair{keSlotRefineEdge, "REFINEEDGE"}}) {
+        std::pair{keSlotRefineEdge, "REFINEEDGE"}, std::pair{keSlotColourModel, "COLOURMODEL"}}) {
     auto* param = dynamic_cast<CBoolParam*>(set.FindParam(slot));
     ASSERT_NE(param, nullptr) << key;
     EXPECT_EQ(param->m_name, key);
@@ -46,7 +46,7 @@ TEST(MatteParameters, TheSetHoldsEachParameterUnderItsKeyWithItsLimitsAtItsDefau
     EXPECT_EQ(param->m_default, 0) << key;
     EXPECT_EQ(param->m_value, 0) << key;
   }
-  EXPECT_EQ(set.Params().size(), 8u);
+  EXPECT_EQ(set.Params().size(), 9u);
 }
 
 // Presets travel both ways between versions: with Refine Edge off a preset
@@ -80,6 +80,35 @@ TEST(MatteParameters, RefineEdgeLinesAreWrittenOnlyWhileItIsOn) {
   set.FindParam(keSlotEdgeWidth)->GetInt(width);
   EXPECT_EQ(refine, 1);
   EXPECT_EQ(width, 7);
+}
+
+// Like Refine Edge's: a preset saved with Colour Model off is byte for byte
+// what older versions wrote, and one without the line turns it off.
+TEST(MatteParameters, ColourModelLineIsWrittenOnlyWhileItIsOn) {
+  CParamSet set;
+  set.m_name = "Kelvane";
+  DefineMatteParameters(set);
+  const std::string older =
+      "Kelvane\r\n\tTolerance : 30\r\n\tSMOOTH : 0\r\n\tFEZER : 1\r\n\tCONTRACT : 0\r\n"
+      "\tFILLHOLES : False\r\n\tTEXTUREDBACK : False\r\n";
+  EXPECT_EQ(PresetFileText(set), older);
+
+  set.FindParam(keSlotColourModel)->SetInt(1);
+  EXPECT_EQ(PresetFileText(set), older + "\tCOLOURMODEL : True\r\n");
+  set.FindParam(keSlotRefineEdge)->SetInt(1);
+  EXPECT_EQ(PresetFileText(set),
+            older + "\tREFINEEDGE : True\r\n\tEDGEWIDTH : 10\r\n\tCOLOURMODEL : True\r\n");
+
+  std::istringstream olderText(older);
+  ASSERT_EQ(ParsePreset(olderText, set), 0);
+  int on = -1;
+  set.FindParam(keSlotColourModel)->GetInt(on);
+  EXPECT_EQ(on, 0);
+
+  std::istringstream newerText(older + "\tCOLOURMODEL : True\r\n");
+  ASSERT_EQ(ParsePreset(newerText, set), 0);
+  set.FindParam(keSlotColourModel)->GetInt(on);
+  EXPECT_EQ(on, 1);
 }
 
 TEST(MatteParameters, ScriptWordsAreFoundExactly) {

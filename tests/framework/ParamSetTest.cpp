@@ -42,9 +42,10 @@ TEST(ParamSetTest, NamesAreFoundExactlyInSlotOrder) {
   EXPECT_EQ(set.FindParamByName("Tolerance"), set.FindParam(0));
   EXPECT_EQ(set.FindParamByName("TEXTUREDBACK"), set.FindParam(5));
   EXPECT_EQ(set.FindParamByName("EDGEWIDTH"), set.FindParam(7));
-  EXPECT_EQ(set.FindParam(8), nullptr);
+  EXPECT_EQ(set.FindParamByName("COLOURMODEL"), set.FindParam(8));
+  EXPECT_EQ(set.FindParam(9), nullptr);
   // A name added twice is found at its lower slot.
-  set.AddParam(9, "SMOOTH", std::make_unique<CIntParam>());
+  set.AddParam(10, "SMOOTH", std::make_unique<CIntParam>());
   EXPECT_EQ(set.FindParamByName("SMOOTH"), set.FindParam(1));
 }
 
@@ -210,6 +211,7 @@ TEST_F(ParamSetRegistryTest, StoredNumbersAreTakenAsTheyCome) {
   Store(key, "TEXTUREDBACK", {1, 0, 0, 0});
   Store(key, "REFINEEDGE", {1, 0, 0, 0});
   Store(key, "EDGEWIDTH", {77, 0, 0, 0});  // as stored: runs clamp it
+  Store(key, "COLOURMODEL", {1, 0, 0, 0});
   RegCloseKey(key);
   CParamSet set;
   DefineSix(set);
@@ -218,6 +220,7 @@ TEST_F(ParamSetRegistryTest, StoredNumbersAreTakenAsTheyCome) {
   EXPECT_EQ(Values(set), (std::vector<int>{-1, 3, 256, 0, 0, 1}));
   EXPECT_EQ(Get(set, keSlotRefineEdge), 1);
   EXPECT_EQ(Get(set, keSlotEdgeWidth), 77);
+  EXPECT_EQ(Get(set, keSlotColourModel), 1);
 }
 
 // A store written before Refine Edge existed: its six values are read, and
@@ -233,6 +236,7 @@ TEST_F(ParamSetRegistryTest, AStoreOfTheSixOlderValuesLoadsThem) {
   EXPECT_EQ(Values(set), (std::vector<int>{1, 1, 1, 1, 1, 1}));
   EXPECT_EQ(Get(set, keSlotRefineEdge), 0);
   EXPECT_EQ(Get(set, keSlotEdgeWidth), 10);
+  EXPECT_EQ(Get(set, keSlotColourModel), 0);
 }
 
 TEST_F(ParamSetRegistryTest, ADamagedStoreLoadsAsDefaultsAndIsRewrittenOnSave) {
