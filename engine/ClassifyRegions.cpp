@@ -16,6 +16,7 @@
 #endif
 
 #include "engine/Marks.h"
+#include "engine/Plane.h"
 #include "imagecore/CoreImage.h"
 #include "imagecore/CoreResult.h"
 #include "imagecore/PageBuffer.h"
@@ -923,7 +924,7 @@ int AcceptanceThreshold(int tol, int candidateTexture, int seedTexture, int text
 int ObjectTolerance(int strength) { return static_cast<int>(strength * 0.6666666666666666); }
 
 void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage texture,
-                     CCoreImage& marks, int strength, int textureRange) {
+                     CCoreImage& marks, int strength, int textureRange, CPlane* decided) {
   const int width = colourSource.Width();
   const int height = colourSource.Height();
   const bool fits = BytesPerPixel(colourSource) == 4 && BytesPerPixel(target) == 4 &&
@@ -976,6 +977,16 @@ void ClassifyRegions(CCoreImage& colourSource, CCoreImage& target, CCoreImage te
   const CPassInputs in{width, height, seeds, limits, spans.Data(), takeable};
   const bool byteGrid = strength >= 0 && mostLimit <= kByteGridMostLimit;
   const CScratch<uint8_t> decision = GrowAndDecide(in, painted, marks, byteGrid);
+  if (decided) {
+    *decided = CPlane(width, height, 1);
+    for (int y = 0; y < height; ++y) {
+      const uint8_t* d = decision.Data() + static_cast<size_t>(y) * width;
+      uint8_t* out = decided->Row(y);
+      for (int x = 0; x < width; ++x) {
+        out[x] = d[x] == kKeep ? keRegionKept : d[x] == kErase ? keRegionErased : keRegionUndecided;
+      }
+    }
+  }
 
   // The colours come from the source image again: the flat copy is gone.
   const bool inPlace = &colourSource == &target;

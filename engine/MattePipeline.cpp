@@ -9,6 +9,7 @@
 
 #include "engine/BoxBlur.h"
 #include "engine/CleanMatte.h"
+#include "engine/ColourModel.h"
 #include "engine/ClassifyRegions.h"
 #include "engine/CombineWithPrevious.h"
 #include "engine/Feather.h"
@@ -30,9 +31,12 @@ namespace {
 
 // The smallest side a run works on.
 constexpr int kSmallestSide = 64;
-// Steps a run reports at most, for the progress scale; Refine Edge adds one.
+// Steps a run reports at most, for the progress scale; Refine Edge and
+// Colour Model add one each.
 constexpr int kMostSteps = 10;
-int MostSteps(const CRunParameters& p) { return p.refineEdge ? kMostSteps + 1 : kMostSteps; }
+int MostSteps(const CRunParameters& p) {
+  return kMostSteps + (p.refineEdge ? 1 : 0) + (p.colourModel ? 1 : 0);
+}
 // Window of the colour deviation the texture map is made from.
 constexpr int kTextureWindow = 3;
 // Window of the blur that evens out a textured background's colours.
@@ -113,7 +117,7 @@ CCoreImage HandedOver(CCoreImage& image) {
 // On a textured background the regions grow over blurred colours; the work
 // keeps the layer's own colours.
 void ClassifyTextured(CCoreImage& work, CCoreImage texture, CCoreImage& marks, int strength,
-                      CCoreImage& source, CStepCounter& steps) {
+                      CCoreImage& source, CStepCounter& steps, CPlane* decided) {
   CCoreImage smoothColours;
   ThrowIfFailed(smoothColours.CopyFrom(work));
   CCoreImage opaque;
@@ -126,29 +130,54 @@ void ClassifyTextured(CCoreImage& work, CCoreImage texture, CCoreImage& marks, i
   ExtractAlpha(work, workAlpha);
   InsertAlpha(workAlpha, smoothColours);
   steps.Next();
-  ClassifyRegions(smoothColours, work, HandedOver(texture), marks, strength, kObjectAlpha);
+  ClassifyRegions(smoothColours, work, HandedOver(texture), marks, strength, kObjectAlpha,
+                  decided);
   smoothColours.Reset();
   CopyColours(source, work);
+}
+
+// The matte decided again by colour models, before its clean-up. It
+// reports within the run's current step; an abort there throws CRunAborted.
+void RunColourModel(CCoreImage& work, CPlane& texture, const CPlane& marks, CPlane& decided,
+                    CPlane& matte, CProgressScale& progress, const CStepCounter& steps) {
+  const CPlane colours = ReadPlane(work);
+  CChildProgress step(&progress, 1, progress.StepCount());
+  step.Stage(steps.Reported() - 1);
+  const CColourModelInputs inputs{colours, texture, marks, decided};
+  const bool done = ColourModelMatte(inputs, matte, step.Scale());
+  texture = CPlane();
+  decided = CPlane();
+  if (!done) throw CRunAborted{};
 }
 
 // Classification from the marks, clean-up, holes, and the combination with
 // the previous run, which this run's matte then replaces.
 CPlane MatteFromMarks(CRunInputs& in, CCoreImage& source, CRunOutputs& out,
-                      CStepCounter& steps) {
+                      CProgressScale& progress, CStepCounter& steps) {
   const CRunParameters& p = in.params;
   CCoreImage& work = out.work;
   CCoreImage& marks = *in.marks;
   CCoreImage texture = TextureOf(work, steps);
+  // Colour Model reads the texture after the classification has let it go.
+  CPlane texturePlane;
+  CPlane decided;
+  if (p.colourModel) texturePlane = ReadPlane(texture);
+  CPlane* decidedOut = p.colourModel ? &decided : nullptr;
   if (p.textured) {
-    ClassifyTextured(work, HandedOver(texture), marks, p.strength, source, steps);
+    ClassifyTextured(work, HandedOver(texture), marks, p.strength, source, steps, decidedOut);
   } else {
     steps.Next();
-    ClassifyRegions(work, work, HandedOver(texture), marks, p.strength, kObjectAlpha);
+    ClassifyRegions(work, work, HandedOver(texture), marks, p.strength, kObjectAlpha,
+                    decidedOut);
   }
   const CMarkKinds kinds = KeepObjectMarks(marks, work);
   CPlane matte = AlphaPlane(work);
   if (marks.ViewFormat() != keFormatGrey) ThrowIfFailed(keErrInvalidArgument);
   const CPlane marksPlane = ReadPlane(marks);
+  if (p.colourModel) {
+    steps.Next();
+    RunColourModel(work, texturePlane, marksPlane, decided, matte, progress, steps);
+  }
 
   steps.Next();
   CleanMatte(matte, marksPlane, kinds);
@@ -291,7 +320,7 @@ ERunEnd RunMattePipeline(CRunInputs& in, CCoreImage& source, CCoreImage& result,
   try {
     CPlane matte;
     if (in.marks) {
-      matte = MatteFromMarks(in, source, out, steps);
+      matte = MatteFromMarks(in, source, out, progress, steps);
     } else {
       matte = AlphaPlane(out.work);
       if (in.allMarks && p.fillHoles) {
