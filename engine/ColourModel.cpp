@@ -53,9 +53,6 @@ constexpr float kSplitWeight = 0.5f;
 // of them.
 constexpr double kCapacityScale = 16.0;
 constexpr int32_t kHard = 1 << 24;
-// The cut is solved on a picture of about this many pixels, then again at
-// full size in a band around the edge it found.
-constexpr double kReducedPixels = 1 << 20;
 
 using CVec = Eigen::Matrix<double, kDims, 1>;
 using CMat = Eigen::Matrix<double, kDims, kDims>;
@@ -561,7 +558,7 @@ bool ColourModelMatte(const CColourModelInputs& in, CPlane& matte, CProgressScal
   if (scale.Stop(0)) return false;
   const CPlane texture = TextureFeature(in.texture);
   const double area = static_cast<double>(w) * h;
-  const int factor = std::max(1, static_cast<int>(std::lround(std::sqrt(area / kReducedPixels))));
+  const int factor = std::max(1, static_cast<int>(std::lround(std::sqrt(area / in.reducedPixels))));
   CLevel level = Reduce(in, texture, matte, factor);
   MeasureSureness(level, factor);
   if (!HasBothSides(level)) return true;

@@ -17,6 +17,9 @@ struct CColourModelInputs {
   const CPlane& texture;  // the texture map, 1 byte a pixel
   const CPlane& marks;    // keMark values
   const CPlane& decided;  // keRegion values from the classification
+  // The cut is solved on a picture reduced to about this many pixels, then
+  // at full size in a band around its edge; tests lower it to reach the band.
+  double reducedPixels = 1 << 20;
 };
 
 // `matte` (255 keep, 0 erase) is replaced by the stage's decision, every
