@@ -53,6 +53,7 @@ struct CRunConfig {
   // What runs between consecutive reports, as Process is laid out: before
   // step 1, then between step k and k + 1, the last up to the return.
   std::vector<const char*> stages;
+  bool colourModel = false;
 };
 
 const CRunConfig kDefault{
@@ -60,6 +61,14 @@ const CRunConfig kDefault{
     {"copies of the document, matte", "texture map", "classify regions",
      "clean-up (marked background, marked objects)", "combine with previous",
      "clean-up again, feather 1, compose, result copies"}};
+
+// The defaults with Colour Model on: one more step after the classification.
+const CRunConfig kColourModel{
+    "colour-model", 30, 0, 1, 0, false, false, 0, 80,
+    {"copies of the document, matte", "texture map", "classify regions", "colour model",
+     "clean-up (marked background, marked objects)", "combine with previous",
+     "clean-up again, feather 1, compose, result copies"},
+    true};
 
 const CRunConfig kEverythingOn{
     "everything-on", 60, 9, 10, 10, true, true, 6.0, 200,
@@ -169,6 +178,7 @@ class CEditorState {
     params.FindParam(keSlotContract)->SetInt(config.contract);
     params.FindParam(keSlotFillHoles)->SetInt(config.fillHoles ? 1 : 0);
     params.FindParam(keSlotTextured)->SetInt(config.textured ? 1 : 0);
+    params.FindParam(keSlotColourModel)->SetInt(config.colourModel ? 1 : 0);
     // Textured Background is ticked before the strokes; the last stroke
     // then sets the combination mode, as in the editor.
     m_doc.OnTexturedClicked(config.textured);
@@ -451,7 +461,7 @@ void PrintSummary() {
 }
 
 void Register() {
-  for (const CRunConfig* config : {&kDefault, &kEverythingOn}) {
+  for (const CRunConfig* config : {&kDefault, &kColourModel, &kEverythingOn}) {
     benchmark::RegisterBenchmark((std::string("Process/") + config->name + "/4096").c_str(),
                                  BM_Process, config, 4096)
         ->Iterations(1)

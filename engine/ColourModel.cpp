@@ -45,7 +45,7 @@ constexpr double kPriorCost = 6.0;
 constexpr double kSmoothness = 50.0;
 // Rounds of fitting and cutting; the last may be cut short when the split
 // settles.
-constexpr int kRounds = 4;
+constexpr int kRounds = 3;
 constexpr double kSettledShare = 0.001;
 // Weight of a pixel's current side when the models are fitted again.
 constexpr float kSplitWeight = 0.5f;
@@ -410,7 +410,7 @@ CPlane TextureFeature(const CPlane& texture) {
 
 // The full picture's features at a pixel.
 void FullFeature(const CColourModelInputs& in, const CPlane& texture, int x, int y, float* f) {
-  const uint8_t* c = in.colours.Row(y) + 4 * static_cast<size_t>(x);
+  const uint8_t* c = in.colours[y] + 4 * static_cast<size_t>(x);
   f[0] = c[0];
   f[1] = c[1];
   f[2] = c[2];
@@ -423,8 +423,10 @@ void FullFeature(const CColourModelInputs& in, const CPlane& texture, int x, int
 CLevel Reduce(const CColourModelInputs& in, const CPlane& texture, const CPlane& matte,
               int scale) {
   CLevel level;
-  level.width = (in.colours.Width() + scale - 1) / scale;
-  level.height = (in.colours.Height() + scale - 1) / scale;
+  const int w = in.marks.Width();
+  const int h = in.marks.Height();
+  level.width = (w + scale - 1) / scale;
+  level.height = (h + scale - 1) / scale;
   const size_t pixels = level.Pixels();
   level.feature.assign(kDims * pixels, 0);
   level.mark.assign(pixels, keMarkNone);
@@ -438,8 +440,8 @@ CLevel Reduce(const CColourModelInputs& in, const CPlane& texture, const CPlane&
       int decisions[3] = {};
       int matteSum = 0;
       int count = 0;
-      for (int y = by * scale; y < std::min(in.colours.Height(), (by + 1) * scale); ++y) {
-        for (int x = bx * scale; x < std::min(in.colours.Width(), (bx + 1) * scale); ++x) {
+      for (int y = by * scale; y < std::min(h, (by + 1) * scale); ++y) {
+        for (int x = bx * scale; x < std::min(w, (bx + 1) * scale); ++x) {
           float f[kDims];
           FullFeature(in, texture, x, y, f);
           for (int c = 0; c < kDims; ++c) sum[c] += f[c];
@@ -463,77 +465,92 @@ CLevel Reduce(const CColourModelInputs& in, const CPlane& texture, const CPlane&
 
 // The full picture cut again in the blocks that touch a change of side: the
 // rest keep their block's side and pull on the band's pixels at its rim.
+// Nodes are numbered by block, scale x scale to each band block, so that no
+// index of the whole picture is needed; slots past the picture's edge stay
+// nodes without arcs.
 void CutBand(const CColourModelInputs& in, const CPlane& texture, const CPlane& matte,
              const CLevel& level, int scale, const CModels& models, CPlane& out) {
-  const int w = in.colours.Width();
-  const int h = in.colours.Height();
-  auto blockOf = [&](int x, int y) {
-    return static_cast<size_t>(y / scale) * level.width + x / scale;
-  };
-  std::vector<uint8_t> edgeBlock(level.Pixels(), 0);
+  const int w = in.marks.Width();
+  const int h = in.marks.Height();
+  const size_t blocks = level.Pixels();
+  std::vector<int32_t> firstNode(blocks, -1);
+  int32_t nodes = 0;
   for (int by = 0; by < level.height; ++by) {
     for (int bx = 0; bx < level.width; ++bx) {
       const size_t b = static_cast<size_t>(by) * level.width + bx;
-      for (int dy = -1; dy <= 1; ++dy) {
+      bool edge = false;
+      for (int dy = -1; dy <= 1 && !edge; ++dy) {
         for (int dx = -1; dx <= 1; ++dx) {
           const int x = bx + dx;
           const int y = by + dy;
           if (x < 0 || y < 0 || x >= level.width || y >= level.height) continue;
-          if (level.kept[static_cast<size_t>(y) * level.width + x] != level.kept[b]) edgeBlock[b] = 1;
+          edge = edge || level.kept[static_cast<size_t>(y) * level.width + x] != level.kept[b];
+        }
+      }
+      if (edge) {
+        firstNode[b] = nodes;
+        nodes += scale * scale;
+      }
+    }
+  }
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = out.Row(y);
+    const uint8_t* kept = &level.kept[static_cast<size_t>(y / scale) * level.width];
+    for (int bx = 0; bx < level.width; ++bx) {
+      std::fill(row + bx * scale, row + std::min(w, (bx + 1) * scale), kept[bx] ? 255 : 0);
+    }
+  }
+  if (nodes == 0) return;
+  auto nodeOf = [&](int x, int y) -> int32_t {
+    const int32_t first = firstNode[static_cast<size_t>(y / scale) * level.width + x / scale];
+    return first < 0 ? -1 : first + (y % scale) * scale + x % scale;
+  };
+  const double contrast = EdgeContrast(level);
+  CMaxFlowGraph graph(nodes, 4 * static_cast<size_t>(nodes));
+  for (int by = 0; by < level.height; ++by) {
+    for (int bx = 0; bx < level.width; ++bx) {
+      const size_t b = static_cast<size_t>(by) * level.width + bx;
+      if (firstNode[b] < 0) continue;
+      for (int y = by * scale; y < std::min(h, (by + 1) * scale); ++y) {
+        for (int x = bx * scale; x < std::min(w, (bx + 1) * scale); ++x) {
+          const int32_t node = nodeOf(x, y);
+          float f[kDims];
+          FullFeature(in, texture, x, y, f);
+          double asObject;
+          double asBackground;
+          PixelCosts(models, f, in.decided.Row(y)[x], matte.Row(y)[x] >= 128, level.sure[b],
+                     asObject, asBackground);
+          int32_t fromSource = 0;
+          int32_t toSink = 0;
+          for (int n = 0; n < 8; ++n) {
+            const int sign = n < 4 ? 1 : -1;
+            const int xx = x + sign * kAheadX[n % 4];
+            const int yy = y + sign * kAheadY[n % 4];
+            if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
+            float g[kDims];
+            FullFeature(in, texture, xx, yy, g);
+            const int32_t c = EdgeCapacity(contrast, f, g, n % 4 >= 2);
+            const int32_t other = nodeOf(xx, yy);
+            if (other >= 0) {
+              if (n < 4) graph.AddEdge(node, other, c, c);
+            } else if (out.Row(yy)[xx] != 0) {
+              fromSource += c;
+            } else {
+              toSink += c;
+            }
+          }
+          graph.AddTerminal(node, fromSource, toSink);
+          AddDataTerms(graph, node, in.marks.Row(y)[x], asObject, asBackground);
         }
       }
     }
   }
-  for (int y = 0; y < h; ++y) {
-    for (int x = 0; x < w; ++x) out.Row(y)[x] = level.kept[blockOf(x, y)] ? 255 : 0;
-  }
-  std::vector<int32_t> nodeOf(static_cast<size_t>(w) * h, -1);
-  std::vector<int32_t> pixelOf;
+  graph.Solve();
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      if (!edgeBlock[blockOf(x, y)]) continue;
-      nodeOf[static_cast<size_t>(y) * w + x] = static_cast<int32_t>(pixelOf.size());
-      pixelOf.push_back(y * w + x);
+      const int32_t node = nodeOf(x, y);
+      if (node >= 0) out.Row(y)[x] = graph.OnSourceSide(node) ? 255 : 0;
     }
-  }
-  if (pixelOf.empty()) return;
-  const double contrast = EdgeContrast(level);
-  CMaxFlowGraph graph(static_cast<int>(pixelOf.size()), 4 * pixelOf.size());
-  for (size_t node = 0; node < pixelOf.size(); ++node) {
-    const int x = pixelOf[node] % w;
-    const int y = pixelOf[node] / w;
-    float f[kDims];
-    FullFeature(in, texture, x, y, f);
-    double asObject;
-    double asBackground;
-    PixelCosts(models, f, in.decided.Row(y)[x], matte.Row(y)[x] >= 128,
-               level.sure[blockOf(x, y)], asObject, asBackground);
-    int32_t fromSource = 0;
-    int32_t toSink = 0;
-    for (int n = 0; n < 8; ++n) {
-      const int sign = n < 4 ? 1 : -1;
-      const int xx = x + sign * kAheadX[n % 4];
-      const int yy = y + sign * kAheadY[n % 4];
-      if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
-      float g[kDims];
-      FullFeature(in, texture, xx, yy, g);
-      const int32_t c = EdgeCapacity(contrast, f, g, n % 4 >= 2);
-      const int32_t other = nodeOf[static_cast<size_t>(yy) * w + xx];
-      if (other >= 0) {
-        if (n < 4) graph.AddEdge(static_cast<int>(node), other, c, c);
-      } else if (out.Row(yy)[xx] != 0) {
-        fromSource += c;
-      } else {
-        toSink += c;
-      }
-    }
-    graph.AddTerminal(static_cast<int>(node), fromSource, toSink);
-    AddDataTerms(graph, static_cast<int>(node), in.marks.Row(y)[x], asObject, asBackground);
-  }
-  graph.Solve();
-  for (size_t node = 0; node < pixelOf.size(); ++node) {
-    out.Row(pixelOf[node] / w)[pixelOf[node] % w] =
-        graph.OnSourceSide(static_cast<int>(node)) ? 255 : 0;
   }
 }
 
@@ -552,8 +569,8 @@ bool HasBothSides(const CLevel& level) {
 }  // namespace
 
 bool ColourModelMatte(const CColourModelInputs& in, CPlane& matte, CProgressScale* progress) {
-  const int w = in.colours.Width();
-  const int h = in.colours.Height();
+  const int w = in.marks.Width();
+  const int h = in.marks.Height();
   CChildProgress scale(progress, kRounds + 1);
   if (scale.Stop(0)) return false;
   const CPlane texture = TextureFeature(in.texture);

@@ -7,19 +7,25 @@
 // learns again from the new split, a few rounds.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "engine/Plane.h"
 
 class CProgressScale;
 
 // What the stage reads, all of one size.
 struct CColourModelInputs {
-  const CPlane& colours;  // 4 bytes a pixel: blue, green, red, (unused)
+  // Rows of 4 bytes a pixel: blue, green, red, (unused); the picture's own
+  // rows, so that no copy of it is made.
+  const std::vector<const uint8_t*>& colours;
   const CPlane& texture;  // the texture map, 1 byte a pixel
   const CPlane& marks;    // keMark values
   const CPlane& decided;  // keRegion values from the classification
-  // The cut is solved on a picture reduced to about this many pixels, then
+  // The cut is solved on a picture reduced to about this many pixels (half a
+  // megapixel: the flow costs most, and a finer one barely moved the edge), then
   // at full size in a band around its edge; tests lower it to reach the band.
-  double reducedPixels = 1 << 20;
+  double reducedPixels = 1 << 19;
 };
 
 // `matte` (255 keep, 0 erase) is replaced by the stage's decision, every

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "engine/BoxBlur.h"
 #include "engine/CleanMatte.h"
@@ -140,7 +141,9 @@ void ClassifyTextured(CCoreImage& work, CCoreImage texture, CCoreImage& marks, i
 // reports within the run's current step; an abort there throws CRunAborted.
 void RunColourModel(CCoreImage& work, CPlane& texture, const CPlane& marks, CPlane& decided,
                     CPlane& matte, CProgressScale& progress, const CStepCounter& steps) {
-  const CPlane colours = ReadPlane(work);
+  const CRowLease rows = CRowLease::AllRows(work);
+  std::vector<const uint8_t*> colours(work.Height());
+  for (int y = 0; y < work.Height(); ++y) colours[y] = rows.Row(y);
   CChildProgress step(&progress, 1, progress.StepCount());
   step.Stage(steps.Reported() - 1);
   const CColourModelInputs inputs{colours, texture, marks, decided};

@@ -145,7 +145,12 @@ struct CStageScene {
     texture = CPlane(kWidth, kHeight, 1, 0);
     marks = ReadPlane(marksImage);
   }
-  CColourModelInputs Inputs() const { return {colours, texture, marks, decided}; }
+  std::vector<const uint8_t*> rows;
+  CColourModelInputs Inputs() {
+    rows.resize(kHeight);
+    for (int y = 0; y < kHeight; ++y) rows[y] = colours.Row(y);
+    return {rows, texture, marks, decided};
+  }
 };
 
 }  // namespace
