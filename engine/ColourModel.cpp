@@ -41,6 +41,12 @@ constexpr double kMostCost = 200.0;
 // wrong.
 constexpr int kSureDistance = 8;
 constexpr double kPriorCost = 6.0;
+// Pixels no region decided, reached from one side's decided pixels through
+// neighbours no more than this apart in any channel, count for that side
+// this much: a shading the regions stopped at still belongs to its side,
+// while a sharp change of colour is where sides change.
+constexpr float kGentleStep = 10.0f;
+constexpr float kReachedWeight = 0.5f;
 // Weight of the picture's edges against the models, per neighbour.
 constexpr double kSmoothness = 50.0;
 // Rounds of fitting and cutting; the last may be cut short when the split
@@ -178,6 +184,7 @@ struct CLevel {
   std::vector<uint8_t> kept;     // the split: 1 object, 0 background
   std::vector<uint8_t> initial;  // the regions' split
   std::vector<float> sure;       // 0..1
+  std::vector<uint8_t> reached;  // bit 0 from the object's side, bit 1 from the background's
 
   size_t Pixels() const { return static_cast<size_t>(width) * height; }
   const float* Feature(size_t i) const { return &feature[kDims * i]; }
@@ -290,6 +297,10 @@ void Evidence(const CLevel& level, size_t i, bool afterCut, float& object, float
   const bool kept = level.kept[i] != 0;
   if (level.decided[i] == keRegionKept && kept) object = level.sure[i];
   if (level.decided[i] == keRegionErased && !kept) background = level.sure[i];
+  if (level.decided[i] == keRegionUndecided) {
+    if (level.reached[i] == 1) object = kReachedWeight;
+    if (level.reached[i] == 2) background = kReachedWeight;
+  }
   if (afterCut) {
     if (kept) object = std::max(object, kSplitWeight);
     if (!kept) background = std::max(background, kSplitWeight);
@@ -554,6 +565,49 @@ void CutBand(const CColourModelInputs& in, const CPlane& texture, const CPlane& 
   }
 }
 
+bool GentleStep(const float* a, const float* b) {
+  return std::abs(a[0] - b[0]) <= kGentleStep && std::abs(a[1] - b[1]) <= kGentleStep &&
+         std::abs(a[2] - b[2]) <= kGentleStep;
+}
+
+// Which sides reach each undecided pixel through gentle steps alone.
+void FollowShading(CLevel& level) {
+  const int w = level.width;
+  const int h = level.height;
+  level.reached.assign(level.Pixels(), 0);
+  std::vector<int32_t> queue;
+  for (int side = 0; side < 2; ++side) {
+    const uint8_t bit = static_cast<uint8_t>(1 << side);
+    const uint8_t mark = side == 0 ? keMarkObject : keMarkBackground;
+    const uint8_t decision = side == 0 ? keRegionKept : keRegionErased;
+    queue.clear();
+    for (size_t i = 0; i < level.Pixels(); ++i) {
+      if (level.mark[i] == mark || level.decided[i] == decision) {
+        level.reached[i] |= bit;
+        queue.push_back(static_cast<int32_t>(i));
+      }
+    }
+    for (size_t next = 0; next < queue.size(); ++next) {
+      const int32_t i = queue[next];
+      const int x = i % w;
+      const int y = i / w;
+      for (int n = 0; n < 8; ++n) {
+        const int sign = n < 4 ? 1 : -1;
+        const int xx = x + sign * kAheadX[n % 4];
+        const int yy = y + sign * kAheadY[n % 4];
+        if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
+        const size_t j = static_cast<size_t>(yy) * w + xx;
+        if ((level.reached[j] & bit) || level.decided[j] != keRegionUndecided ||
+            level.mark[j] != keMarkNone || !GentleStep(level.Feature(i), level.Feature(j))) {
+          continue;
+        }
+        level.reached[j] |= bit;
+        queue.push_back(static_cast<int32_t>(j));
+      }
+    }
+  }
+}
+
 bool HasBothSides(const CLevel& level) {
   bool object = false;
   bool background = false;
@@ -578,6 +632,7 @@ bool ColourModelMatte(const CColourModelInputs& in, CPlane& matte, CProgressScal
   const int factor = std::max(1, static_cast<int>(std::lround(std::sqrt(area / in.reducedPixels))));
   CLevel level = Reduce(in, texture, matte, factor);
   MeasureSureness(level, factor);
+  FollowShading(level);
   if (!HasBothSides(level)) return true;
 
   const double contrast = EdgeContrast(level);
