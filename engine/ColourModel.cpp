@@ -184,7 +184,7 @@ struct CLevel {
   std::vector<uint8_t> kept;     // the split: 1 object, 0 background
   std::vector<uint8_t> initial;  // the regions' split
   std::vector<float> sure;       // 0..1
-  std::vector<uint8_t> reached;  // bit 0 from the object's side, bit 1 from the background's
+  std::vector<uint8_t> reached;  // 1 first from the object's side, 2 from the background's
 
   size_t Pixels() const { return static_cast<size_t>(width) * height; }
   const float* Feature(size_t i) const { return &feature[kDims * i]; }
@@ -570,40 +570,39 @@ bool GentleStep(const float* a, const float* b) {
          std::abs(a[2] - b[2]) <= kGentleStep;
 }
 
-// Which sides reach each undecided pixel through gentle steps alone.
+// Which side reaches each undecided pixel first through gentle steps alone:
+// both grow at once, a step at a time, so each keeps the shading nearest it.
 void FollowShading(CLevel& level) {
   const int w = level.width;
   const int h = level.height;
   level.reached.assign(level.Pixels(), 0);
   std::vector<int32_t> queue;
   for (int side = 0; side < 2; ++side) {
-    const uint8_t bit = static_cast<uint8_t>(1 << side);
     const uint8_t mark = side == 0 ? keMarkObject : keMarkBackground;
     const uint8_t decision = side == 0 ? keRegionKept : keRegionErased;
-    queue.clear();
     for (size_t i = 0; i < level.Pixels(); ++i) {
-      if (level.mark[i] == mark || level.decided[i] == decision) {
-        level.reached[i] |= bit;
+      if (level.reached[i] == 0 && (level.mark[i] == mark || level.decided[i] == decision)) {
+        level.reached[i] = static_cast<uint8_t>(1 << side);
         queue.push_back(static_cast<int32_t>(i));
       }
     }
-    for (size_t next = 0; next < queue.size(); ++next) {
-      const int32_t i = queue[next];
-      const int x = i % w;
-      const int y = i / w;
-      for (int n = 0; n < 8; ++n) {
-        const int sign = n < 4 ? 1 : -1;
-        const int xx = x + sign * kAheadX[n % 4];
-        const int yy = y + sign * kAheadY[n % 4];
-        if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
-        const size_t j = static_cast<size_t>(yy) * w + xx;
-        if ((level.reached[j] & bit) || level.decided[j] != keRegionUndecided ||
-            level.mark[j] != keMarkNone || !GentleStep(level.Feature(i), level.Feature(j))) {
-          continue;
-        }
-        level.reached[j] |= bit;
-        queue.push_back(static_cast<int32_t>(j));
+  }
+  for (size_t next = 0; next < queue.size(); ++next) {
+    const int32_t i = queue[next];
+    const int x = i % w;
+    const int y = i / w;
+    for (int n = 0; n < 8; ++n) {
+      const int sign = n < 4 ? 1 : -1;
+      const int xx = x + sign * kAheadX[n % 4];
+      const int yy = y + sign * kAheadY[n % 4];
+      if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
+      const size_t j = static_cast<size_t>(yy) * w + xx;
+      if (level.reached[j] != 0 || level.decided[j] != keRegionUndecided ||
+          level.mark[j] != keMarkNone || !GentleStep(level.Feature(i), level.Feature(j))) {
+        continue;
       }
+      level.reached[j] = level.reached[i];
+      queue.push_back(static_cast<int32_t>(j));
     }
   }
 }
