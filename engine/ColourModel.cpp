@@ -474,23 +474,31 @@ CLevel Reduce(const CColourModelInputs& in, const CPlane& texture, const CPlane&
   return level;
 }
 
-// The full picture cut again in the blocks that touch a change of side: the
-// rest keep their block's side and pull on the band's pixels at its rim.
-// Nodes are numbered by block, scale x scale to each band block, so that no
-// index of the whole picture is needed; slots past the picture's edge stay
-// nodes without arcs.
-void CutBand(const CColourModelInputs& in, const CPlane& texture, const CPlane& matte,
-             const CLevel& level, int scale, const CModels& models, CPlane& out) {
-  const int w = in.marks.Width();
-  const int h = in.marks.Height();
-  const size_t blocks = level.Pixels();
-  std::vector<int32_t> firstNode(blocks, -1);
-  int32_t nodes = 0;
+// Nodes of the full-size band, numbered by block: scale x scale to each
+// block that touches a change of side, so that no index of the whole
+// picture is needed. Slots past the picture's edge stay nodes without arcs.
+struct CBandNodes {
+  std::vector<int32_t> firstNode;  // per block; -1 outside the band
+  int32_t count = 0;
+  int scale = 1;
+  int levelWidth = 0;
+
+  int32_t Of(int x, int y) const {
+    const int32_t first = firstNode[static_cast<size_t>(y / scale) * levelWidth + x / scale];
+    return first < 0 ? -1 : first + (y % scale) * scale + x % scale;
+  }
+};
+
+CBandNodes NumberBandNodes(const CLevel& level, int scale) {
+  CBandNodes band;
+  band.scale = scale;
+  band.levelWidth = level.width;
+  band.firstNode.assign(level.Pixels(), -1);
   for (int by = 0; by < level.height; ++by) {
     for (int bx = 0; bx < level.width; ++bx) {
       const size_t b = static_cast<size_t>(by) * level.width + bx;
       bool edge = false;
-      for (int dy = -1; dy <= 1 && !edge; ++dy) {
+      for (int dy = -1; dy <= 1; ++dy) {
         for (int dx = -1; dx <= 1; ++dx) {
           const int x = bx + dx;
           const int y = by + dy;
@@ -499,11 +507,68 @@ void CutBand(const CColourModelInputs& in, const CPlane& texture, const CPlane& 
         }
       }
       if (edge) {
-        firstNode[b] = nodes;
-        nodes += scale * scale;
+        band.firstNode[b] = band.count;
+        band.count += scale * scale;
       }
     }
   }
+  return band;
+}
+
+// What the band reads besides the picture.
+struct CBandContext {
+  const CColourModelInputs& in;
+  const CPlane& texture;
+  const CPlane& matte;
+  const CLevel& level;
+  const CModels& models;
+  const CBandNodes& nodes;
+  const CPlane& sides;  // every pixel's side from its block
+  double contrast;
+};
+
+// One band pixel's arcs: to the band's pixels ahead of it, and its pull
+// towards the sides of neighbours outside the band, which stay as they are.
+void AddBandPixel(const CBandContext& c, CMaxFlowGraph& graph, int x, int y) {
+  const int w = c.in.marks.Width();
+  const int h = c.in.marks.Height();
+  const int32_t node = c.nodes.Of(x, y);
+  float f[kDims];
+  FullFeature(c.in, c.texture, x, y, f);
+  double asObject;
+  double asBackground;
+  const size_t block = static_cast<size_t>(y / c.nodes.scale) * c.level.width + x / c.nodes.scale;
+  PixelCosts(c.models, f, c.in.decided.Row(y)[x], c.matte.Row(y)[x] >= 128, c.level.sure[block],
+             asObject, asBackground);
+  int32_t fromSource = 0;
+  int32_t toSink = 0;
+  for (int n = 0; n < 8; ++n) {
+    const int sign = n < 4 ? 1 : -1;
+    const int xx = x + sign * kAheadX[n % 4];
+    const int yy = y + sign * kAheadY[n % 4];
+    if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
+    float g[kDims];
+    FullFeature(c.in, c.texture, xx, yy, g);
+    const int32_t capacity = EdgeCapacity(c.contrast, f, g, n % 4 >= 2);
+    const int32_t other = c.nodes.Of(xx, yy);
+    if (other >= 0) {
+      if (n < 4) graph.AddEdge(node, other, capacity, capacity);
+    } else if (c.sides.Row(yy)[xx] != 0) {
+      fromSource += capacity;
+    } else {
+      toSink += capacity;
+    }
+  }
+  graph.AddTerminal(node, fromSource, toSink);
+  AddDataTerms(graph, node, c.in.marks.Row(y)[x], asObject, asBackground);
+}
+
+// The full picture cut again in the blocks that touch a change of side; the
+// rest keep their block's side.
+void CutBand(const CColourModelInputs& in, const CPlane& texture, const CPlane& matte,
+             const CLevel& level, int scale, const CModels& models, CPlane& out) {
+  const int w = in.marks.Width();
+  const int h = in.marks.Height();
   for (int y = 0; y < h; ++y) {
     uint8_t* row = out.Row(y);
     const uint8_t* kept = &level.kept[static_cast<size_t>(y / scale) * level.width];
@@ -511,55 +576,25 @@ void CutBand(const CColourModelInputs& in, const CPlane& texture, const CPlane& 
       std::fill(row + bx * scale, row + std::min(w, (bx + 1) * scale), kept[bx] ? 255 : 0);
     }
   }
-  if (nodes == 0) return;
-  auto nodeOf = [&](int x, int y) -> int32_t {
-    const int32_t first = firstNode[static_cast<size_t>(y / scale) * level.width + x / scale];
-    return first < 0 ? -1 : first + (y % scale) * scale + x % scale;
-  };
-  const double contrast = EdgeContrast(level);
-  CMaxFlowGraph graph(nodes, 4 * static_cast<size_t>(nodes));
+  const CBandNodes nodes = NumberBandNodes(level, scale);
+  if (nodes.count == 0) return;
+  const CBandContext context{in, texture, matte, level, models, nodes, out, EdgeContrast(level)};
+  CMaxFlowGraph graph(nodes.count, 4 * static_cast<size_t>(nodes.count));
   for (int by = 0; by < level.height; ++by) {
     for (int bx = 0; bx < level.width; ++bx) {
-      const size_t b = static_cast<size_t>(by) * level.width + bx;
-      if (firstNode[b] < 0) continue;
+      if (nodes.firstNode[static_cast<size_t>(by) * level.width + bx] < 0) continue;
       for (int y = by * scale; y < std::min(h, (by + 1) * scale); ++y) {
         for (int x = bx * scale; x < std::min(w, (bx + 1) * scale); ++x) {
-          const int32_t node = nodeOf(x, y);
-          float f[kDims];
-          FullFeature(in, texture, x, y, f);
-          double asObject;
-          double asBackground;
-          PixelCosts(models, f, in.decided.Row(y)[x], matte.Row(y)[x] >= 128, level.sure[b],
-                     asObject, asBackground);
-          int32_t fromSource = 0;
-          int32_t toSink = 0;
-          for (int n = 0; n < 8; ++n) {
-            const int sign = n < 4 ? 1 : -1;
-            const int xx = x + sign * kAheadX[n % 4];
-            const int yy = y + sign * kAheadY[n % 4];
-            if (xx < 0 || yy < 0 || xx >= w || yy >= h) continue;
-            float g[kDims];
-            FullFeature(in, texture, xx, yy, g);
-            const int32_t c = EdgeCapacity(contrast, f, g, n % 4 >= 2);
-            const int32_t other = nodeOf(xx, yy);
-            if (other >= 0) {
-              if (n < 4) graph.AddEdge(node, other, c, c);
-            } else if (out.Row(yy)[xx] != 0) {
-              fromSource += c;
-            } else {
-              toSink += c;
-            }
-          }
-          graph.AddTerminal(node, fromSource, toSink);
-          AddDataTerms(graph, node, in.marks.Row(y)[x], asObject, asBackground);
+          AddBandPixel(context, graph, x, y);
         }
       }
     }
   }
   graph.Solve();
+  // Written only now: the band's pixels read their neighbours' block sides.
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {
-      const int32_t node = nodeOf(x, y);
+      const int32_t node = nodes.Of(x, y);
       if (node >= 0) out.Row(y)[x] = graph.OnSourceSide(node) ? 255 : 0;
     }
   }
