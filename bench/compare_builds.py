@@ -82,7 +82,7 @@ def main():
             results = []
             for side, folder in (("before", args.before), ("after", args.after)):
                 out = os.path.join(work, side + ".png")
-                run([os.path.join(folder, "kelvane"), "--script", script, picture, out], env)
+                run([os.path.join(folder, "kelvane"), "--overwrite", "--script", script, picture, out], env)
                 results.append(decoded(out))
             same = results[0].shape == results[1].shape and (results[0] == results[1]).all()
             different += not same
