@@ -49,9 +49,10 @@ constexpr float kGentleStep = 10.0f;
 constexpr float kReachedWeight = 0.5f;
 // Weight of the picture's edges against the models, per neighbour.
 constexpr double kSmoothness = 50.0;
-// Rounds of fitting and cutting; the last may be cut short when the split
-// settles.
-constexpr int kRounds = 3;
+// Rounds of cutting and fitting again, fewer when the split settles. A third
+// round moved no test picture's edge by more than a pixel in a thousand and
+// cost a fifth of the run.
+constexpr int kRounds = 2;
 constexpr double kSettledShare = 0.001;
 // Weight of a pixel's current side when the models are fitted again.
 constexpr float kSplitWeight = 0.5f;
