@@ -408,6 +408,9 @@ def main():
             for width in args.edgewidth if refine else []:
                 settings.append(("on%d" % width, "refine on, edge width %d" % width,
                                  base + ["set refine on", "set edgewidth %d" % width]))
+                settings.append(("cm%d" % width, "+ colour model, width %d" % width,
+                                 base + ["set colourmodel on", "set refine on",
+                                         "set edgewidth %d" % width]))
             rows = {}
             for key, label, lines in settings:
                 script = path("%s_%s.txt" % (name, key))
@@ -440,6 +443,12 @@ def main():
                       % (width, 100 * ratio, 100 * TARGETS[name], "met" if ratio <= TARGETS[name] else "missed",
                          on["sad"] / off["sad"], "met" if on["sad"] <= off["sad"] else "missed",
                          on["band"], AIM_BAND_ERROR, "met" if on["band"] <= AIM_BAND_ERROR else "missed"))
+                with_model = rows["cm%d" % width]
+                print("  width %d with Colour Model: band error %.2f against %.2f without (target no"
+                      " worse: %s), SAD %.2f against %.2f"
+                      % (width, with_model["band"], on["band"],
+                         "met" if with_model["band"] <= on["band"] else "missed",
+                         with_model["sad"], on["sad"]))
         if args.help_picture and refine:
             write_help_picture(args.help_picture, path("sky_off.out.png"),
                                path("sky_on%d.out.png" % max(args.edgewidth)))
