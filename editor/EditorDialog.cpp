@@ -8,6 +8,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QShortcut>
 #include <QSignalBlocker>
 #include <QStandardPaths>
@@ -151,9 +152,16 @@ bool CEditorDialog::OnInitDialog() {
   for (int id : kLaidOutControls) {
     if (QWidget* control = GetDlgItem(id)) m_controlRects[id] = control->geometry();
   }
-  // At least the minimum size; the growth beyond the template goes to the
-  // view through the resize layout, and the window never gets smaller.
-  const int windowWidth = std::max(client.width(), m_minimumWidth);
+  // At least the minimum size, and wide enough for the status line's
+  // longest text where the screen allows; the growth beyond the template
+  // goes to the view through the resize layout, and the window never gets
+  // smaller.
+  int windowWidth = std::max(client.width(), m_minimumWidth);
+  if (QWidget* status = GetDlgItem(IDC_STATUS)) {
+    const int wanted = client.width() + std::max(0, WidestStatusText() - status->width());
+    const int screenWidth = screen() ? screen()->availableGeometry().width() : wanted;
+    windowWidth = std::max(windowWidth, std::min(wanted, screenWidth));
+  }
   const int windowHeight = std::max(client.height(), m_minimumHeight);
   m_laidOut = true;
   setMinimumSize(windowWidth, windowHeight);
@@ -164,6 +172,19 @@ bool CEditorDialog::OnInitDialog() {
   m_editorView->ZoomToFit();
   ShowStatus(keStatusInstructions);
   return true;
+}
+
+int CEditorDialog::WidestStatusText() const {
+  QWidget* status = GetDlgItem(IDC_STATUS);
+  if (!status) return 0;
+  const QFontMetrics metrics(status->font());
+  int widest = metrics.horizontalAdvance(QString::fromUtf8(kInstructionsText));
+  for (int tool = ID_TOOL_ZOOM; tool <= ID_TOOL_MANUAL; ++tool) {
+    if (const char* text = ToolStatusText(tool)) {
+      widest = std::max(widest, metrics.horizontalAdvance(QString::fromUtf8(text)));
+    }
+  }
+  return widest;
 }
 
 void CEditorDialog::resizeEvent(QResizeEvent* event) {

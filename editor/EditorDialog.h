@@ -74,6 +74,8 @@ class CEditorDialog : public CProcessDialog,
   CPresetRow* PresetRow() const { return m_presetRow.get(); }
   IEditorView* EditorView() const { return m_editorView; }
   QString StatusText() const;
+  // The width in pixels of the status line's longest text.
+  int WidestStatusText() const;
   QString ZoomReadout() const;
   // The help page beside the module, or empty when the module is unknown.
   static QString HelpPagePath();

@@ -1,5 +1,6 @@
 #include "DialogTemplate.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "Resources.h"
@@ -198,4 +199,103 @@ CDialogRect DialogUnitsToPixels(const CDialogRect& rect, int baseUnitX, int base
   // equal sizes wherever they stand.
   return CDialogRect{MulDivRound(rect.x, baseUnitX, 4), MulDivRound(rect.y, baseUnitY, 8),
                      MulDivRound(rect.width, baseUnitX, 4), MulDivRound(rect.height, baseUnitY, 8)};
+}
+
+bool ControlTextWraps(const CDialogControl& control) {
+  if (control.kind == keControlKind::Static) return control.rect.height >= 16;
+  return control.Has(keCtlMultiLine) && control.rect.height >= 16;
+}
+
+namespace {
+
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = std::min(text.find(' ', start), text.size());
+    if (end > start) words.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return words;
+}
+
+// Kinds whose text the template gives and the dialog shows as it is.
+bool HasTemplateText(const CDialogControl& control) {
+  switch (control.kind) {
+    case keControlKind::PushButton:
+    case keControlKind::CheckBox:
+    case keControlKind::Static:
+    case keControlKind::GroupBox:
+      return !control.text.empty();
+    default:
+      return false;
+  }
+}
+
+// The lines of text (or rows of a list) a control must show whole; 0 when
+// its height holds nothing the template knows.
+int RequiredLines(const CDialogControl& control, int roomWidth, const IDialogFontMetrics& metrics) {
+  switch (control.kind) {
+    case keControlKind::Edit:
+      return 1;
+    case keControlKind::ListBox:
+      return ListBoxRows(control);
+    case keControlKind::GroupBox:
+      return control.text.empty() ? 0 : 1;
+    default:
+      if (!HasTemplateText(control)) return 0;
+      return ControlTextWraps(control)
+                 ? std::max<int>(1, ControlTextLines(control, roomWidth, metrics).size())
+                 : 1;
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> ControlTextLines(const CDialogControl& control, int width,
+                                          const IDialogFontMetrics& metrics) {
+  if (!ControlTextWraps(control)) return {control.text};
+  std::vector<std::string> lines;
+  for (const std::string& word : Words(control.text)) {
+    if (!lines.empty() && metrics.TextWidth(lines.back() + " " + word) <= width) {
+      lines.back() += " " + word;
+    } else {
+      lines.push_back(word);
+    }
+  }
+  return lines;
+}
+
+int ListBoxRows(const CDialogControl& control) { return std::max(1, control.rect.height / 8); }
+
+CDialogBaseUnits FitDialogBaseUnits(const CDialogTemplate& dialog,
+                                    const IDialogFontMetrics& metrics) {
+  CDialogBaseUnits units;
+  units.x = std::max(1, DialogBaseUnitX(metrics.TextWidth(
+                            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")));
+  units.y = std::max(1, metrics.LineHeight());
+  // Widths first: how many lines a wrapping text takes depends on them.
+  for (const CDialogControl& control : dialog.controls) {
+    if (!HasTemplateText(control) || control.rect.width <= 0) continue;
+    int textWidth = 0;
+    if (ControlTextWraps(control)) {
+      for (const std::string& word : Words(control.text)) {
+        textWidth = std::max(textWidth, metrics.TextWidth(word));
+      }
+    } else {
+      textWidth = metrics.TextWidth(control.text);
+    }
+    const int need = textWidth + metrics.Chrome(control.kind).width;
+    while (MulDivRound(control.rect.width, units.x, 4) < need) ++units.x;
+  }
+  for (const CDialogControl& control : dialog.controls) {
+    if (control.rect.height <= 0) continue;
+    const CControlChrome chrome = metrics.Chrome(control.kind);
+    const int room = MulDivRound(control.rect.width, units.x, 4) - chrome.width;
+    const int lines = RequiredLines(control, room, metrics);
+    if (lines == 0) continue;
+    const int need = lines * (metrics.LineHeight() + chrome.rowGap) + chrome.height;
+    while (MulDivRound(control.rect.height, units.y, 8) < need) ++units.y;
+  }
+  return units;
 }

@@ -102,3 +102,45 @@ bool LoadDialogTemplate(int id, CDialogTemplate& dialog);
 // `widthOf52Letters` is the width of "A".."Z" followed by "a".."z".
 int DialogBaseUnitX(int widthOf52Letters);
 CDialogRect DialogUnitsToPixels(const CDialogRect& rect, int baseUnitX, int baseUnitY);
+
+// What a control of a kind draws around its text, in pixels: `width` and
+// `height` beside and above the text together, `rowGap` between two rows
+// of a list.
+struct CControlChrome {
+  int width = 0;
+  int height = 0;
+  int rowGap = 0;
+};
+
+// The dialog font and the controls drawn with it, as laying out a template
+// needs to know them.
+class IDialogFontMetrics {
+ public:
+  virtual ~IDialogFontMetrics() = default;
+  virtual int TextWidth(std::string_view text) const = 0;
+  virtual int LineHeight() const = 0;
+  virtual CControlChrome Chrome(keControlKind kind) const = 0;
+};
+
+struct CDialogBaseUnits {
+  int x = 0;
+  int y = 0;
+  bool operator==(const CDialogBaseUnits&) const = default;
+};
+
+// Whether the control's text wraps at spaces: a text two lines high, or a
+// multi-line control.
+bool ControlTextWraps(const CDialogControl& control);
+// The lines the control's text takes in `width` pixels of room (words wider
+// than the room stand alone on their line).
+std::vector<std::string> ControlTextLines(const CDialogControl& control, int width,
+                                          const IDialogFontMetrics& metrics);
+// The rows a list box shows: one per eighth of its height in units, at least one.
+int ListBoxRows(const CDialogControl& control);
+// The template's base units for the font: the average character width and
+// the height, as dialog units are defined, raised where a control's text
+// would not fit in its rectangle, so every control keeps its proportions
+// and every text stays whole. The templates were drawn for a narrow bitmap
+// font; wider fonts need the raise.
+CDialogBaseUnits FitDialogBaseUnits(const CDialogTemplate& dialog,
+                                    const IDialogFontMetrics& metrics);

@@ -9,6 +9,8 @@
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <algorithm>
 
 #include "platform/MessageBox.h"
@@ -19,6 +21,65 @@ namespace {
 QString TextOf(const CDialogControl& control) {
   return QString::fromStdString(control.text);
 }
+
+// The dialog font as this desktop's style draws controls with it.
+class CQtDialogFontMetrics : public IDialogFontMetrics {
+ public:
+  CQtDialogFontMetrics(const QFont& font, const QStyle& style)
+      : m_metrics(font), m_style(style), m_font(font) {}
+
+  int TextWidth(std::string_view text) const override {
+    return m_metrics.horizontalAdvance(
+        QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  }
+  int LineHeight() const override { return m_metrics.height(); }
+
+  CControlChrome Chrome(keControlKind kind) const override {
+    const int frame = m_style.pixelMetric(QStyle::PM_DefaultFrameWidth);
+    switch (kind) {
+      case keControlKind::PushButton:
+        return {2 * (m_style.pixelMetric(QStyle::PM_ButtonMargin) + frame), 2 * frame, 0};
+      case keControlKind::CheckBox: {
+        // The indicator and its spacing, and room for the focus frame
+        // around the text.
+        const int indicator = m_style.pixelMetric(QStyle::PM_IndicatorWidth);
+        const int spacing = m_style.pixelMetric(QStyle::PM_CheckBoxLabelSpacing);
+        const int tall = m_style.pixelMetric(QStyle::PM_IndicatorHeight);
+        return {indicator + spacing + 4, std::max(0, tall - LineHeight()), 0};
+      }
+      case keControlKind::GroupBox: {
+        QStyleOptionGroupBox option;
+        option.rect = QRect(0, 0, 1000, 200);
+        option.text = QStringLiteral("x");
+        option.fontMetrics = m_metrics;
+        option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+        option.textAlignment = Qt::AlignLeft;
+        const QRect label =
+            m_style.subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel);
+        // As far from the right edge as the title stands from the left one.
+        const int width = label.width() - TextWidth("x") + 2 * std::max(0, label.left());
+        const int height = std::max(0, label.bottom() + 1 - LineHeight());
+        return {std::max(0, width), height, 0};
+      }
+      case keControlKind::Edit:
+        // A line edit keeps a pixel above and below its text.
+        return {0, 2 * frame + 2, 0};
+      case keControlKind::ListBox: {
+        QListWidget list;
+        list.setFont(m_font);
+        list.addItem(QStringLiteral("Xg"));
+        return {2 * frame, 2 * frame, std::max(0, list.sizeHintForRow(0) - LineHeight())};
+      }
+      default:
+        return {};
+    }
+  }
+
+ private:
+  QFontMetrics m_metrics;
+  const QStyle& m_style;
+  QFont m_font;
+};
 
 }  // namespace
 
@@ -39,12 +100,13 @@ QSize CDialog::TemplateSize() const {
 bool CDialog::BuildControls() {
   if (m_built) return true;
   if (!LoadDialogTemplate(m_templateId, m_template)) return false;
-  QFont font(QString::fromStdString(m_template.fontName), m_template.fontPoints);
+  const QFont font = m_fontOverride ? *m_fontOverride
+                                    : QFont(QString::fromStdString(m_template.fontName),
+                                            m_template.fontPoints);
   setFont(font);
-  const QFontMetrics metrics(font);
-  m_baseX = DialogBaseUnitX(metrics.horizontalAdvance(
-      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")));
-  m_baseY = metrics.height();
+  const CDialogBaseUnits units = FitDialogBaseUnits(m_template, CQtDialogFontMetrics(font, *style()));
+  m_baseX = units.x;
+  m_baseY = units.y;
   if (!m_template.caption.empty()) setWindowTitle(QString::fromStdString(m_template.caption));
   for (const CDialogControl& control : m_template.controls) {
     QWidget* widget = MakeControl(control);
@@ -83,7 +145,7 @@ QWidget* CDialog::MakeControl(const CDialogControl& control) {
     }
     case keControlKind::Static: {
       auto* label = new QLabel(text, this);
-      label->setWordWrap(control.rect.height >= 16);
+      label->setWordWrap(ControlTextWraps(control));
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       return label;
     }

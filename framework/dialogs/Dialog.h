@@ -5,7 +5,9 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
 #include <map>
+#include <optional>
 
 #include "platform/DialogTemplate.h"
 
@@ -15,6 +17,10 @@ class CDialog : public QDialog {
   // DoModal or Create.
   explicit CDialog(int templateId, QWidget* parent = nullptr);
   ~CDialog() override;
+
+  // Lays the dialog out in `font` instead of the template's; before DoModal
+  // or Create.
+  void SetDialogFont(const QFont& font) { m_fontOverride = font; }
 
   int TemplateId() const { return m_templateId; }
   const CDialogTemplate& Template() const { return m_template; }
@@ -63,6 +69,7 @@ class CDialog : public QDialog {
   int m_templateId;
   CDialogTemplate m_template;
   bool m_built = false;
+  std::optional<QFont> m_fontOverride;
   int m_baseX = 0;
   int m_baseY = 0;
   std::map<int, QWidget*> m_items;

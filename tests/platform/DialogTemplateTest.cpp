@@ -85,4 +85,59 @@ TEST(DialogTemplate, DialogUnitsScaleByTheFontsAverageWidthAndHeight) {
             DialogUnitsToPixels(CDialogRect{2, 2, 15, 14}, 7, 15).width);
 }
 
+// Every character as wide as the test says; lines 10 pixels high.
+class CFixedMetrics : public IDialogFontMetrics {
+ public:
+  explicit CFixedMetrics(int charWidth) : m_charWidth(charWidth) {}
+  int TextWidth(std::string_view text) const override {
+    return m_charWidth * static_cast<int>(text.size());
+  }
+  int LineHeight() const override { return 10; }
+  CControlChrome Chrome(keControlKind kind) const override {
+    if (kind == keControlKind::CheckBox) return {14, 0, 0};
+    if (kind == keControlKind::ListBox) return {2, 2, 3};
+    return {};
+  }
+
+ private:
+  int m_charWidth;
+};
+
+CDialogTemplate Panel(const char* controls) {
+  CDialogTemplate dialog;
+  const std::string text = std::string("DIALOG 9\nsize 100 100\nfont \"F\" 8\n") + controls;
+  EXPECT_TRUE(ParseDialogTemplate(text, dialog));
+  return dialog;
+}
+
+TEST(DialogTemplate, BaseUnitsAreTheFontsAverageUnlessATextWouldNotFit) {
+  // 52 letters of 5 pixels: 5 across, 10 down; "Fill" needs 20 + 14 of 40.
+  EXPECT_EQ(FitDialogBaseUnits(Panel("control 1 checkbox \"Fill\" 0 0 32 8\n"),
+                               CFixedMetrics(5)),
+            (CDialogBaseUnits{5, 10}));
+  // "Fill Holes" needs 50 + 14 pixels in 32 units: 8 pixels a quarter unit.
+  EXPECT_EQ(FitDialogBaseUnits(Panel("control 1 checkbox \"Fill Holes\" 0 0 32 8\n"),
+                               CFixedMetrics(5)),
+            (CDialogBaseUnits{8, 10}));
+  // A two-line label wraps at its space: the wider word decides the width,
+  // and two lines need twice the height.
+  const CDialogTemplate wrapped = Panel("control -1 static \"Show Matte\" 0 0 20 16\n");
+  const CDialogBaseUnits units = FitDialogBaseUnits(wrapped, CFixedMetrics(5));
+  EXPECT_EQ(units, (CDialogBaseUnits{5, 10}));
+  EXPECT_EQ(ControlTextLines(wrapped.controls[0], 25, CFixedMetrics(5)),
+            (std::vector<std::string>{"Show", "Matte"}));
+  // One line high, it does not wrap: the whole text decides the width.
+  EXPECT_EQ(FitDialogBaseUnits(Panel("control -1 static \"Show Matte\" 0 0 20 8\n"),
+                               CFixedMetrics(5)),
+            (CDialogBaseUnits{10, 10}));
+  // Three lines where two were drawn: the height rises.
+  EXPECT_EQ(FitDialogBaseUnits(Panel("control -1 static \"Brush Size Box\" 0 0 20 16\n"),
+                               CFixedMetrics(5)),
+            (CDialogBaseUnits{5, 15}));
+  // A list 19 units high shows two whole rows of 13 pixels inside its frame.
+  EXPECT_EQ(ListBoxRows(Panel("control 1 listbox \"\" 0 0 50 19\n").controls[0]), 2);
+  EXPECT_EQ(FitDialogBaseUnits(Panel("control 1 listbox \"\" 0 0 50 19\n"), CFixedMetrics(5)),
+            (CDialogBaseUnits{5, 12}));
+}
+
 }  // namespace
