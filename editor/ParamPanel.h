@@ -65,7 +65,8 @@ class CParamPanel : public CDialog {
  protected:
   bool OnInitDialog() override;
   void OnCommand(int id) override;
-  // The panel is a child: Escape and Enter belong to the editor window.
+  // The panel is a child: Escape goes on to the editor window, and Enter
+  // closes nothing.
   void OnCancel() override {}
   void OnOK() override {}
 

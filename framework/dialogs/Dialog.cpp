@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -186,6 +187,14 @@ bool CDialog::Create(QWidget* parent) {
 }
 
 void CDialog::EndDialog(int result) { done(result); }
+
+void CDialog::keyPressEvent(QKeyEvent* event) {
+  if (!isWindow() && event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->ignore();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
 
 void CDialog::OnCancel() { EndDialog(IDCANCEL); }
 

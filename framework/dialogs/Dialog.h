@@ -34,6 +34,9 @@ class CDialog : public QDialog {
   void EndDialog(int result);
   // Escape and the close box; Enter on the default button.
   void reject() override { OnCancel(); }
+  // A child dialog leaves Escape to the window it is part of, so Escape is
+  // that window's Cancel wherever the focus is.
+  void keyPressEvent(QKeyEvent* event) override;
   void accept() override { OnOK(); }
 
   // The control with the id, or null (also after it was destroyed).

@@ -108,7 +108,56 @@ TEST_F(EditorLongRunTest, EscapeDuringARunOnlyAbortsIt) {
   EXPECT_EQ(result, IDCANCEL);
 }
 
-class EditorRunTest : public CEditorWindowTest {};
+TEST_F(EditorLongRunTest, EscapeInANumericFieldDuringARunOnlyAbortsIt) {
+  bool stayedOpen = false;
+  const int result = Run([&](CEditorDialog& editor) {
+    StartSlowRun();
+    QWidget* field = Panel().Field(keFieldFeathering)->InnerEdit();
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Escape);
+    stayedOpen = editor.isVisible();
+    EXPECT_FALSE(filter.IsRunning());
+    ASSERT_TRUE(WaitUntil([&] { return !Session().IsBusy(); }));
+    Settle();
+    ExpectAbortedOrFinished();
+    QTest::keyClick(field, Qt::Key_Escape);
+  });
+  EXPECT_TRUE(stayedOpen);
+  EXPECT_EQ(result, IDCANCEL);
+}
+
+class EditorRunTest : public CEditorWindowTest {
+ protected:
+  // A finished run, then Escape typed where `focus` says: the editor ends
+  // with Cancel, so the host writes nothing.
+  void ExpectEscapeAfterARunCloses(const std::function<QWidget*()>& focus) {
+    bool closedAtOnce = false;
+    const int result = Run([&](CEditorDialog& editor) {
+      MarkSky();
+      ApplyAndWait();
+      ASSERT_TRUE(OkEnabled());
+      QWidget* target = focus();
+      target->setFocus();
+      Settle();
+      QTest::keyClick(target, Qt::Key_Escape);
+      closedAtOnce = !editor.isVisible();
+    });
+    EXPECT_TRUE(closedAtOnce);
+    EXPECT_EQ(result, IDCANCEL);
+  }
+};
+
+TEST_F(EditorRunTest, EscapeAfterARunClosesWithTheFocusInTheView) {
+  ExpectEscapeAfterARunCloses([this] { return static_cast<QWidget*>(&View()); });
+}
+
+TEST_F(EditorRunTest, EscapeAfterARunClosesWithTheFocusInANumericField) {
+  ExpectEscapeAfterARunCloses([this] { return Panel().Field(keFieldStrength)->InnerEdit(); });
+}
+
+TEST_F(EditorRunTest, EscapeAfterARunClosesWithTheFocusOnApply) {
+  ExpectEscapeAfterARunCloses([this] { return static_cast<QWidget*>(PanelButton(IDC_APPLY)); });
+}
 
 TEST_F(EditorRunTest, CancelAfterARunClosesAtOnce) {
   const int result = Run([this](CEditorDialog&) {
