@@ -11,6 +11,7 @@ namespace {
 struct CParameterControl {
   int slot;
   int id;
+  int labelId = -1;  // the label enabled with the control; -1 for none
 };
 
 // Where each parameter's control sits in the panel's template.
@@ -19,7 +20,7 @@ constexpr CParameterControl kParameterControls[] = {
     {keSlotFeather, IDC_FEATHERING},   {keSlotSmoothing, IDC_SMOOTHING},
     {keSlotFillHoles, IDC_FILL_HOLES}, {keSlotTextured, IDC_TEXTURED},
     {keSlotColourModel, IDC_COLOUR_MODEL}, {keSlotRefineEdge, IDC_REFINE_EDGE},
-    {keSlotEdgeWidth, IDC_EDGE_WIDTH},
+    {keSlotEdgeWidth, IDC_EDGE_WIDTH, IDC_EDGE_WIDTH_LABEL},
 };
 static_assert(std::size(kParameterControls) == kMatteParameterCount);
 
@@ -152,6 +153,11 @@ void CParamPanel::Reflect() {
     if (row.control == keControlCheckBox) {
       setChecked(ParameterControlId(row.slot), m_session->IsChecked(row.slot));
     }
+  }
+  for (const CParameterControl& control : kParameterControls) {
+    const bool enabled = m_session->IsParameterEnabled(control.slot);
+    EnableDlgItem(control.id, enabled);
+    if (control.labelId != -1) EnableDlgItem(control.labelId, enabled);
   }
   setChecked(IDC_SMOOTH_BRUSH, m_session->SmoothBrush());
   SetDlgItemText(IDC_APPLY, m_session->ApplyLabel());

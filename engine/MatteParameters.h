@@ -28,6 +28,9 @@ enum : int {
 // No slot: the parameter's preset line is always written.
 inline constexpr int keAlwaysWritten = -1;
 
+// No slot: the parameter's control is always enabled.
+inline constexpr int keAlwaysEnabled = -1;
+
 // How the panel shows a parameter, and so what kind of value it holds.
 enum keParamControl : int {
   keControlField,     // an integer parameter in a numeric field
@@ -47,6 +50,9 @@ struct CMatteParameter {
   // so that presets saved with an optional stage off stay as older
   // versions wrote and read them.
   int writtenWhenSlot = keAlwaysWritten;
+  // The control is enabled only while this slot's check box is checked: a
+  // setting of an optional stage that is off does nothing.
+  int enabledWhenSlot = keAlwaysEnabled;
 };
 
 // In the order the panel creates its numeric fields and scripts list their
@@ -63,7 +69,7 @@ inline constexpr CMatteParameter kMatteParameters[] = {
     {keSlotRefineEdge, "REFINEEDGE", "refine", "Refine Edge", keControlCheckBox, 0, 1, 0,
      keSlotRefineEdge},
     {keSlotEdgeWidth, "EDGEWIDTH", "edgewidth", "Edge Width", keControlField, kEdgeWidthMin,
-     kEdgeWidthMax, 10, keSlotRefineEdge},
+     kEdgeWidthMax, 10, keSlotRefineEdge, keSlotRefineEdge},
 };
 
 inline constexpr int kMatteParameterCount = static_cast<int>(std::size(kMatteParameters));

@@ -470,6 +470,12 @@ void CEditorSession::ClickCheckBox(int slot) {
   if (slot == keSlotTextured) m_doc.OnTexturedClicked(m_checked[slot]);
 }
 
+bool CEditorSession::IsParameterEnabled(int slot) const {
+  const CMatteParameter* parameter = FindMatteParameter(slot);
+  if (!parameter || parameter->enabledWhenSlot == keAlwaysEnabled) return parameter != nullptr;
+  return m_checked[parameter->enabledWhenSlot];
+}
+
 void CEditorSession::ClickSmoothBrush() {
   m_smoothBrush = !m_smoothBrush;
   SetBrushSize(m_brushSize);

@@ -179,6 +179,9 @@ class CEditorSession {
 
   // The check box of the parameter in `slot`.
   bool IsChecked(int slot) const { return m_checked[slot]; }
+  // Whether the control (and label) of the parameter in `slot` is enabled:
+  // a parameter that depends on a check box only while it is checked.
+  bool IsParameterEnabled(int slot) const;
   void ClickCheckBox(int slot);
   bool SmoothBrush() const { return m_smoothBrush; }
   void ClickSmoothBrush();

@@ -182,6 +182,28 @@ TEST_F(ParamPanelTest, ApplyRunsAndTheFinishedRunEnablesTheLists) {
   EXPECT_EQ(panel.DisplayList()->currentItem()->text(), "Result");
 }
 
+TEST_F(ParamPanelTest, EdgeWidthAndItsLabelAreEnabledOnlyWhileRefineEdgeIsChecked) {
+  EXPECT_FALSE(Enabled(IDC_EDGE_WIDTH));
+  EXPECT_FALSE(Enabled(IDC_EDGE_WIDTH_LABEL));
+  EXPECT_FALSE(panel.Field(keFieldEdgeWidth)->InnerEdit()->isEnabled());
+  auto* refine = static_cast<QCheckBox*>(Item(IDC_REFINE_EDGE));
+  QTest::mouseClick(refine, Qt::LeftButton, Qt::NoModifier, QPoint(6, refine->height() / 2));
+  EXPECT_TRUE(Enabled(IDC_EDGE_WIDTH));
+  EXPECT_TRUE(Enabled(IDC_EDGE_WIDTH_LABEL));
+  Type(keFieldEdgeWidth, "\b\b4");
+  EXPECT_EQ(session.Field(keFieldEdgeWidth).Text(), "4");
+  QTest::mouseClick(refine, Qt::LeftButton, Qt::NoModifier, QPoint(6, refine->height() / 2));
+  EXPECT_FALSE(Enabled(IDC_EDGE_WIDTH));
+  // The value typed stays for the next time Refine Edge is checked.
+  EXPECT_EQ(session.Field(keFieldEdgeWidth).Text(), "4");
+  // Every other parameter's control stays enabled throughout.
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.slot != keSlotEdgeWidth) {
+      EXPECT_TRUE(Enabled(ParameterControlId(row.slot))) << row.key;
+    }
+  }
+}
+
 TEST_F(ParamPanelTest, TexturedBackgroundClickReachesTheSession) {
   QTest::mouseClick(static_cast<QCheckBox*>(Item(IDC_TEXTURED)), Qt::LeftButton);
   EXPECT_TRUE(session.IsChecked(keSlotTextured));

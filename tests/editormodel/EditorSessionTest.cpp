@@ -379,6 +379,23 @@ TEST_F(EditorSession, ShowingTheOriginalTakesTheManualToolAway) {
 
 // ---- Panel ------------------------------------------------------------------
 
+TEST_F(EditorSession, AParameterOfAStageThatIsOffIsDisabledWithIt) {
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.enabledWhenSlot == keAlwaysEnabled) {
+      EXPECT_TRUE(session.IsParameterEnabled(row.slot)) << row.key;
+      continue;
+    }
+    // The stage's check box decides, in both directions.
+    const bool before = session.IsChecked(row.enabledWhenSlot);
+    EXPECT_EQ(session.IsParameterEnabled(row.slot), before) << row.key;
+    session.ClickCheckBox(row.enabledWhenSlot);
+    EXPECT_EQ(session.IsParameterEnabled(row.slot), !before) << row.key;
+    session.ClickCheckBox(row.enabledWhenSlot);
+    EXPECT_EQ(session.IsParameterEnabled(row.slot), before) << row.key;
+  }
+  EXPECT_FALSE(session.IsParameterEnabled(keSlotEdgeWidth));
+}
+
 TEST_F(EditorSession, DefaultIsEnabledWhileAFieldDiffersFromItsDefault) {
   session.TypeIntoField(keFieldFeathering, "1e0");  // still 1
   EXPECT_FALSE(session.IsDefaultEnabled());
