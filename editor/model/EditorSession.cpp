@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "editor/model/SessionRecorder.h"
 #include "engine/MatteFilter.h"
 #include "framework/FilterBase.h"
 #include "framework/Param.h"
@@ -169,15 +170,32 @@ void CEditorSession::CreateBrush() {
 
 // ---- Marking ----------------------------------------------------------------
 
+namespace {
+
+// The pixel a dab is centred on: at zoom 1 a pointer there gives `origin`
+// back, which is how a script's erase and recover points are placed.
+CMarkPoint DabCentre(CMarkPoint origin, int diameter) {
+  return {origin.x + diameter / 2, origin.y + diameter / 2};
+}
+
+}  // namespace
+
 void CEditorSession::Sample(bool object, CMarkPoint pixel) {
   m_doc.EnsureMarks();
   m_doc.MarkPoint(object, pixel.x, pixel.y);
+  if (m_recorder) m_recorder->StrokeSample(pixel);
+}
+
+void CEditorSession::RecordStep() {
+  m_history.Record(CurrentState());
+  if (m_recorder) m_recorder->StepBegun();
 }
 
 bool CEditorSession::MarkPress(const CViewGeometry& view, CClientPoint point) {
   if (!IsMarkingTool()) return false;
   const bool object = m_tool == ID_TOOL_MARK_OBJECT;
   RecordStep();
+  if (m_recorder) m_recorder->StrokeBegun(object);
   m_lastMarkPoint = point;
   ++m_pressCount;
   {
@@ -209,6 +227,7 @@ CMarkMove CEditorSession::MarkMove(const CViewGeometry& view, CClientPoint point
   move.from = last;
   move.to = pixel;
   m_doc.MarkPoint(object, pixel.x, pixel.y);
+  if (m_recorder) m_recorder->StrokeSample(pixel);
   return move;
 }
 
@@ -216,6 +235,7 @@ void CEditorSession::MarkRelease() {
   if (!IsMarkingTool()) return;
   ++m_releaseCount;
   m_doc.EndMarkStroke(m_tool == ID_TOOL_MARK_OBJECT);
+  if (m_recorder) m_recorder->StrokeEnded();
   m_history.Compact();
   UpdateCommands();
 }
@@ -232,6 +252,7 @@ void CEditorSession::CtrlDown(const CViewGeometry& view) {
     m_doc.CommitBase();
     ++m_releaseCount;
     m_doc.CloseStroke(toObject);
+    if (m_recorder) m_recorder->StrokeBegun(toObject);
     Sample(toObject, ClientToMarkPixel(view, m_lastMarkPoint));
     ++m_pressCount;
   }
@@ -256,12 +277,14 @@ void CEditorSession::CtrlUp(const CViewGeometry& view) {
       ++m_releaseCount;
       m_doc.CommitBase();
       m_doc.CloseStroke(false);
+      if (m_recorder) m_recorder->StrokeBegun(false);
       Sample(false, ClientToMarkPixel(view, m_lastMarkPoint));
     } else {
       m_doc.CloseStroke(false);
       m_doc.CommitBase();
       ++m_releaseCount;
       m_doc.CloseStroke(true);
+      if (m_recorder) m_recorder->StrokeBegun(true);
       // Back to an object stroke the point is recorded but not marked.
       m_doc.RecordObjectPoint(ClientToMarkPixel(view, m_lastMarkPoint));
     }
@@ -282,6 +305,7 @@ bool CEditorSession::DeleteAllMarks() {
   m_pressCount = 0;
   m_doc.DeleteAllMarks();
   m_history.Compact();
+  if (m_recorder) m_recorder->DeleteAllMarks();
   Status(keStatusInstructions);
   if (m_modified == 0) m_applyEnabled = false;
   Repaint(true);
@@ -298,6 +322,7 @@ bool CEditorSession::Reset() {
   m_manualAllowed = true;
   m_doc.Reset();
   m_history.Compact();
+  if (m_recorder) m_recorder->Reset();
   Repaint(true);
   m_display = keDisplayOriginal;
   m_listsEnabled = false;
@@ -358,6 +383,7 @@ bool CEditorSession::Undo() {
   if (!IsUndoEnabled()) return false;
   GoTo(m_history.Undo(CurrentState()));
   m_history.Compact();
+  if (m_recorder) m_recorder->Undone();
   return true;
 }
 
@@ -365,6 +391,7 @@ bool CEditorSession::Redo() {
   if (!IsRedoEnabled()) return false;
   GoTo(m_history.Redo(CurrentState()));
   m_history.Compact();
+  if (m_recorder) m_recorder->Redone();
   return true;
 }
 
@@ -379,6 +406,10 @@ bool CEditorSession::ManualPress(const CViewGeometry& view, CClientPoint pointer
   if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return false;
   const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
   RecordStep();
+  if (m_recorder) {
+    m_recorder->ManualBegun(right, m_brushSize, m_smoothBrush);
+    m_recorder->ManualDab(DabCentre(origin, m_brush->Diameter()));
+  }
   m_doc.EditWork([&](CCoreImage& work, CCoreImage& original, CCoreImage& result) {
     // The brush draws on the displayed image in place; storage it shares
     // with the document's result or with the history is copied first.
@@ -399,6 +430,11 @@ void CEditorSession::ManualMove(const CViewGeometry& view, CClientPoint pointer,
                                 bool rightHeld) {
   if (m_tool != ID_TOOL_MANUAL || m_busy || !m_brush) return;
   const CMarkPoint origin = DabOrigin(view, pointer, m_brush->Diameter());
+  // A move with both buttons held both erases and recovers, which no
+  // script line says; the stroke's own button is what is written.
+  if (m_recorder && (leftHeld || rightHeld)) {
+    m_recorder->ManualDab(DabCentre(origin, m_brush->Diameter()));
+  }
   m_doc.EditWork([&](CCoreImage& work, CCoreImage& original, CCoreImage&) {
     ThrowIfFailed(m_displayed.OwnStorage());
     if (leftHeld) {
@@ -415,6 +451,7 @@ void CEditorSession::ManualMove(const CViewGeometry& view, CClientPoint pointer,
 void CEditorSession::ManualRelease(bool right) {
   if (m_tool != ID_TOOL_MANUAL || m_busy) return;
   m_doc.EndManualStroke(right);
+  if (m_recorder) m_recorder->ManualEnded();
   m_history.Compact();
   Repaint(false);
   if (!right) {
@@ -468,6 +505,7 @@ void CEditorSession::ClickCheckBox(int slot) {
   m_checked[slot] = !m_checked[slot];
   // Textured Background also decides how the next run combines with the last.
   if (slot == keSlotTextured) m_doc.OnTexturedClicked(m_checked[slot]);
+  if (m_recorder) m_recorder->CheckBoxClicked(slot, m_checked[slot]);
 }
 
 bool CEditorSession::IsParameterEnabled(int slot) const {
@@ -516,6 +554,13 @@ bool CEditorSession::PressApply() {
     ResetProgress();
     m_applyLabelAbort = false;
   } else {
+    if (m_recorder) {
+      m_recorder->ApplyPressed([this](int slot) {
+        int value = 0;
+        m_filter.m_paramSet.FindParam(slot)->GetInt(value);
+        return value;
+      });
+    }
     RunNow();
     m_applyLabelAbort = true;
   }
@@ -547,6 +592,7 @@ bool CEditorSession::ChooseDisplay(int index) {
     m_doc.CopyResultTo(m_displayed);
     m_okEnabled = true;
   }
+  if (m_recorder) m_recorder->DisplayChosen(index == keDisplayResult);
   Repaint(true);
   UpdateCommands();
   return true;
@@ -570,6 +616,7 @@ void CEditorSession::RunNow() {
     // Nothing runs, so nothing would end the run: the panel goes back to
     // Apply before the failure goes on to the caller.
     OnProcessingAborted();
+    if (m_recorder) m_recorder->RunEnded(false, false);
     throw;
   }
 }
@@ -641,6 +688,7 @@ void CEditorSession::OnRunDone(const CWindowMessage& message) {
     m_history.Record(std::move(before));
     m_history.Compact();  // what the run replaced is the history's alone now
   }
+  if (m_recorder) m_recorder->RunEnded(true, isStep);
 }
 
 void CEditorSession::OnRunFailed(const CWindowMessage& message) {
@@ -648,6 +696,7 @@ void CEditorSession::OnRunFailed(const CWindowMessage& message) {
   m_runStart.reset();
   ResetProgress();
   OnProcessingAborted();
+  if (m_recorder) m_recorder->RunEnded(false, false);
 }
 
 void CEditorSession::OnProcessingFinished() {
@@ -669,7 +718,11 @@ void CEditorSession::OnProcessingAborted() {
   UpdateCommands();
 }
 
-bool CEditorSession::PressOk() { return IsOkEnabled(); }
+bool CEditorSession::PressOk() {
+  if (!IsOkEnabled()) return false;
+  if (m_recorder) m_recorder->Ended(true);
+  return true;
+}
 
 bool CEditorSession::PressCancel() {
   if (m_filter.m_running) {
@@ -678,5 +731,6 @@ bool CEditorSession::PressCancel() {
     return false;
   }
   ResetProgress();
+  if (m_recorder) m_recorder->Ended(false);
   return true;
 }

@@ -23,6 +23,7 @@
 #include "platform/Window.h"
 
 class CMatteFilter;
+class CSessionRecorder;
 
 // What the session asks of the window around it. Every call has a default
 // that does nothing, so a replay implements only what it needs.
@@ -103,6 +104,8 @@ class CEditorSession {
   CEditorSession& operator=(const CEditorSession&) = delete;
 
   void SetListener(IEditorSessionListener* listener) { m_listener = listener; }
+  // Told every step the user takes from now on; null: none.
+  void SetRecorder(CSessionRecorder* recorder) { m_recorder = recorder; }
 
   // Opening the editor on the holder's image: the layer copy, the filter's
   // source and notification window, the document, the defaults of every
@@ -252,7 +255,7 @@ class CEditorSession {
   void Status(int kind);
   CEditorState CurrentState() const;
   // The state before a step the user begins now.
-  void RecordStep() { m_history.Record(CurrentState()); }
+  void RecordStep();
   void GoTo(const CEditorState& state);
   // A run is about to start: what it changes, as it is now.
   void RememberRunStart();
@@ -262,6 +265,7 @@ class CEditorSession {
   CCoreImage& m_displayed;
   CCoreImage m_layerCopy;
   IEditorSessionListener* m_listener = nullptr;
+  CSessionRecorder* m_recorder = nullptr;
   CMessageWindow* m_window = nullptr;
 
   // The view.

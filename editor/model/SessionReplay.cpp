@@ -163,17 +163,6 @@ class CReplay : private IEditorSessionListener {
   size_t m_outsidePoints = 0;
 };
 
-// A coordinate as a script writes it: pixels, or hundredths of a percent.
-std::string ScriptCoordinateText(int value, bool percent) {
-  if (!percent) return std::to_string(value);
-  std::string text = std::to_string(value / 100);
-  if (const int hundredths = value % 100; hundredths != 0) {
-    text += (hundredths < 10 ? ".0" : ".") + std::to_string(hundredths);
-    if (text.back() == '0') text.pop_back();
-  }
-  return text + "%";
-}
-
 void CReplay::WarnOutside(const CScriptCommand& command, size_t point) {
   if (++m_outsidePoints > kOutsidePointWarnings) return;
   const CScriptPoint& typed = command.points[point];

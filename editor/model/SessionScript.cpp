@@ -505,3 +505,33 @@ bool CheckSessionScript(CScriptReader& reader, CScriptError& error) {
     }
   }
 }
+
+std::string ScriptCoordinateText(int value, bool percent) {
+  if (!percent) return std::to_string(value);
+  std::string text = std::to_string(value / 100);
+  if (const int hundredths = value % 100; hundredths != 0) {
+    text += (hundredths < 10 ? ".0" : ".") + std::to_string(hundredths);
+    if (text.back() == '0') text.pop_back();
+  }
+  return text + "%";
+}
+
+bool PixelAsPercent(int pixel, int extent, int& hundredths) {
+  if (extent <= 0 || pixel < 0 || pixel >= extent) return false;
+  if (extent == 1) {
+    hundredths = 0;
+    return true;
+  }
+  // The nearest percentage, or one beside it where rounding the other way
+  // lands on the pixel.
+  const int64_t span = extent - 1;
+  const int64_t nearest = (int64_t{pixel} * 10000 + span / 2) / span;
+  for (int64_t candidate : {nearest, nearest - 1, nearest + 1}) {
+    if (candidate < 0 || candidate > 10000) continue;
+    if (ResolveScriptCoordinate(static_cast<int>(candidate), true, extent) == pixel) {
+      hundredths = static_cast<int>(candidate);
+      return true;
+    }
+  }
+  return false;
+}

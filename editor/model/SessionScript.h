@@ -52,6 +52,13 @@ struct CScriptPoint {
 // is the first pixel and 100 % the last.
 int ResolveScriptCoordinate(int value, bool percent, int extent);
 
+// A coordinate as a script writes it: pixels ("12"), or hundredths of a
+// percent ("12.5%").
+std::string ScriptCoordinateText(int value, bool percent);
+// The hundredths of a percent that stand for `pixel` on an axis of `extent`
+// pixels; false when no percentage comes back to exactly that pixel.
+bool PixelAsPercent(int pixel, int extent, int& hundredths);
+
 struct CScriptCommand {
   keScriptCommand kind = keScriptOk;
   int line = 0;
