@@ -98,6 +98,7 @@ CEditorDialog::~CEditorDialog() {
     process->setParent(nullptr);
   }
   m_session.SetListener(nullptr);
+  m_session.SetRecorder(nullptr);
   m_panel.SetSession(nullptr);
   m_panel.setParent(nullptr);
 }
@@ -120,6 +121,10 @@ bool CEditorDialog::OnInitDialog() {
   // The session takes the layer copy, hands the filter its source and this
   // window, and prepares the document and the defaults of every control.
   m_session.Open(NotifyWindow());
+  if (m_record) {
+    m_recorder = std::make_unique<CSessionRecorder>(m_document.Width(), m_document.Height());
+    m_session.SetRecorder(m_recorder.get());
+  }
   m_panel.SetSession(&m_session);
   m_panel.Create(this);
 

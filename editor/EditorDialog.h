@@ -13,6 +13,7 @@
 
 #include "editor/model/EditorSession.h"
 #include "editor/model/PresetRow.h"
+#include "editor/model/SessionRecorder.h"
 #include "framework/dialogs/ProcessDialog.h"
 
 class CMatteFilter;
@@ -70,6 +71,10 @@ class CEditorDialog : public CProcessDialog,
   // unless set before the window opens.
   void SetPresetFolder(std::string folder) { m_presetFolder = std::move(folder); }
   CEditorSession& Session() { return m_session; }
+  // Records the session from the window's opening on; before it opens.
+  void SetRecording(bool record) { m_record = record; }
+  // What was recorded, or null when nothing is.
+  const CSessionRecorder* Recorder() const { return m_recorder.get(); }
   // Null while the preset row is switched off.
   CPresetRow* PresetRow() const { return m_presetRow.get(); }
   IEditorView* EditorView() const { return m_editorView; }
@@ -125,6 +130,8 @@ class CEditorDialog : public CProcessDialog,
   bool m_showPresets = true;
   int m_statusKind = keStatusInstructions;  // what the status line shows apart from tips
   std::unique_ptr<CPresetRow> m_presetRow;
+  bool m_record = false;
+  std::unique_ptr<CSessionRecorder> m_recorder;
   std::string m_presetFolder;
   QString m_helpPage;
   int m_minimumWidth = 0;

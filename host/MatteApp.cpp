@@ -69,6 +69,14 @@ class CHostMessageScope {
   MessageBoxHandler m_previous;
 };
 
+// The file the host wants the editor's session written to, or null.
+const char* RecordPath(const KelvanePlatformData& platform) {
+  if (platform.size < offsetof(KelvanePlatformData, recordStatus) + sizeof platform.recordStatus) {
+    return nullptr;
+  }
+  return platform.recordPath;
+}
+
 // The file of a script the host only wants checked, or null.
 const char* ScriptToCheck(const KelvanePlatformData& platform) {
   if (platform.size < offsetof(KelvanePlatformData, checkScriptPath) +
@@ -205,13 +213,25 @@ bool CMatteApp::RunEditor() {
     return false;
   }
   // The row stays off unless the host asks for it.
-  return RunEditorWindow(filter, platform->showPresets != 0);
+  return RunEditorWindow(filter, *platform);
 }
 
-bool CMatteApp::RunEditorWindow(CMatteFilter& filter, bool showPresets) {
+bool CMatteApp::RunEditorWindow(CMatteFilter& filter, KelvanePlatformData& platform) {
   CParamPanel panel;
   CEditorDialog editor(*m_image.GetImage(), panel, filter, [] { return new CToolView; });
   editor.SetMinimumSize(800, 600);
-  editor.SetShowPresets(showPresets);
-  return editor.DoModal() == IDOK;
+  editor.SetShowPresets(platform.showPresets != 0);
+  const char* record = RecordPath(platform);
+  editor.SetRecording(record != nullptr);
+  const bool ok = editor.DoModal() == IDOK;
+  if (record && editor.Recorder()) {
+    platform.recordStatus = editor.Recorder()->Save(record, platform.recordReplace != 0);
+    if (platform.recordStatus != 0) {
+      MessageBox(nullptr,
+                 std::string("The session could not be written to ") + record + ": " +
+                     std::strerror(platform.recordStatus),
+                 kProductName, MB_OK | MB_ICONWARNING);
+    }
+  }
+  return ok;
 }

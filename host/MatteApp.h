@@ -6,6 +6,7 @@
 #include "host/PluginApp.h"
 
 class CMatteFilter;
+struct KelvanePlatformData;
 
 class CMatteApp : public CPluginApp {
  public:
@@ -16,8 +17,9 @@ class CMatteApp : public CPluginApp {
 
  private:
   // The modal editor window on the holder's image, inside the Qt
-  // application scope the caller made.
-  bool RunEditorWindow(CMatteFilter& filter, bool showPresets);
+  // application scope the caller made; the session is written where the
+  // host asks, after the window closed.
+  bool RunEditorWindow(CMatteFilter& filter, KelvanePlatformData& platform);
 };
 
 // The box a refused layer gets.

@@ -65,6 +65,12 @@ struct KelvanePlatformData {
   // setting it names no scriptPath, so a module that predates the field
   // runs nothing of the script.
   const char* checkScriptPath;
+  // A file the editor writes the session to, as a session script, when it
+  // closes (OK or Cancel), or null. It appears whole or not at all; a file
+  // already there is replaced only when recordReplace is non-zero.
+  const char* recordPath;
+  int32_t recordReplace;
+  int32_t recordStatus;  // written by the module: 0, or the errno that kept the file from being written
 };
 
 // What a message handed to showMessage is.

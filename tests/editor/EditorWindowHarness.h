@@ -38,6 +38,7 @@ class CEditorWindowTest : public ::testing::Test {
     CEditorDialog editor(holder, panel, filter, [] { return new CToolView; });
     editor.SetMinimumSize(800, 600);
     editor.SetShowPresets(showPresets);
+    editor.SetRecording(record);
     if (!presetFolder.empty()) editor.SetPresetFolder(presetFolder);
     m_editor = &editor;
     QTimer::singleShot(0, [&] {
@@ -46,6 +47,7 @@ class CEditorWindowTest : public ::testing::Test {
       if (editor.isVisible()) editor.done(-5);
     });
     const int result = editor.DoModal();
+    if (editor.Recorder()) recorded = editor.Recorder()->Text();
     m_editor = nullptr;
     return result;
   }
@@ -173,6 +175,9 @@ class CEditorWindowTest : public ::testing::Test {
   // The preset row, switched off as in the program unless a test shows it.
   bool showPresets = false;
   std::string presetFolder;
+  // Whether the editor records its session, and the script it wrote.
+  bool record = false;
+  std::string recorded;
   CCoreImage holder;
   CMatteFilter filter;
 
