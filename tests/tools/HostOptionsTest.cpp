@@ -41,6 +41,9 @@ TEST(HostOptions, CommandLinesAreReadOrRefused) {
   EXPECT_TRUE(options.mask);
   EXPECT_EQ(options.input, "a.png");
   EXPECT_EQ(options.output, "b.png");
+  ASSERT_TRUE(ParseHostOptions({"--record", "session.txt", "a.png"}, options, error)) << error;
+  EXPECT_EQ(options.record, "session.txt");
+  EXPECT_EQ(options.input, "a.png");
   ASSERT_TRUE(ParseHostOptions({"--demo"}, options, error));
   EXPECT_TRUE(options.demo);
   EXPECT_EQ(options.input, "");
@@ -72,7 +75,10 @@ TEST(HostOptions, CommandLinesAreReadOrRefused) {
         {"--script", "s.txt", "--out-dir", "d", "--jobs", "two", "a.png"},
         {"--out-dir", "d", "a.png"}, {"--script", "s.txt", "--out-dir", "d"},
         {"--script", "s.txt", "--out-dir", "d", "-"}, {"--recursive", "a.png"},
-        {"--format", "png", "a.png", "b.tif"}, {"-", "out.png"}}) {
+        {"--format", "png", "a.png", "b.tif"}, {"-", "out.png"}, {"--record"},
+        {"--record", "r.txt", "--script", "s.txt", "a.png"}, {"--record", "r.txt", "--demo"},
+        {"--record", "r.txt", "--list"},
+        {"--record", "r.txt", "--script", "s.txt", "--out-dir", "d", "a.png"}}) {
     error.clear();
     EXPECT_FALSE(ParseHostOptions(bad, options, error)) << bad[0] << " " << bad.back();
     EXPECT_FALSE(error.empty());

@@ -208,6 +208,28 @@ TEST_F(HostProgramTest, AnExistingOutputIsRefusedBeforeAnyWorkAndReplacedOnlyWhe
   EXPECT_EQ(bytes("shoot_002.png"), first);
 }
 
+// The editor's session file is checked before the picture is read or the
+// editor opens, so no session is lost to a refusal at its end.
+TEST_F(HostProgramTest, AnExistingRecordFileIsRefusedBeforeTheEditorOpens) {
+  std::vector<uint8_t> rgba(5 * 4 * 4, 120);
+  std::string error;
+  ASSERT_TRUE(WriteRgbaPicture(Path("shoot.png"), 5, 4, rgba.data(), error));
+  WriteText("session.txt", "kept\n");
+  CRun run = Kelvane("--record session.txt shoot.png");
+  EXPECT_EQ(run.status, 2) << run.output;
+  EXPECT_NE(run.output.find("will not replace 'session.txt'"), std::string::npos) << run.output;
+  EXPECT_EQ(ReadAll(Path("session.txt")), "kept\n");
+  EXPECT_FALSE(Exists("shoot.kelvane.png"));
+  // Nor is the picture itself, read or written, taken for the session.
+  for (const char* command : {"--record shoot.png shoot.png out.png",
+                              "--record out.png shoot.png out.png"}) {
+    run = Kelvane(command);
+    EXPECT_EQ(run.status, 2) << command << "\n" << run.output;
+    EXPECT_NE(run.output.find("is the picture read or written"), std::string::npos) << run.output;
+  }
+  EXPECT_FALSE(Exists("out.png"));
+}
+
 // A disk that fills up says so whatever the format, and leaves nothing.
 TEST_F(HostProgramTest, AWriteThatRunsOutOfRoomSaysWhyForEveryFormat) {
   std::vector<uint8_t> rgba(300 * 300 * 4);

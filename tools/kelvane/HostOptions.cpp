@@ -169,6 +169,11 @@ constexpr CHostOption kHostOptions[] = {
      "editor (its commands are listed in the README)",
      keUseAlways, TakeWord<&CHostOptions::script>, "--script needs a script file",
      PassWord<&CHostOptions::script>},
+    {"record", 0, "FILE",
+     "write what is done in the editor to FILE as a session\n"
+     "script, which --script replays on other pictures\n"
+     "(FILE is replaced only with --overwrite)",
+     keUseAlways, TakeWord<&CHostOptions::record>, "--record needs a file", nullptr},
     {"format", 0, "EXT",
      "the output format where no file name gives one:\n"
      "standard output, batches, the default name (png)",
@@ -258,6 +263,7 @@ struct CExclusion {
 const std::vector<CExclusion>& Exclusions() {
   static const std::vector<CExclusion> exclusions = {
       {{"list", "demo", "script"}, ""},
+      {{"record", "list", "demo", "script", "out-dir"}, ": --record writes down an editor session"},
       {{"list", "presets"}, ": the list opens no editor"},
       {{"mask", "flatten"}, ": the mask has no colours"},
       {{"overwrite", "skip-existing"}, ": existing results are either replaced or kept"},

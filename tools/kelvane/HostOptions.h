@@ -32,6 +32,7 @@ struct CHostOptions {
   bool demo = false;         // the built-in session on the sample picture
   bool presets = false;      // the editor shows its preset row
   std::string script;        // a session script to replay instead of the editor
+  std::string record;        // where the editor's session is written as a script
   std::string pluginFolder;  // empty: the default folders
 
   // One picture: INPUT and OUTPUT ("-" for the standard streams).

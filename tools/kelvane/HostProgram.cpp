@@ -91,6 +91,34 @@ bool CheckOutput(const CHostOptions& options, const std::string& output, std::st
   return output == kStandardStream || OutputFolderWritable(output, error);
 }
 
+// The session is recorded only where nothing the user did not allow is
+// replaced, and never over the picture read or written.
+bool CheckRecordFile(const CHostOptions& options, const std::string& output, std::string& error) {
+  if (options.record.empty()) return true;
+  const std::string& record = options.record;
+  if ((!options.input.empty() && IsSameFile(options.input, record)) || record == output ||
+      IsSameFile(output, record)) {
+    error = "will not record the session to '" + record + "': it is the picture read or written";
+    return false;
+  }
+  struct stat existing {};
+  if (lstat(record.c_str(), &existing) == 0) {
+    if (S_ISDIR(existing.st_mode)) {
+      error = "cannot record the session to '" + record + "': it is a folder";
+      return false;
+    }
+    if (!options.overwrite) {
+      error = "will not replace '" + record + "': it exists already; --overwrite replaces it";
+      return false;
+    }
+  }
+  if (const int failure = CheckNewFileName(record)) {
+    error = "cannot record the session to '" + record + "': " + std::strerror(failure);
+    return false;
+  }
+  return OutputFolderWritable(record, error);
+}
+
 // The editor needs a window; the session replays do not.
 bool CheckEditorCanOpen(const CHostOptions& options, std::string& error) {
   if (options.demo || !options.script.empty() || HostPlatformData().hasDisplay) return true;
@@ -136,7 +164,7 @@ int RunFilterOnFile(const CHostOptions& options) {
   }
   const std::string output =
       options.output.empty() ? DefaultOutputPath(options) : options.output;
-  if (!CheckOutput(options, output, error)) {
+  if (!CheckOutput(options, output, error) || !CheckRecordFile(options, output, error)) {
     Complain(error);
     return keExitUsage;
   }
@@ -177,6 +205,11 @@ int RunFilterOnFile(const CHostOptions& options) {
   picture = CPicture();
   KelvanePlatformData platform = HostPlatformData();
   platform.showPresets = options.presets ? 1 : 0;
+  if (!options.record.empty()) {
+    platform.recordPath = options.record.c_str();
+    platform.recordReplace = options.overwrite ? 1 : 0;
+    platform.recordStatus = -1;  // until the module says how writing went
+  }
   if (options.demo) {
     platform.scriptPath = kDemoSessionName;
     platform.scriptText = DemoSessionScript();
@@ -188,6 +221,11 @@ int RunFilterOnFile(const CHostOptions& options) {
     if (script.find('\0') == std::string::npos) platform.scriptText = script.c_str();
   }
   const CModuleRunEnd end = RunLoadedModule(loaded, layer, platform);
+  // The module has said why the session was not recorded.
+  const bool recordFailed = platform.recordPath && platform.recordStatus > 0;
+  if (platform.recordPath && platform.recordStatus == 0 && output != kStandardStream) {
+    std::printf("recorded the session in %s\n", platform.recordPath);
+  }
   switch (end.end) {
     case EModuleRunEnd::kResult:
       break;
@@ -213,7 +251,7 @@ int RunFilterOnFile(const CHostOptions& options) {
   }
   // Standard output carries the picture itself.
   if (output != kStandardStream) std::printf("wrote %s\n", output.c_str());
-  return keExitWritten;
+  return recordFailed ? keExitFailure : keExitWritten;
 }
 
 // The library is shut down on every way out, so that it leaves no threads
