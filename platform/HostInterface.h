@@ -70,7 +70,9 @@ struct KelvanePlatformData {
   // already there is replaced only when recordReplace is non-zero.
   const char* recordPath;
   int32_t recordReplace;
-  int32_t recordStatus;  // written by the module: 0, or the errno that kept the file from being written
+  // Written by the module once the editor closed: 0 written, or the errno
+  // that kept the file from being written; untouched when no editor ran.
+  int32_t recordStatus;
 };
 
 // What a message handed to showMessage is.
