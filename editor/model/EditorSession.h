@@ -106,6 +106,7 @@ class CEditorSession {
   void SetListener(IEditorSessionListener* listener) { m_listener = listener; }
   // Told every step the user takes from now on; null: none.
   void SetRecorder(CSessionRecorder* recorder) { m_recorder = recorder; }
+  CSessionRecorder* Recorder() const { return m_recorder; }
 
   // Opening the editor on the holder's image: the layer copy, the filter's
   // source and notification window, the document, the defaults of every

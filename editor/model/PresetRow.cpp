@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "editor/model/EditorSession.h"
+#include "editor/model/SessionRecorder.h"
 #include "engine/MatteFilter.h"
 #include "platform/MessageBox.h"
 #include "platform/WinApp.h"
@@ -52,6 +53,9 @@ kePresetChoice CPresetRow::Choose(int index) {
     m_state.Set(entry + kPresetEnding, path);
   }
   if (m_listener) m_listener->OnPresetLoaded();
+  if (CSessionRecorder* recorder = m_session.Recorder()) {
+    recorder->PresetChosen(index == 0 ? "Default" : m_list.Text(index));
+  }
   m_session.RequestRun();
   return kePresetLoaded;
 }

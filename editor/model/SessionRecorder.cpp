@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <limits>
 
 #include "editor/model/SessionScript.h"
 #include "engine/MatteParameters.h"
@@ -99,6 +100,17 @@ void CSessionRecorder::ApplyPressed(const std::function<int(int slot)>& valueOf)
   m_pendingApply = static_cast<int>(m_lines.size()) - 1;
 }
 
+void CSessionRecorder::PresetChosen(const std::string& name) {
+  Write("preset " + name, false);
+  m_pendingApply = static_cast<int>(m_lines.size()) - 1;
+  m_usesPresets = true;
+  // The fields may now show the preset's values, which the script does not
+  // know: the next Apply writes every one of them.
+  for (const CMatteParameter& row : kMatteParameters) {
+    if (row.control == keControlField) m_written[row.slot] = std::numeric_limits<int>::min();
+  }
+}
+
 void CSessionRecorder::RunEnded(bool completed, bool isStep) {
   if (m_pendingApply < 0) return;
   // A run that was aborted or failed changed nothing; the replay's Apply
@@ -153,6 +165,7 @@ std::string CSessionRecorder::Text() const {
                   : "# Points are in pixels of the " + size +
                         " picture: not every one of them has a percentage that comes back "
                         "to it exactly.\n";
+  if (m_usesPresets) text += "# Chooses presets: replay it with --presets.\n";
   for (const CLine& line : m_lines) {
     if (line.dropped) continue;
     text += line.words;

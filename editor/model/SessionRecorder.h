@@ -36,7 +36,9 @@ class CSessionRecorder {
   void CheckBoxClicked(int slot, bool checked);
   // Apply started a run with the parameter values `valueOf` gives by slot.
   void ApplyPressed(const std::function<int(int slot)>& valueOf);
-  // The run of the last Apply ended; `isStep` when undo can go back over it.
+  // A preset was chosen from the list: it is loaded and a run starts.
+  void PresetChosen(const std::string& name);
+  // The run of the last Apply or preset ended; `isStep` when undo can go back over it.
   void RunEnded(bool completed, bool isStep);
   // Delete All Marks or Reset (steps), a Display choice (no step).
   void DeleteAllMarks() { Write("delete-marks", true); }
@@ -75,4 +77,5 @@ class CSessionRecorder {
   std::vector<int> m_written;  // the value each field last had in the script, by slot
   int m_brushSize = 50;
   bool m_smoothBrush = false;
+  bool m_usesPresets = false;
 };

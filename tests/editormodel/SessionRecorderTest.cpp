@@ -174,6 +174,18 @@ TEST_F(SessionRecorderTest, AnAbortedApplyAndCancelAreWrittenAsTheyEnd) {
   EXPECT_EQ(text.find("apply"), std::string::npos) << text;
 }
 
+TEST_F(SessionRecorderTest, AfterAPresetTheNextApplyWritesEveryField) {
+  CSessionRecorder alone(10, 10);
+  alone.PresetChosen("Sky");
+  alone.RunEnded(true, true);
+  alone.ApplyPressed([](int slot) { return FindMatteParameter(slot)->defaultValue; });
+  alone.RunEnded(true, true);
+  const std::string text = alone.Text();
+  EXPECT_NE(text.find("--presets"), std::string::npos) << text;
+  EXPECT_NE(text.find("preset Sky\nset strength 30\nset contract 0\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("set edgewidth 10\napply\n"), std::string::npos) << text;
+}
+
 TEST_F(SessionRecorderTest, SavingRefusesAnExistingFileUnlessToldToReplaceIt) {
   char pattern[] = "/tmp/kelvane-record-XXXXXX";
   const std::filesystem::path folder = mkdtemp(pattern);
