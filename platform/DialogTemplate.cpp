@@ -202,8 +202,8 @@ CDialogRect DialogUnitsToPixels(const CDialogRect& rect, int baseUnitX, int base
 }
 
 bool ControlTextWraps(const CDialogControl& control) {
-  if (control.kind == keControlKind::Static) return control.rect.height >= 16;
-  return control.Has(keCtlMultiLine) && control.rect.height >= 16;
+  // Only a text control wraps here; buttons and check boxes keep one line.
+  return control.kind == keControlKind::Static && control.rect.height >= 16;
 }
 
 namespace {

@@ -128,8 +128,7 @@ struct CDialogBaseUnits {
   bool operator==(const CDialogBaseUnits&) const = default;
 };
 
-// Whether the control's text wraps at spaces: a text two lines high, or a
-// multi-line control.
+// Whether the control's text wraps at spaces: a text two lines high.
 bool ControlTextWraps(const CDialogControl& control);
 // The lines the control's text takes in `width` pixels of room (words wider
 // than the room stand alone on their line).
