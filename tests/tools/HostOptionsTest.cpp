@@ -174,10 +174,10 @@ TEST(HostOptions, TheUsageFitsATerminalAndNamesWhatIsAccepted) {
   const std::string usage = HostUsage();
   std::istringstream lines(usage);
   for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
-  for (const char* name : {"--script", "--format", "--flatten", "--mask", "--strip", "--out-dir",
-                           "--recursive", "--jobs", "--skip-existing", "--overwrite", "--threads",
-                           "--plugins", "--planes-as-file", "--presets", "--demo", "--list",
-                           "--version", "-h, --help"}) {
+  for (const char* name :
+       {"--script", "--record", "--format", "--flatten", "--mask", "--strip", "--out-dir",
+        "--recursive", "--jobs", "--skip-existing", "--overwrite", "--threads", "--plugins",
+        "--planes-as-file", "--presets", "--demo", "--list", "--version", "-h, --help"}) {
     EXPECT_NE(usage.find(std::string("  ") + name + " "), std::string::npos) << name;
   }
   EXPECT_EQ(usage.find("--memory-share"), std::string::npos);

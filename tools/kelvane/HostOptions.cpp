@@ -254,31 +254,41 @@ std::string ListOfOptions(const std::vector<std::string>& names) {
   return list;
 }
 
-// Options that exclude each other, and why.
+// Options that exclude each other, and why: any two of a group, or, where
+// the first stands alone, the first with any of the others.
 struct CExclusion {
   std::vector<std::string> names;
+  bool firstAgainstOthers;
   const char* reason;  // after "--a and --b exclude each other"; may be empty
 };
 
 const std::vector<CExclusion>& Exclusions() {
   static const std::vector<CExclusion> exclusions = {
-      {{"list", "demo", "script"}, ""},
-      {{"record", "list", "demo", "script", "out-dir"}, ": --record writes down an editor session"},
-      {{"list", "presets"}, ": the list opens no editor"},
-      {{"mask", "flatten"}, ": the mask has no colours"},
-      {{"overwrite", "skip-existing"}, ": existing results are either replaced or kept"},
+      {{"list", "demo", "script"}, false, ""},
+      {{"record", "list", "demo", "script", "out-dir"}, true,
+       ": --record writes down a session in the editor"},
+      {{"list", "presets"}, false, ": the list opens no editor"},
+      {{"mask", "flatten"}, false, ": the mask has no colours"},
+      {{"overwrite", "skip-existing"}, false, ": existing results are either replaced or kept"},
   };
   return exclusions;
 }
 
 bool CheckExclusions(const CGivenOptions& given, std::string& error) {
+  auto isGiven = [&given](const std::string& name) {
+    return given[static_cast<size_t>(&OptionNamed(name.c_str()) - kHostOptions)];
+  };
   for (const CExclusion& exclusion : Exclusions()) {
-    int count = 0;
+    std::vector<std::string> clash;
     for (const std::string& name : exclusion.names) {
-      count += given[static_cast<size_t>(&OptionNamed(name.c_str()) - kHostOptions)] ? 1 : 0;
+      if (isGiven(name)) clash.push_back(name);
     }
-    if (count > 1) {
-      error = ListOfOptions(exclusion.names) + " exclude each other" + exclusion.reason;
+    const bool clashes = exclusion.firstAgainstOthers
+                             ? isGiven(exclusion.names[0]) && clash.size() > 1
+                             : clash.size() > 1;
+    if (clashes) {
+      error = ListOfOptions(exclusion.firstAgainstOthers ? clash : exclusion.names) +
+              " exclude each other" + exclusion.reason;
       return false;
     }
   }
