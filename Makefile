@@ -116,6 +116,8 @@ bench: build bench-deps
 	$(BENCH_PYTHON) bench/batch_throughput.py --bin $(BUILD)/bin
 	@echo "== bench/edge_quality.py"
 	$(BENCH_PYTHON) bench/edge_quality.py --bin $(BUILD)/bin
+	@echo "== bench/strokes_needed.py"
+	$(BENCH_PYTHON) bench/strokes_needed.py --bin $(BUILD)/bin --jobs 2
 
 # libFuzzer targets of fuzz/, built with clang in a folder of their own, their
 # seeds checked, then each run for FUZZ_SECONDS on a copy of its corpus.

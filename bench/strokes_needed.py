@@ -478,6 +478,12 @@ def report(scenes, methods, results, max_strokes, unavailable):
             nevers.append("failed")
             times.append("failed")
     print("| **mean strokes** (never = %d) | | %s |" % (max_strokes, " | ".join(means)))
+    objects = sorted({obj for _, obj, _, _ in scenes})
+    for obj in objects if len(objects) > 1 else []:
+        print("| mean, %s | | %s |" % (obj, " | ".join(
+            "%.1f" % statistics.mean(strokes_for_mean(results[n, o, m], max_strokes)
+                                     for n, o, _, _ in scenes if o == obj) if ok[m] and m not in unavailable
+            else "-" for m in methods)))
     print("| **never reached** | | %s |" % " | ".join(nevers))
     print("| seconds an Apply (median) | | %s |" % " | ".join(times))
     print()
