@@ -518,8 +518,10 @@ def summary(scenes, methods, results, max_strokes, target, ok):
             parts.append("%s %.1f strokes, %d never" % (
                 METHODS[m][0], statistics.mean(strokes_for_mean(r, max_strokes) for r in rows),
                 sum(1 for r in rows if not r["reached"])))
+        elif any(results[name, obj, m].get("unavailable") for name, obj, _, _ in scenes):
+            parts.append("%s not available" % METHODS[m][0])
         else:
-            parts.append("%s not run" % METHODS[m][0])
+            parts.append("%s failed" % METHODS[m][0])
     line = "Summary over %d scenes: %s." % (len(scenes), "; ".join(parts))
     if ok.get("colourmodel") and target == TARGET_IOU:
         cm = {(n, o): strokes_for_mean(results[n, o, "colourmodel"], max_strokes) for n, o, _, _ in scenes}
