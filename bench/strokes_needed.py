@@ -19,8 +19,9 @@ result's alpha > 127 with the truth's alpha > 0.5, takes the largest
 it should be kept), and adds one stroke of the kind that corrects it: a
 short line along the region's main axis through its deepest point (the
 maximum of its distance transform). It stops at IoU >= 0.90 (--target) or
-when the strokes reach the limit (20). A stroke is sampled every few pixels, as a
-pointer is, and each sample marks one pixel.
+when the strokes reach the limit (20). A stroke is sampled every few
+pixels, as a pointer is: each sample marks one pixel for the filter, and
+GrabCut gets the line drawn through the samples.
 
 Methods: today's defaults, Colour Model on (every other setting at its
 default), Colour Model with Refine Edge, and GrabCut from the same strokes.
@@ -335,8 +336,8 @@ def stroke_line(is_object, points):
     return "%s %s" % ("object" if is_object else "background", " ".join("%d,%d" % p for p in points))
 
 
-class CMethodUnavailable(Exception):
-    """A kelvane run that refused the method's setting or failed."""
+class CRunFailed(Exception):
+    """A kelvane run that ended with an error or wrote no mask."""
 
 
 def run_kelvane(kelvane, settings, strokes, picture, prefix, env, log):
@@ -358,10 +359,10 @@ def run_kelvane(kelvane, settings, strokes, picture, prefix, env, log):
         with open(log.name) as f:
             f.seek(start)
             message = " ".join(f.read().split())
-        raise CMethodUnavailable("kelvane exited with %d: %s" % (run["exit"], message[:200]))
+        raise CRunFailed("kelvane exited with %d: %s" % (run["exit"], message[:200]))
     mask = cv2.imread(output, cv2.IMREAD_GRAYSCALE)
     if mask is None:
-        raise CMethodUnavailable("kelvane wrote no readable mask " + output)
+        raise CRunFailed("kelvane wrote no readable mask " + output)
     return mask > 127, run["wall"]
 
 
@@ -409,7 +410,7 @@ def simulate(task):
                     kept, seconds = run_grabcut(strokes, picture)
                 else:
                     kept, seconds = run_kelvane(kelvane, METHODS[method][1], strokes, picture, prefix, env, log)
-            except CMethodUnavailable as failure:
+            except CRunFailed as failure:
                 result["error"] = str(failure)
                 return result
             times.append(seconds)
@@ -429,8 +430,8 @@ def simulate(task):
 # ------------------------------------------------------------------ report
 
 def accepts(kelvane, work, env, words):
-    """Whether this kelvane takes a script's setting (an error, exit status
-    2, naming the word, where it does not); None if it takes it."""
+    """None if this kelvane takes the script's setting words, else its
+    refusal (a script error naming the word)."""
     picture = os.path.join(work, "probe.png")
     write_png(picture, np.full((8, 8, 3), 128, np.uint8))
     script = os.path.join(work, "probe.txt")
@@ -443,7 +444,7 @@ def accepts(kelvane, work, env, words):
     return " ".join(done.stderr.split()) or "kelvane exited with %d" % done.returncode
 
 
-def cell(result, max_strokes):
+def cell(result):
     if result.get("unavailable"):
         return "not available"
     if result["error"]:
@@ -462,7 +463,7 @@ def report(scenes, methods, results, max_strokes, target, unavailable):
     print("| background | object | " + " | ".join(labels) + " |")
     print("|---|---|" + "---|" * len(methods))
     for name, obj, _, _ in scenes:
-        print("| %s | %s | %s |" % (name, obj, " | ".join(cell(results[name, obj, m], max_strokes)
+        print("| %s | %s | %s |" % (name, obj, " | ".join(cell(results[name, obj, m])
                                                          for m in methods)))
     means, nevers, finals, times, ok = [], [], [], [], {}
     for m in methods:
