@@ -496,8 +496,9 @@ def report(scenes, methods, results, max_strokes, target, unavailable):
     print("| seconds an Apply (median) | | %s |" % " | ".join(times))
     print()
     print("Cells: strokes to IoU %.2f, or never in %d, and the final IoU. Border and object"
-          " stroke count as 2. GrabCut's time is the call alone; kelvane's the whole program,"
-          " PNG reading and writing included." % (target, max_strokes))
+          " stroke count as 2. An Apply's time is the whole kelvane program, PNG reading and"
+          " writing included%s." % (target, max_strokes,
+                                   "; GrabCut's the call alone" if "grabcut" in methods else ""))
     for m in methods:
         failures = sorted({results[name, obj, m]["error"] for name, obj, _, _ in scenes} - {None})
         if m in unavailable:
