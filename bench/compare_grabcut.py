@@ -36,6 +36,15 @@ GRABCUT_ITERATIONS = 5
 LAYER_BYTES_PER_PIXEL = 4
 
 
+def print_ratios(label, fast, slow, target):
+    """How many times `slow` took `fast`'s time, run by run, against a target."""
+    wall = [s["wall"] / f["wall"] for f, s in zip(fast, slow)]
+    cpu = [s["cpu"] / f["cpu"] for f, s in zip(fast, slow)]
+    print("  %s: wall %.1f x (%.1f..%.1f), CPU %.1f x (%.1f..%.1f); target at least %d x"
+          % (label, statistics.median(wall), min(wall), max(wall),
+             statistics.median(cpu), min(cpu), max(cpu), target))
+
+
 def read_strokes(path):
     """[(is_object, [(x, y), ...]), ...] from the marking lines of a script."""
     strokes = []
@@ -250,24 +259,9 @@ def main():
                                              spread(flood, "cpu"), median(flood, "rss")))
         print("  GrabCut inside its process: read %.3f s, mask and grabCut %.3f s, write %.3f s"
               % tuple(statistics.median(b[k] for b in breakdown) for k in ("read", "grabcut", "write")))
-        wall_ratios = [t["wall"] / o["wall"] for o, t in zip(ours, theirs)]
-        cpu_ratios = [t["cpu"] / o["cpu"] for o, t in zip(ours, theirs)]
-        print("  GrabCut / kelvane, pair by pair: wall %.1f x (%.1f..%.1f), CPU %.1f x (%.1f..%.1f);"
-              " target at least 50 x"
-              % (statistics.median(wall_ratios), min(wall_ratios), max(wall_ratios),
-                 statistics.median(cpu_ratios), min(cpu_ratios), max(cpu_ratios)))
-        wall_ratios = [t["wall"] / c["wall"] for c, t in zip(colour, theirs)]
-        cpu_ratios = [t["cpu"] / c["cpu"] for c, t in zip(colour, theirs)]
-        print("  GrabCut / kelvane with Colour Model: wall %.1f x (%.1f..%.1f), CPU %.1f x (%.1f..%.1f);"
-              " target at least 10 x"
-              % (statistics.median(wall_ratios), min(wall_ratios), max(wall_ratios),
-                 statistics.median(cpu_ratios), min(cpu_ratios), max(cpu_ratios)))
-        wall_ratios = [f["wall"] / o["wall"] for o, f in zip(ours, flood)]
-        cpu_ratios = [f["cpu"] / o["cpu"] for o, f in zip(ours, flood)]
-        print("  flood fill / kelvane, round by round: wall %.1f x (%.1f..%.1f), CPU %.1f x (%.1f..%.1f);"
-              " target at least 2 x"
-              % (statistics.median(wall_ratios), min(wall_ratios), max(wall_ratios),
-                 statistics.median(cpu_ratios), min(cpu_ratios), max(cpu_ratios)))
+        print_ratios("GrabCut / kelvane, pair by pair", ours, theirs, 50)
+        print_ratios("GrabCut / kelvane with Colour Model", colour, theirs, 10)
+        print_ratios("flood fill / kelvane, round by round", ours, flood, 2)
         for name, result in (("kelvane", "out_default2048.png"),
                              ("colour", "out_colour2048.png"), ("GrabCut", "out_grabcut2048.png"),
                              ("flood", "out_flood2048.png")):
