@@ -164,6 +164,19 @@ class HostilePicturesTest : public CKelvaneFolderTest {
     EXPECT_FALSE(Exists("out.png"));
   }
 
+  // `name` is refused whether named or on standard input, leaks nothing and
+  // is no picture to a batch's folder scan.
+  void ExpectRefusedAsFileAndStream(const std::string& name) {
+    const std::vector<std::string> before = Files();
+    CRun run = Kelvane("--script s.txt " + name + " out.png");
+    ExpectRefusedNaming(run, "'" + name + "'");
+    ExpectNothingLeaked(run, before);
+    run = Kelvane("--script s.txt - out.png < " + name);
+    ExpectRefusedNaming(run, "standard input");
+    ExpectNothingLeaked(run, before);
+    EXPECT_FALSE(IsPictureFile(Path(name)));
+  }
+
   // The program with `head` and then zeros, `total` bytes in all, on its
   // standard input for as long as it takes them; what it said goes to a file.
   CFedRun Feed(const std::vector<std::string>& arguments, const std::string& head,
@@ -225,14 +238,7 @@ class HostilePicturesTest : public CKelvaneFolderTest {
 TEST_F(HostilePicturesTest, AMatFileNamedAsAJpegIsRefusedAndItsExternalDataNeverRead) {
   WriteMatWithExternalData(Path("x.jpg"), Path("secret.txt"));
   ASSERT_EQ(ReadAll(Path("x.jpg")).compare(0, 10, "MATLAB 5.0"), 0);
-  const std::vector<std::string> before = Files();
-  CRun run = Kelvane("--script s.txt x.jpg out.png");
-  ExpectRefusedNaming(run, "'x.jpg'");
-  ExpectNothingLeaked(run, before);
-  run = Kelvane("--script s.txt - out.png < x.jpg");
-  ExpectRefusedNaming(run, "standard input");
-  ExpectNothingLeaked(run, before);
-  EXPECT_FALSE(IsPictureFile(Path("x.jpg")));
+  ExpectRefusedAsFileAndStream("x.jpg");
 }
 
 TEST_F(HostilePicturesTest, AnSvgPaddedPastTheSvgCheckIsRefusedAndPullsInNoLocalFile) {
@@ -244,14 +250,7 @@ TEST_F(HostilePicturesTest, AnSvgPaddedPastTheSvgCheckIsRefusedAndPullsInNoLocal
   for (size_t i = 0; i < red.bytes.size(); i += 3) red.bytes[i] = 255;
   ASSERT_TRUE(WritePicture(Path("local.png"), "png", red, false, true, error)) << error;
   WriteBytes(Path("upload.jpg"), PaddedSvg(Path("local.png"), Path("secret.txt")));
-  const std::vector<std::string> before = Files();
-  CRun run = Kelvane("--script s.txt upload.jpg out.png");
-  ExpectRefusedNaming(run, "'upload.jpg'");
-  ExpectNothingLeaked(run, before);
-  run = Kelvane("--script s.txt - out.png < upload.jpg");
-  ExpectRefusedNaming(run, "standard input");
-  ExpectNothingLeaked(run, before);
-  EXPECT_FALSE(IsPictureFile(Path("upload.jpg")));
+  ExpectRefusedAsFileAndStream("upload.jpg");
 }
 
 // Every promised format is read, by its content and whatever its name; the
