@@ -4,6 +4,11 @@
 
 namespace {
 
+// Chunks or segments looked at before the image data, at most: real files
+// have a few dozen, and a file of millions of empty ones must not cost
+// millions of reads.
+constexpr int kMostHeaderParts = 4096;
+
 uint32_t BigEndian32(const uint8_t* p) {
   return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
 }
@@ -12,7 +17,7 @@ uint32_t BigEndian32(const uint8_t* p) {
 bool PngStatesResolution(const FileBytesReader& read) {
   uint64_t at = 8;
   uint8_t head[8];
-  while (read(at, head, sizeof head)) {
+  for (int part = 0; part < kMostHeaderParts && read(at, head, sizeof head); ++part) {
     const uint32_t length = BigEndian32(head);
     if (std::memcmp(head + 4, "pHYs", 4) == 0) {
       uint8_t body[9];
@@ -28,7 +33,8 @@ bool PngStatesResolution(const FileBytesReader& read) {
 bool JpegStatesResolution(const FileBytesReader& read) {
   uint64_t at = 2;
   uint8_t head[4];
-  while (read(at, head, sizeof head) && head[0] == 0xFF) {
+  for (int part = 0; part < kMostHeaderParts && read(at, head, sizeof head) && head[0] == 0xFF;
+       ++part) {
     const uint8_t marker = head[1];
     if (marker == 0xDA || marker == 0xD9) break;  // start of scan, end of image
     const uint32_t length = uint32_t{head[2]} << 8 | head[3];
