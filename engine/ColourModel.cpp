@@ -9,6 +9,7 @@
 
 #include "engine/BoxBlur.h"
 #include "engine/ClassifyRegions.h"
+#include "engine/EdgeBand.h"
 #include "engine/Marks.h"
 #include "engine/MaxFlow.h"
 #include "imagecore/ChildProgress.h"
@@ -30,10 +31,13 @@ constexpr double kVarianceFloor = 16.0;
 // the light between them read as one texture.
 constexpr int kTextureWindow = 7;
 constexpr float kTextureWeight = 1.0f;
-// Costs are negative log-likelihoods. Colours no background component
-// explains still cost no more than this as background: what does not look
-// like the object is taken for background the regions did not reach.
-constexpr double kBackgroundFloor = 22.0;
+// Costs are negative log-likelihoods. A colour no component of a model
+// explains still costs no more than this on that model's side, on both
+// sides alike, so a colour neither model has seen is decided by the
+// picture's edges: shaded into the object, as a badge sewn on a sleeve, it
+// stays; cut off by a sharp edge, as a background colour no stroke crossed,
+// it goes.
+constexpr double kCostFloor = 22.0;
 constexpr double kMostCost = 200.0;
 // What the regions decided counts fully this many pixels from the edge
 // between kept and removed, less nearer to it, where they are most often
@@ -345,13 +349,15 @@ void FitModels(const CLevel& level, bool afterCut, CModels& models) {
 }
 
 // The two costs of a pixel that is no mark: as object, and as background.
+// -log(exp(-cost) + exp(-kCostFloor)), kept finite.
+double Floored(double cost) {
+  return std::min(cost, kCostFloor) - std::log1p(std::exp(-std::abs(cost - kCostFloor)));
+}
+
 void PixelCosts(const CModels& models, const float* f, uint8_t decided, bool initiallyKept,
                 float sure, double& asObject, double& asBackground) {
-  asObject = models.object.Cost(f);
-  const double bg = models.background.Cost(f);
-  // -log(exp(-bg) + exp(-floor)), kept finite.
-  const double low = std::min(bg, kBackgroundFloor);
-  asBackground = low - std::log1p(std::exp(-std::abs(bg - kBackgroundFloor)));
+  asObject = Floored(models.object.Cost(f));
+  asBackground = Floored(models.background.Cost(f));
   if (decided == keRegionKept && initiallyKept) asBackground += kPriorCost * sure;
   if (decided == keRegionErased && !initiallyKept) asObject += kPriorCost * sure;
 }
@@ -600,6 +606,91 @@ void CutBand(const CColourModelInputs& in, const CPlane& texture, const CPlane& 
   }
 }
 
+// `mask` (1 set, 0 not) becomes 1 wherever a set pixel lies within `reach`
+// (at most 254) in chessboard distance, else 0: the distance along each row
+// first, then down and up the columns to a row near enough, each in linear
+// passes, so that the cost does not grow with the reach. `along` is work
+// space.
+void SpreadWithinReach(int w, int h, int reach, std::vector<uint8_t>& mask,
+                       std::vector<uint8_t>& along) {
+  const int beyond = reach + 1;
+  along.resize(mask.size());
+  auto row = [w](std::vector<uint8_t>& plane, int y) { return &plane[static_cast<size_t>(y) * w]; };
+  ForEachRowInBands(h, false, [&](int y) {
+    const uint8_t* set = row(mask, y);
+    uint8_t* d = row(along, y);
+    int run = beyond;
+    for (int x = 0; x < w; ++x) {
+      run = set[x] ? 0 : std::min(run + 1, beyond);
+      d[x] = static_cast<uint8_t>(run);
+    }
+    run = beyond;
+    for (int x = w - 1; x >= 0; --x) {
+      run = set[x] ? 0 : std::min(run + 1, beyond);
+      d[x] = static_cast<uint8_t>(std::min<int>(d[x], run));
+    }
+  });
+  // Rows apart: down the columns into `mask`, then up them into `along`,
+  // each row's distance along it read just before it is replaced. A row
+  // past the picture's edge counts as beyond reach.
+  const std::vector<uint8_t> outside(w, static_cast<uint8_t>(beyond));
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* d = row(along, y);
+    const uint8_t* above = y > 0 ? row(mask, y - 1) : outside.data();
+    uint8_t* down = row(mask, y);
+    for (int x = 0; x < w; ++x) {
+      down[x] = static_cast<uint8_t>(d[x] <= reach ? 0 : std::min(above[x] + 1, beyond));
+    }
+  }
+  for (int y = h - 1; y >= 0; --y) {
+    const uint8_t* below = y + 1 < h ? row(along, y + 1) : outside.data();
+    uint8_t* up = row(along, y);
+    uint8_t* out = row(mask, y);
+    for (int x = 0; x < w; ++x) {
+      const int distance = up[x] <= reach ? 0 : std::min(below[x] + 1, beyond);
+      up[x] = static_cast<uint8_t>(distance);
+      out[x] = std::min<int>(out[x], distance) <= reach ? 1 : 0;
+    }
+  }
+}
+
+// The cut's edge follows the picture's strongest edge; on hair that is the
+// strands' roots, while the regions' edge lies out among the strands, where
+// they kept the mixed pixels. Refine Edge looks for the soft edge within its
+// width of the edge it is given, and re-decides every pixel there: so where
+// the two edges run within that width of each other, the regions' edge is
+// kept. A pixel the cut moved across comes back when it lies that near both
+// to the regions' other side and to what the cut keeps on the regions' side;
+// what the cut moved farther, as clumps of background beside the object or
+// a hole, stays moved.
+void KeepRegionsEdge(const CPlane& regions, int reach, CPlane& split) {
+  const int w = split.Width();
+  const int h = split.Height();
+  const size_t pixels = static_cast<size_t>(w) * h;
+  std::vector<uint8_t> nearRegionsOther(pixels);
+  std::vector<uint8_t> nearCutSame(pixels);
+  std::vector<uint8_t> along;
+  for (const bool keptSide : {true, false}) {
+    ForEachRowInBands(h, false, [&](int y) {
+      for (int x = 0; x < w; ++x) {
+        const size_t i = static_cast<size_t>(y) * w + x;
+        nearRegionsOther[i] = OnObjectSide(regions.Row(y)[x]) != keptSide;
+        nearCutSame[i] = OnObjectSide(split.Row(y)[x]) == keptSide;
+      }
+    });
+    SpreadWithinReach(w, h, reach, nearRegionsOther, along);
+    SpreadWithinReach(w, h, reach, nearCutSame, along);
+    ForEachRowInBands(h, false, [&](int y) {
+      for (int x = 0; x < w; ++x) {
+        const size_t i = static_cast<size_t>(y) * w + x;
+        const bool moved = OnObjectSide(regions.Row(y)[x]) == keptSide &&
+                           OnObjectSide(split.Row(y)[x]) != keptSide;
+        if (moved && nearRegionsOther[i] && nearCutSame[i]) split.Row(y)[x] = keptSide ? 255 : 0;
+      }
+    });
+  }
+}
+
 bool GentleStep(const float* a, const float* b) {
   return std::abs(a[0] - b[0]) <= kGentleStep && std::abs(a[1] - b[1]) <= kGentleStep &&
          std::abs(a[2] - b[2]) <= kGentleStep;
@@ -691,6 +782,7 @@ bool ColourModelMatte(const CColourModelInputs& in, CPlane& matte, CProgressScal
   } else {
     CutBand(in, texture, matte, level, factor, models, decided);
   }
+  if (in.regionsEdgeReach > 0) KeepRegionsEdge(matte, in.regionsEdgeReach, decided);
   // Marks are never overruled, also where a block held both kinds.
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) {

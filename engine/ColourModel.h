@@ -26,6 +26,10 @@ struct CColourModelInputs {
   // megapixel: the flow costs most, and a finer one barely moved the edge), then
   // at full size in a band around its edge; tests lower it to reach the band.
   double reducedPixels = 1 << 19;
+  // Refine Edge's width when it follows this stage (at most 254; 0 when it
+  // does not): where the cut's edge runs that near the regions' edge, the
+  // regions' edge stands.
+  int regionsEdgeReach = 0;
 };
 
 // `matte` (255 keep, 0 erase) is replaced by the stage's decision, every

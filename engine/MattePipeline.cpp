@@ -140,13 +140,15 @@ void ClassifyTextured(CCoreImage& work, CCoreImage texture, CCoreImage& marks, i
 // The matte decided again by colour models, before its clean-up. It
 // reports within the run's current step; an abort there throws CRunAborted.
 void RunColourModel(CCoreImage& work, CPlane& texture, const CPlane& marks, CPlane& decided,
-                    CPlane& matte, CProgressScale& progress, const CStepCounter& steps) {
+                    const CRunParameters& p, CPlane& matte, CProgressScale& progress,
+                    const CStepCounter& steps) {
   const CRowLease rows = CRowLease::AllRows(work);
   std::vector<const uint8_t*> colours(work.Height());
   for (int y = 0; y < work.Height(); ++y) colours[y] = rows.Row(y);
   CChildProgress step(&progress, 1, progress.StepCount());
   step.Stage(steps.Reported() - 1);
-  const CColourModelInputs inputs{colours, texture, marks, decided};
+  CColourModelInputs inputs{colours, texture, marks, decided};
+  if (p.refineEdge) inputs.regionsEdgeReach = p.edgeWidth;
   const bool done = ColourModelMatte(inputs, matte, step.Scale());
   texture = CPlane();
   decided = CPlane();
@@ -179,7 +181,7 @@ CPlane MatteFromMarks(CRunInputs& in, CCoreImage& source, CRunOutputs& out,
   const CPlane marksPlane = ReadPlane(marks);
   if (p.colourModel) {
     steps.Next();
-    RunColourModel(work, texturePlane, marksPlane, decided, matte, progress, steps);
+    RunColourModel(work, texturePlane, marksPlane, decided, p, matte, progress, steps);
   }
 
   steps.Next();

@@ -190,6 +190,7 @@ TEST(ColourModel, MarkedPixelsNeverChangeSide) {
     CStageScene scene(SplitBackground(), marks);
     CColourModelInputs inputs = scene.Inputs();
     inputs.reducedPixels = reduced;
+    inputs.regionsEdgeReach = 12;
     ASSERT_TRUE(ColourModelMatte(inputs, scene.matte, nullptr));
     for (int y = 0; y < kHeight; ++y) {
       for (int x = 0; x < kWidth; ++x) {
@@ -236,6 +237,66 @@ TEST(ColourModel, SameMatteHoweverTheRowsAreSplit) {
   }
   SetBandsForTesting(0);
   EXPECT_EQ(mattes[0], mattes[1]);
+}
+
+// A badge on the post in a colour no stroke crossed, shaded into the post
+// as a patch sewn on is: neither model explains its colour, so the
+// picture's edges decide it, and the shading joins it to the post. The sky
+// and the grass, colours no object stroke crossed either, meet the post at
+// a sharp edge and go.
+TEST(ColourModel, AColourNeitherModelExplainsGoesWithItsSoftEdges) {
+  static constexpr CColour kPurple{170, 50, 120};
+  static constexpr int kShading = 3;
+  const CCoreImage picture = Paint([](int x, int y) {
+    if (x < 50 || x >= 70) return x < 50 ? kSky : kGrass;
+    const int inside = std::min({x - 52, 67 - x, y - 62, 86 - y});
+    if (inside < 0) return kRed;
+    const int t = std::min(inside + 1, kShading);
+    auto mix = [t](uint8_t a, uint8_t b) {
+      return static_cast<uint8_t>((a * (kShading - t) + b * t) / kShading);
+    };
+    return CColour{mix(kRed.b, kPurple.b), mix(kRed.g, kPurple.g), mix(kRed.r, kPurple.r)};
+  });
+  CStageScene scene(picture, LeftEdgeAndPost());
+  EXPECT_GT(KeptShare(scene.matte, 53, 67, 63, 86), 0.99);
+  for (int y = 63; y < 86; ++y) {
+    for (int x = 53; x < 67; ++x) {
+      ASSERT_EQ(scene.decided.At(x, y), keRegionUndecided) << "no region reaches " << x << "," << y;
+    }
+  }
+  ASSERT_TRUE(ColourModelMatte(scene.Inputs(), scene.matte, nullptr));
+  EXPECT_GT(KeptShare(scene.matte, 53, 67, 63, 86), 0.99);
+  EXPECT_LT(KeptShare(scene.matte, 0, 48, 0, 90), 0.01);
+  EXPECT_LT(KeptShare(scene.matte, 72, 120, 0, 90), 0.01);
+}
+
+// The regions kept three columns of sky beside the post, as they keep the
+// mixed pixels along hair, and a block of sky far from it. Before Refine
+// Edge, which looks for the soft edge within its width of the edge, the
+// columns stay; the block goes whatever follows.
+TEST(ColourModel, BeforeRefineEdgeTheRegionsEdgeStandsNearTheCutsEdge) {
+  auto keptByRegions = [](int x, int y) {
+    return (x >= 47 && x < 50) || (x >= 10 && x < 24 && y >= 30 && y < 44);
+  };
+  for (int reach : {0, 5}) {
+    CStageScene scene(SplitBackground(), LeftEdgeAndPost());
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < 50; ++x) {
+        if (keptByRegions(x, y)) scene.matte.At(x, y) = 255;
+      }
+    }
+    CColourModelInputs inputs = scene.Inputs();
+    inputs.regionsEdgeReach = reach;
+    ASSERT_TRUE(ColourModelMatte(inputs, scene.matte, nullptr));
+    EXPECT_LT(KeptShare(scene.matte, 10, 24, 30, 44), 0.01) << "reach " << reach;
+    EXPECT_GT(KeptShare(scene.matte, 52, 68, 0, 90), 0.99) << "reach " << reach;
+    if (reach == 0) {
+      EXPECT_LT(KeptShare(scene.matte, 47, 50, 0, 90), 0.05) << "the cut follows the colours";
+    } else {
+      EXPECT_GT(KeptShare(scene.matte, 47, 50, 0, 90), 0.99);
+      EXPECT_LT(KeptShare(scene.matte, 30, 44, 0, 90), 0.01);
+    }
+  }
 }
 
 // Only background marked: nothing tells what the object looks like.
