@@ -348,12 +348,12 @@ void FitModels(const CLevel& level, bool afterCut, CModels& models) {
   models.background.Fit(background);
 }
 
-// The two costs of a pixel that is no mark: as object, and as background.
 // -log(exp(-cost) + exp(-kCostFloor)), kept finite.
 double Floored(double cost) {
   return std::min(cost, kCostFloor) - std::log1p(std::exp(-std::abs(cost - kCostFloor)));
 }
 
+// The two costs of a pixel that is no mark: as object, and as background.
 void PixelCosts(const CModels& models, const float* f, uint8_t decided, bool initiallyKept,
                 float sure, double& asObject, double& asBackground) {
   asObject = Floored(models.object.Cost(f));
