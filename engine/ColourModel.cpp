@@ -610,15 +610,14 @@ void CutBand(const CColourModelInputs& in, const CPlane& texture, const CPlane& 
 // (at most 254) in chessboard distance, else 0: the distance along each row
 // first, then down and up the columns to a row near enough, each in linear
 // passes, so that the cost does not grow with the reach. `along` is work
-// space.
-void SpreadWithinReach(int w, int h, int reach, std::vector<uint8_t>& mask,
-                       std::vector<uint8_t>& along) {
+// space of the same size.
+void SpreadWithinReach(int reach, CPlane& mask, CPlane& along) {
+  const int w = mask.Width();
+  const int h = mask.Height();
   const int beyond = reach + 1;
-  along.resize(mask.size());
-  auto row = [w](std::vector<uint8_t>& plane, int y) { return &plane[static_cast<size_t>(y) * w]; };
   ForEachRowInBands(h, false, [&](int y) {
-    const uint8_t* set = row(mask, y);
-    uint8_t* d = row(along, y);
+    const uint8_t* set = mask.Row(y);
+    uint8_t* d = along.Row(y);
     int run = beyond;
     for (int x = 0; x < w; ++x) {
       run = set[x] ? 0 : std::min(run + 1, beyond);
@@ -635,17 +634,17 @@ void SpreadWithinReach(int w, int h, int reach, std::vector<uint8_t>& mask,
   // past the picture's edge counts as beyond reach.
   const std::vector<uint8_t> outside(w, static_cast<uint8_t>(beyond));
   for (int y = 0; y < h; ++y) {
-    const uint8_t* d = row(along, y);
-    const uint8_t* above = y > 0 ? row(mask, y - 1) : outside.data();
-    uint8_t* down = row(mask, y);
+    const uint8_t* d = along.Row(y);
+    const uint8_t* above = y > 0 ? mask.Row(y - 1) : outside.data();
+    uint8_t* down = mask.Row(y);
     for (int x = 0; x < w; ++x) {
       down[x] = static_cast<uint8_t>(d[x] <= reach ? 0 : std::min(above[x] + 1, beyond));
     }
   }
   for (int y = h - 1; y >= 0; --y) {
-    const uint8_t* below = y + 1 < h ? row(along, y + 1) : outside.data();
-    uint8_t* up = row(along, y);
-    uint8_t* out = row(mask, y);
+    const uint8_t* below = y + 1 < h ? along.Row(y + 1) : outside.data();
+    uint8_t* up = along.Row(y);
+    uint8_t* out = mask.Row(y);
     for (int x = 0; x < w; ++x) {
       const int distance = up[x] <= reach ? 0 : std::min(below[x] + 1, beyond);
       up[x] = static_cast<uint8_t>(distance);
@@ -666,26 +665,25 @@ void SpreadWithinReach(int w, int h, int reach, std::vector<uint8_t>& mask,
 void KeepRegionsEdge(const CPlane& regions, int reach, CPlane& split) {
   const int w = split.Width();
   const int h = split.Height();
-  const size_t pixels = static_cast<size_t>(w) * h;
-  std::vector<uint8_t> nearRegionsOther(pixels);
-  std::vector<uint8_t> nearCutSame(pixels);
-  std::vector<uint8_t> along;
+  CPlane nearRegionsOther(w, h, 1);
+  CPlane nearCutSame(w, h, 1);
+  CPlane along(w, h, 1);
   for (const bool keptSide : {true, false}) {
     ForEachRowInBands(h, false, [&](int y) {
       for (int x = 0; x < w; ++x) {
-        const size_t i = static_cast<size_t>(y) * w + x;
-        nearRegionsOther[i] = OnObjectSide(regions.Row(y)[x]) != keptSide;
-        nearCutSame[i] = OnObjectSide(split.Row(y)[x]) == keptSide;
+        nearRegionsOther.Row(y)[x] = OnObjectSide(regions.Row(y)[x]) != keptSide;
+        nearCutSame.Row(y)[x] = OnObjectSide(split.Row(y)[x]) == keptSide;
       }
     });
-    SpreadWithinReach(w, h, reach, nearRegionsOther, along);
-    SpreadWithinReach(w, h, reach, nearCutSame, along);
+    SpreadWithinReach(reach, nearRegionsOther, along);
+    SpreadWithinReach(reach, nearCutSame, along);
     ForEachRowInBands(h, false, [&](int y) {
       for (int x = 0; x < w; ++x) {
-        const size_t i = static_cast<size_t>(y) * w + x;
         const bool moved = OnObjectSide(regions.Row(y)[x]) == keptSide &&
                            OnObjectSide(split.Row(y)[x]) != keptSide;
-        if (moved && nearRegionsOther[i] && nearCutSame[i]) split.Row(y)[x] = keptSide ? 255 : 0;
+        if (moved && nearRegionsOther.Row(y)[x] && nearCutSame.Row(y)[x]) {
+          split.Row(y)[x] = keptSide ? 255 : 0;
+        }
       }
     });
   }
