@@ -148,7 +148,8 @@ void RunColourModel(CCoreImage& work, CPlane& texture, const CPlane& marks, CPla
   CChildProgress step(&progress, 1, progress.StepCount());
   step.Stage(steps.Reported() - 1);
   CColourModelInputs inputs{colours, texture, marks, decided};
-  if (p.refineEdge) inputs.regionsEdgeReach = p.edgeWidth;
+  // The width Refine Edge will work with, as ComposeRefined takes it.
+  if (p.refineEdge) inputs.regionsEdgeReach = std::clamp(p.edgeWidth, kEdgeWidthMin, kEdgeWidthMax);
   const bool done = ColourModelMatte(inputs, matte, step.Scale());
   texture = CPlane();
   decided = CPlane();
